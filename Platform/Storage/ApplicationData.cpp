@@ -1,0 +1,61 @@
+#include "Platform/Storage/ApplicationData.h"
+
+#include <cstdlib>
+
+#include "Platform/Storage/LocalSettings.h"
+
+#ifndef VELMORA_DEFAULT_INSTALLED_LOCATION
+#define VELMORA_DEFAULT_INSTALLED_LOCATION "."
+#endif
+
+namespace platform {
+
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// An XDG variable counts only when it holds an absolute path; otherwise the default under $HOME applies.
+std::string XdgFolder(const char* variable, const char* fallbackUnderHome) {
+    std::string value = Environment(variable);
+    if (!value.empty() && value.front() == '/') return value;
+    std::string home = Environment("HOME");
+    if (home.empty()) home = "/tmp";
+    return JoinPath(home, fallbackUnderHome);
+}
+
+}  // namespace
+
+std::string JoinPath(std::string base, std::string_view component) {
+    if (base.empty() || base.back() != '/') base += '/';
+    base += component;
+    return base;
+}
+
+ApplicationData& ApplicationData::Current() {
+    static ApplicationData data;
+    return data;
+}
+
+std::string ApplicationData::LocalFolder() const {
+    return JoinPath(XdgFolder("XDG_DATA_HOME", ".local/share"), "velmora");
+}
+
+std::string ApplicationData::LocalCacheFolder() const {
+    return JoinPath(XdgFolder("XDG_CACHE_HOME", ".cache"), "velmora");
+}
+
+platform::LocalSettings& ApplicationData::LocalSettings() {
+    // One object per settings file, so that every writer in the process shares its lock.
+    static platform::LocalSettings settings(JoinPath(LocalFolder(), "settings.json"));
+    return settings;
+}
+
+std::string Package::InstalledLocation() {
+    std::string configured = Environment("VELMORA_INSTALLED_LOCATION");
+    return configured.empty() ? std::string(VELMORA_DEFAULT_INSTALLED_LOCATION) : configured;
+}
+
+}  // namespace platform

@@ -1,0 +1,182 @@
+#include "Platform/Storage/LocalSettings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace platform {
+
+namespace {
+
+using nlohmann::json;
+
+// Every value carries its kind, so that an int32 comes back as an int32 and not as a double.
+json Encode(const Value& value);
+
+json EncodeSet(const ValueSet& set) {
+    json object = json::object();
+    for (const auto& [key, value] : set) object[key] = Encode(value);
+    return object;
+}
+
+json Encode(const Value& value) {
+    switch (value.Kind()) {
+        case ValueKind::String:
+            return {{"type", "string"}, {"value", value.AsString()}};
+        case ValueKind::Boolean:
+            return {{"type", "boolean"}, {"value", value.AsBoolean()}};
+        case ValueKind::Int32:
+            return {{"type", "int32"}, {"value", value.AsInt32()}};
+        case ValueKind::Double:
+            return {{"type", "double"}, {"value", value.AsDouble()}};
+        case ValueKind::StringArray:
+            return {{"type", "strings"}, {"value", value.AsStringArray()}};
+        case ValueKind::ValueSet:
+            return {{"type", "set"}, {"value", EncodeSet(value.AsValueSet())}};
+    }
+    return nullptr;
+}
+
+ValueSet DecodeSet(const json& object);
+
+Value Decode(const json& entry) {
+    const std::string& type = entry.at("type").get_ref<const std::string&>();
+    const json& value = entry.at("value");
+    if (type == "string") return Value(value.get<std::string>());
+    if (type == "boolean") return Value(value.get<bool>());
+    if (type == "int32") return Value(value.get<int32_t>());
+    if (type == "double") return Value(value.get<double>());
+    if (type == "strings") return Value(value.get<std::vector<std::string>>());
+    if (type == "set") return Value(DecodeSet(value));
+    throw std::runtime_error("unknown value type " + type);
+}
+
+ValueSet DecodeSet(const json& object) {
+    if (!object.is_object()) throw std::runtime_error("not an object");
+    ValueSet set;
+    for (const auto& [key, entry] : object.items()) set.Insert(key, Decode(entry));
+    return set;
+}
+
+// Serialises writers of one file across processes; threads of this process are serialised by the mutex.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~FileLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    int fd_;
+};
+
+bool WriteWhole(int fd, const std::string& text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+LocalSettings::LocalSettings(std::string filePath) : path_(std::move(filePath)) {}
+
+ValueSet LocalSettings::Load(bool* corrupt) const {
+    if (corrupt) *corrupt = false;
+    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // No file yet is the normal first run, not a failure.
+        if (errno != ENOENT) {
+            std::fprintf(stderr, "LocalSettings: cannot read %s: %s; using no settings\n", path_.c_str(),
+                         std::strerror(errno));
+            if (corrupt) *corrupt = true;
+        }
+        return {};
+    }
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    try {
+        return DecodeSet(json::parse(text));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "LocalSettings: ignoring unreadable settings file %s: %s\n", path_.c_str(),
+                     e.what());
+        if (corrupt) *corrupt = true;
+        return {};
+    }
+}
+
+bool LocalSettings::Store(const ValueSet& values, bool replacingCorrupt) {
+    std::string text = EncodeSet(values).dump(2, ' ', false, json::error_handler_t::replace);
+    std::string temporary = path_ + ".tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "LocalSettings: cannot write %s: %s\n", temporary.c_str(), std::strerror(errno));
+        return false;
+    }
+    bool ok = WriteWhole(fd, text) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && replacingCorrupt) std::rename(path_.c_str(), (path_ + ".corrupt").c_str());
+    if (!ok || std::rename(temporary.c_str(), path_.c_str()) != 0) {
+        std::fprintf(stderr, "LocalSettings: cannot replace %s: %s\n", path_.c_str(), std::strerror(errno));
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+template <typename Change>
+bool LocalSettings::Modify(Change change) {
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+    FileLock fileLock(path_ + ".lock");
+    bool corrupt = false;
+    ValueSet values = Load(&corrupt);
+    if (!change(values)) return true;
+    return Store(values, corrupt);
+}
+
+std::optional<Value> LocalSettings::Lookup(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    ValueSet values = Load(nullptr);
+    if (!values.HasKey(key)) return std::nullopt;
+    return values.Lookup(key);
+}
+
+bool LocalSettings::Insert(std::string_view key, const Value& value) {
+    return Modify([&](ValueSet& values) {
+        values.Insert(std::string(key), value);
+        return true;
+    });
+}
+
+bool LocalSettings::Remove(std::string_view key) {
+    return Modify([&](ValueSet& values) { return values.Remove(key); });
+}
+
+ValueSet LocalSettings::Values() const {
+    std::lock_guard lock(mutex_);
+    return Load(nullptr);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <thread>
+
+#include "Platform/Threading/CoreDispatcher.h"
+
+namespace platform {
+
+// A dispatcher that owns its thread: the UI thread of headless runs and of tests that want a real one.
+// Destruction stops the thread after the item it is running; queued work is dropped.
+class ThreadDispatcher final : public CoreDispatcher {
+public:
+    static std::shared_ptr<ThreadDispatcher> Create();
+    ~ThreadDispatcher() override;
+
+    bool RunAsync(std::function<void()> work) override;
+    bool HasThreadAccess() const override;
+
+    struct Queue;
+
+private:
+    ThreadDispatcher();
+
+    std::shared_ptr<Queue> queue_;
+    std::thread thread_;
+};
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#include "Platform/Threading/ThreadPool.h"
+
+#include <asio/post.hpp>
+
+#include <cstdio>
+#include <exception>
+
+#include "Platform/Threading/ThreadPoolImpl.h"
+#include "Platform/Threading/TimerState.h"
+
+namespace platform {
+
+namespace {
+// Blocking calls (the vault, name lookups) run on the pool too, so it is wider than the core count.
+constexpr size_t kDefaultThreads = 8;
+
+void ReportEscaped(const char* what) {
+    std::fprintf(stderr, "platform: exception escaped thread-pool work: %s\n", what);
+}
+}  // namespace
+
+ThreadPool::ThreadPool(size_t threadCount)
+    : impl_(std::make_unique<Impl>(threadCount == 0 ? 1 : threadCount)) {}
+
+ThreadPool::~ThreadPool() {
+    {
+        // Timers must release their Asio objects while the pool's services still exist.
+        std::lock_guard lock(impl_->core->mutex);
+        impl_->core->alive = false;
+        for (auto* timer : impl_->core->timers) timer->timer.reset();
+        impl_->core->timers.clear();
+    }
+    impl_->pool.stop();
+    impl_->pool.join();
+}
+
+ThreadPool& ThreadPool::Default() {
+    static ThreadPool pool(kDefaultThreads);
+    return pool;
+}
+
+void ThreadPool::Post(std::function<void()> work) {
+    asio::post(impl_->pool, [work = std::move(work)] {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            ReportEscaped(e.what());
+        } catch (...) {
+            ReportEscaped("unknown exception");
+        }
+    });
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// A fixed set of worker threads running posted work in any order. The process shares one (Default());
+// tests may make their own. Destroying a pool stops its threads after the work they are running and
+// drops what is still queued, pending timers included.
+class ThreadPool {
+public:
+    explicit ThreadPool(size_t threadCount);
+    ~ThreadPool();
+
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    static ThreadPool& Default();
+
+    // Queues work. An exception escaping the work is reported on standard error and goes no further.
+    void Post(std::function<void()> work);
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/Foundation/Task.h"
+#include "Platform/Threading/ManualDispatcher.h"
+#include "Platform/Threading/ManualResetEvent.h"
+#include "Platform/Threading/ThreadDispatcher.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+Task<int> Immediate(int value) {
+    co_return value;
+}
+
+Task<int> AfterSignal(ManualResetEvent& signal, int value) {
+    co_await signal;
+    co_return value;
+}
+
+Task<void> Throws(int32_t code) {
+    co_await ResumeBackground();
+    throw PlatformError(code, "failed in the background");
+}
+
+Task<std::thread::id> ThreadAfter(Task<int> inner) {
+    co_await std::move(inner);
+    co_return std::this_thread::get_id();
+}
+
+}  // namespace
+
+TEST(Task, StartsEagerlyAndRunsToTheFirstSuspension) {
+    std::atomic<int> steps{0};
+    ManualResetEvent signal;
+    auto body = [&]() -> Task<void> {
+        steps = 1;
+        co_await signal;
+        steps = 2;
+    };
+    auto task = body();
+    EXPECT_EQ(steps, 1);  // before anyone awaits it
+    EXPECT_FALSE(task.IsCompleted());
+    signal.Set();
+    task.Get();
+    EXPECT_EQ(steps, 2);
+}
+
+TEST(Task, ResultAndExceptionReachTheAwaiter) {
+    EXPECT_EQ(Immediate(42).Get(), 42);
+
+    auto outer = []() -> Task<int32_t> {
+        try {
+            co_await Throws(E_BOUNDS);
+        } catch (const PlatformError& error) {
+            co_return error.code();
+        }
+        co_return 0;
+    };
+    EXPECT_EQ(outer().Get(), E_BOUNDS);
+    EXPECT_THROW(Throws(E_FAIL).Get(), PlatformError);
+}
+
+TEST(Task, DroppedTaskStillRunsToItsEnd) {
+    ManualResetEvent signal, finished;
+    auto body = [&]() -> Task<void> {
+        co_await signal;
+        co_await ResumeBackground();
+        finished.Set();
+    };
+    { auto dropped = body(); }
+    signal.Set();
+    EXPECT_TRUE(finished.Wait(5s));
+}
+
+TEST(Task, UnobservedExceptionsAreReportedAndNeverEndTheProcess) {
+    testing::internal::CaptureStderr();
+    {
+        auto failing = []() -> Task<void> {
+            throw PlatformError(E_FAIL, "nobody listens");
+            co_return;
+        };
+        auto dropped = failing();
+    }
+    auto detached = []() -> FireAndForget {
+        throw PlatformError(E_UNEXPECTED, "fire and forget");
+        co_return;
+    };
+    detached();
+    std::string output = testing::internal::GetCapturedStderr();
+    EXPECT_NE(output.find("nobody listens"), std::string::npos) << output;
+    EXPECT_NE(output.find("fire and forget"), std::string::npos) << output;
+}
+
+TEST(Task, AwaitingOnADispatcherThreadResumesThere) {
+    auto dispatcher = ThreadDispatcher::Create();
+    ManualResetEvent signal;
+    std::atomic<bool> onDispatcherAfterAwait{false};
+    ManualResetEvent done;
+
+    dispatcher->RunAsync([&] {
+        [](auto dispatcher, ManualResetEvent& signal, std::atomic<bool>& result,
+           ManualResetEvent& done) -> FireAndForget {
+            // Completed on a pool thread, yet we come back to the dispatcher.
+            co_await AfterSignal(signal, 1);
+            result = dispatcher->HasThreadAccess();
+            done.Set();
+        }(dispatcher, signal, onDispatcherAfterAwait, done);
+    });
+    std::this_thread::sleep_for(10ms);
+    signal.Set();
+    ASSERT_TRUE(done.Wait(5s));
+    EXPECT_TRUE(onDispatcherAfterAwait);
+}
+
+TEST(Task, AwaitingElsewhereResumesOnTheCompletingThread) {
+    TaskCompletionSource<int> source;
+    auto awaiting = [](Task<int> inner) -> Task<std::thread::id> {
+        co_await ResumeBackground();
+        co_return co_await ThreadAfter(std::move(inner));
+    }(source.GetTask());
+
+    std::thread::id completer;
+    std::thread thread([&] {
+        completer = std::this_thread::get_id();
+        std::this_thread::sleep_for(20ms);
+        source.TrySetResult(5);
+    });
+    thread.join();
+    EXPECT_EQ(awaiting.Get(), completer);
+}
+
+TEST(Task, CompletionSourceTakesTheFirstCompletionOnly) {
+    TaskCompletionSource<std::string> source;
+    EXPECT_TRUE(source.TrySetResult(std::string("first")));
+    EXPECT_FALSE(source.TrySetResult(std::string("second")));
+    EXPECT_FALSE(source.TrySetException(std::make_exception_ptr(PlatformError(E_FAIL))));
+    EXPECT_EQ(source.GetTask().Get(), "first");
+
+    TaskCompletionSource<void> failing;
+    failing.TrySetException(std::make_exception_ptr(PlatformError(E_POINTER)));
+    try {
+        failing.GetTask().Get();
+        FAIL() << "expected an error";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.code(), E_POINTER);
+    }
+}
+
+TEST(Task, ResumeAfterWaitsAtLeastItsDuration) {
+    auto timed = []() -> Task<std::chrono::steady_clock::duration> {
+        auto start = std::chrono::steady_clock::now();
+        co_await ResumeAfter(50ms);
+        co_return std::chrono::steady_clock::now() - start;
+    };
+    EXPECT_GE(timed().Get(), 50ms);
+}
+
+TEST(Task, ResumeForegroundRunsOnlyWhenTheDispatcherIsPumped) {
+    auto dispatcher = ManualDispatcher::Create();
+    std::atomic<bool> ran{false};
+    std::atomic<bool> onDispatcher{false};
+    // A named coroutine lambda: its captures must outlive the suspended coroutine.
+    auto body = [&]() -> Task<void> {
+        co_await ResumeBackground();
+        co_await ResumeForeground(dispatcher);
+        onDispatcher = dispatcher->HasThreadAccess();
+        ran = true;
+    };
+    auto hop = body();
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return ran.load(); }));
+    EXPECT_TRUE(onDispatcher);
+
+    dispatcher->Shutdown();
+    auto refusing = [&]() -> Task<void> { co_await ResumeForeground(dispatcher); };
+    EXPECT_THROW(refusing().Get(), PlatformError);
+}
+
+TEST(ManualResetEvent, ReleasesEveryAwaiterAndBlockingWaiter) {
+    ManualResetEvent event;
+    std::atomic<int> resumed{0};
+    auto waiter = [&]() -> Task<void> {
+        co_await event;
+        ++resumed;
+    };
+    auto first = waiter();
+    auto second = waiter();
+    EXPECT_FALSE(event.Wait(10ms));
+    event.Set();
+    first.Get();
+    second.Get();
+    EXPECT_EQ(resumed, 2);
+    event.Reset();
+    EXPECT_FALSE(event.IsSet());
+}

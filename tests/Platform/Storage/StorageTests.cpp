@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "Platform/Storage/ApplicationData.h"
+#include "Platform/Storage/LocalSettings.h"
+#include "tests/support/TempDir.h"
+
+using namespace platform;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(ApplicationData, FoldersFollowTheXdgVariablesAndTheirDefaults) {
+    ScopedEnv home("HOME", "/home/player");
+    {
+        ScopedEnv data("XDG_DATA_HOME", "/data/x");
+        ScopedEnv cache("XDG_CACHE_HOME", "/cache/y/");
+        EXPECT_EQ(ApplicationData::Current().LocalFolder(), "/data/x/velmora");
+        EXPECT_EQ(ApplicationData::Current().LocalCacheFolder(), "/cache/y/velmora");
+    }
+    {
+        // Unset, empty or relative values fall back to the defaults under $HOME.
+        ScopedEnv data("XDG_DATA_HOME", "relative/path");
+        ScopedEnv cache("XDG_CACHE_HOME", "");
+        EXPECT_EQ(ApplicationData::Current().LocalFolder(), "/home/player/.local/share/velmora");
+        EXPECT_EQ(ApplicationData::Current().LocalCacheFolder(), "/home/player/.cache/velmora");
+    }
+}
+
+TEST(LocalSettings, KeepsEveryKindAcrossInstances) {
+    TempDir dir;
+    std::string path = dir / "local/settings.json";
+    {
+        LocalSettings settings(path);
+        EXPECT_TRUE(settings.Insert("CorvanaWidgetExpanded", Value(true)));
+        EXPECT_TRUE(settings.Insert("count", Value(int32_t{3})));
+        EXPECT_TRUE(settings.Insert("ratio", Value(3.0)));
+        EXPECT_TRUE(settings.Insert("name", Value("héllo")));
+        EXPECT_TRUE(settings.Insert("list", Value(std::vector<std::string>{"a", "b"})));
+        EXPECT_TRUE(settings.Insert("set", Value(ValueSet{{"k", Value(int32_t{1})}})));
+        EXPECT_TRUE(settings.Insert("count", Value(int32_t{4})));  // replace
+    }
+    LocalSettings reopened(path);
+    EXPECT_TRUE(reopened.Lookup("CorvanaWidgetExpanded")->AsBoolean());
+    EXPECT_EQ(reopened.Lookup("count")->AsInt32(), 4);
+    EXPECT_EQ(reopened.Lookup("ratio")->Kind(), ValueKind::Double);
+    EXPECT_EQ(reopened.Lookup("name")->AsString(), "héllo");
+    EXPECT_EQ(reopened.Lookup("list")->AsStringArray().size(), 2u);
+    EXPECT_EQ(reopened.Lookup("set")->AsValueSet().Lookup("k").AsInt32(), 1);
+    EXPECT_FALSE(reopened.Lookup("absent").has_value());
+    EXPECT_TRUE(reopened.Remove("count"));
+    EXPECT_FALSE(LocalSettings(path).HasKey("count"));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(LocalSettings, CorruptFileReadsAsEmptyIsReportedAndIsKeptAside) {
+    TempDir dir;
+    std::string path = dir / "settings.json";
+    for (std::string garbage :
+         {"{not json", "[1,2,3]", R"({"k":{"type":"int32","value":"x"}})", "\xff\xfe"}) {
+        WriteFile(path, garbage);
+        LocalSettings settings(path);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(settings.Lookup("k").has_value());
+        std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_NE(report.find("LocalSettings"), std::string::npos) << garbage;
+
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(settings.Insert("k", Value(int32_t{1})));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(settings.Lookup("k")->AsInt32(), 1);
+        EXPECT_EQ(ReadFile(path + ".corrupt"), garbage);
+        std::filesystem::remove(path + ".corrupt");
+    }
+}
+
+TEST(LocalSettings, ConcurrentWritersOfDifferentKeysLoseNoUpdateAndReadersNeverSeeHalfAFile) {
+    TempDir dir;
+    std::string path = dir / "settings.json";
+    LocalSettings first(path);
+    LocalSettings second(path);  // a second object on the same file, as another process would have
+    std::atomic<bool> writing{true};
+
+    testing::internal::CaptureStderr();
+    std::thread reader([&] {
+        LocalSettings observer(path);
+        while (writing) {
+            observer.Values();
+        }
+    });
+    std::thread a([&] {
+        for (int i = 0; i < 100; ++i) first.Insert("a" + std::to_string(i), Value(int32_t{i}));
+    });
+    std::thread b([&] {
+        for (int i = 0; i < 100; ++i) second.Insert("b" + std::to_string(i), Value(int32_t{i}));
+    });
+    a.join();
+    b.join();
+    writing = false;
+    reader.join();
+    std::string reports = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(reports, "");
+
+    ValueSet values = LocalSettings(path).Values();
+    EXPECT_EQ(values.Size(), 200u);
+    EXPECT_EQ(values.Lookup("a99").AsInt32(), 99);
+    EXPECT_EQ(values.Lookup("b0").AsInt32(), 0);
+}
