@@ -19,6 +19,11 @@ void ResumeContinuation(Continuation continuation) {
     continuation.handle.resume();
 }
 
+std::exception_ptr AbandonedError() {
+    return std::make_exception_ptr(
+        PlatformError(E_UNEXPECTED, "the operation was abandoned before it completed"));
+}
+
 void ReportUnobservedException(std::exception_ptr error, std::string_view where) noexcept {
     try {
         std::rethrow_exception(error);

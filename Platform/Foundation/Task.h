@@ -30,6 +30,7 @@ struct Continuation {
 
 void ResumeContinuation(Continuation continuation);
 void ReportUnobservedException(std::exception_ptr error, std::string_view where) noexcept;
+std::exception_ptr AbandonedError();
 
 template <typename T>
 using Stored = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
@@ -200,23 +201,31 @@ Task<T> PromiseBase<T>::get_return_object() noexcept {
 }
 }  // namespace detail
 
-// Binds a Task to a completion that some other code (a reply callback, a timer) delivers.
+// Binds a Task to a completion that some other code (a reply callback, a timer) delivers. Copies share
+// one completion, so a callback may carry a copy while the caller keeps the Task. When the last copy goes
+// without completing (a callback dropped unrun), the Task fails with E_UNEXPECTED instead of never ending.
 template <typename T = void>
 class TaskCompletionSource {
 public:
-    Task<T> GetTask() const { return Task<T>(state_); }
+    Task<T> GetTask() const { return Task<T>(source_->state); }
 
     template <typename U = T>
-    requires(!std::is_void_v<U>) bool TrySetResult(U result) {
-        return state_->TryComplete(std::move(result), nullptr);
+    requires(!std::is_void_v<U>) bool TrySetResult(U result) const {
+        return source_->state->TryComplete(std::move(result), nullptr);
     }
-    bool TrySetResult() requires std::is_void_v<T> { return state_->TryComplete(std::monostate{}, nullptr); }
-    bool TrySetException(std::exception_ptr error) {
-        return state_->TryComplete(std::nullopt, std::move(error));
+    bool TrySetResult() const requires std::is_void_v<T> {
+        return source_->state->TryComplete(std::monostate{}, nullptr);
+    }
+    bool TrySetException(std::exception_ptr error) const {
+        return source_->state->TryComplete(std::nullopt, std::move(error));
     }
 
 private:
-    std::shared_ptr<detail::TaskState<T>> state_ = std::make_shared<detail::TaskState<T>>();
+    struct Source {
+        ~Source() { state->TryComplete(std::nullopt, detail::AbandonedError()); }
+        std::shared_ptr<detail::TaskState<T>> state = std::make_shared<detail::TaskState<T>>();
+    };
+    std::shared_ptr<Source> source_ = std::make_shared<Source>();
 };
 
 // A coroutine nobody waits for. An exception escaping it is reported on standard error.

@@ -153,6 +153,21 @@ TEST(Task, CompletionSourceTakesTheFirstCompletionOnly) {
     }
 }
 
+TEST(Task, AnAbandonedCompletionSourceFailsItsTaskInsteadOfHanging) {
+    std::optional<TaskCompletionSource<int>> source(std::in_place);
+    auto task = source->GetTask();
+    auto copy = *source;
+    source.reset();
+    EXPECT_FALSE(task.IsCompleted());  // a copy still holds the completion
+    { auto dropped = std::move(copy); }
+    try {
+        task.Get();
+        FAIL() << "expected an error";
+    } catch (const PlatformError& error) {
+        EXPECT_EQ(error.code(), E_UNEXPECTED);
+    }
+}
+
 TEST(Task, ResumeAfterWaitsAtLeastItsDuration) {
     auto timed = []() -> Task<std::chrono::steady_clock::duration> {
         auto start = std::chrono::steady_clock::now();

@@ -1,0 +1,247 @@
+// The desktop channel against a peer process over a private session bus.
+#include <gtest/gtest.h>
+
+#include <sdbus-c++/sdbus-c++.h>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/Threading/ManualResetEvent.h"
+#include "VelmoraUtils/DesktopAPIConnection.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
+
+using namespace std::chrono_literals;
+using platform::Value;
+using platform::ValueSet;
+using testsupport::ChildProcess;
+using utils::DesktopAPIConnection;
+using Notification = utils::IDesktopAPIConnection::Notification;
+
+namespace {
+
+std::unique_ptr<ChildProcess> StartPeer(std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv{testsupport::TestProgram("desktop_test_peer")};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    auto peer = std::make_unique<ChildProcess>(argv);
+    if (peer->WaitForLine("READY").empty()) ADD_FAILURE() << "the peer did not start";
+    return peer;
+}
+
+// Collects pushed messages as the connection hands them over.
+class Received {
+public:
+    void Attach(DesktopAPIConnection& connection) {
+        connection.SetNotificationHandler([this](Notification&& n) {
+            std::lock_guard lock(mutex_);
+            notifications_.push_back(std::move(n));
+        });
+    }
+    bool WaitForCount(size_t count, std::chrono::milliseconds timeout = 5s) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Count() >= count) return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    size_t Count() {
+        std::lock_guard lock(mutex_);
+        return notifications_.size();
+    }
+    Notification At(size_t i) {
+        std::lock_guard lock(mutex_);
+        return notifications_.at(i);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Notification> notifications_;
+};
+
+ValueSet Push(const std::string& method, std::optional<ValueSet> params) {
+    ValueSet message{{"method", Value(method)}};
+    if (params) message.Insert("params", Value(*params));
+    return ValueSet{{"message", Value(message)}};
+}
+
+utils::IDesktopAPIConnection::Params ParamsOf(const ValueSet& set) {
+    utils::IDesktopAPIConnection::Params params;
+    for (const auto& [key, value] : set) params.emplace(key, value);
+    return params;
+}
+
+}  // namespace
+
+TEST(DesktopConnection, ConnectWithoutTheDesktopAppYieldsFalseAndLogsTheStatus) {
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    EXPECT_FALSE(connection.Connect().Get());
+    EXPECT_TRUE(log.Contains("ERROR DesktopAPIConnection: OpenAsync failed with status: 2"));
+}
+
+TEST(DesktopConnection, RefusedOpenYieldsFalseWithItsStatus) {
+    auto peer = StartPeer({"--fail-open"});
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    EXPECT_FALSE(connection.Connect().Get());
+    EXPECT_TRUE(log.Contains("ERROR DesktopAPIConnection: OpenAsync failed with status: 3"));
+}
+
+TEST(DesktopConnection, ConnectWhileAChannelExistsDropsItThenTheNextOneOpensAnew) {
+    auto peer = StartPeer();
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    EXPECT_FALSE(connection.Connect().Get());
+    EXPECT_THROW(connection.SendRequest("test.echo", {}).Get(), platform::PlatformError);
+    ASSERT_TRUE(connection.Connect().Get());
+    EXPECT_EQ(log.Count("INFO DesktopAPIConnection: OpenAsync succeeded"), 2u);
+    EXPECT_FALSE(connection.SendRequest("test.echo", {}).Get().is_error);
+}
+
+TEST(DesktopConnection, ChannelDroppedWhileOpeningYieldsFalseWithoutALogLine) {
+    auto peer = StartPeer({"--open-delay-ms", "300"});
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    auto opening = connection.Connect();
+    std::this_thread::sleep_for(50ms);
+    connection.Disconnect();
+    EXPECT_FALSE(opening.Get());
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front();
+}
+
+TEST(DesktopConnection, SendRequestWithoutAChannelFailsUnexpected) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    connection.Disconnect();
+    try {
+        connection.SendRequest("me", {}).Get();
+        FAIL() << "expected E_UNEXPECTED";
+    } catch (const platform::PlatformError& error) {
+        EXPECT_EQ(error.code(), platform::E_UNEXPECTED);
+    }
+}
+
+TEST(DesktopConnection, EveryValueKindCrossesTheBusUnchanged) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    ValueSet sent{{"text", Value("héllo")},
+                  {"flag", Value(true)},
+                  {"int", Value(int32_t{-7})},
+                  {"double", Value(0.125)},
+                  {"uris", Value(std::vector<std::string>{"corvana:track:1"})},
+                  {"nested", Value(ValueSet{{"deeper", Value(ValueSet{{"n", Value(int32_t{1})}})}})}};
+    auto reply = connection.SendRequest("test.echo", ParamsOf(sent)).Get();
+    EXPECT_FALSE(reply.is_error);
+    EXPECT_EQ(reply.data, sent);
+}
+
+TEST(DesktopConnection, ErrorRepliesAndTransportFailures) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+
+    auto transport = connection.SendRequest("test.dbus_error", {}).Get();
+    EXPECT_TRUE(transport.is_error);
+    EXPECT_TRUE(transport.data.Empty());
+
+    ValueSet error{{"code", Value(int32_t{4})}, {"message", Value("nope")}};
+    ValueSet reply{{"error", Value(error)}, {"result", Value(ValueSet{{"x", Value(true)}})}};
+    auto both = connection.SendRequest("test.reply", {{"reply", Value(reply)}}).Get();
+    EXPECT_TRUE(both.is_error);
+    EXPECT_EQ(both.data, error);
+}
+
+TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    Received received;
+    received.Attach(connection);
+    ASSERT_TRUE(connection.Connect().Get());
+
+    connection.SendRequest("test.push", ParamsOf(Push("connection_state_changed", std::nullopt))).Get();
+    connection
+        .SendRequest("test.push",
+                     ParamsOf(Push("login_state_subscription", ValueSet{{"logged_in", Value(true)}})))
+        .Get();
+    ASSERT_TRUE(received.WaitForCount(2));
+    std::map<std::string, ValueSet> byMethod;
+    for (size_t i = 0; i < 2; ++i) byMethod[received.At(i).method] = received.At(i).params;
+    EXPECT_TRUE(byMethod.at("connection_state_changed").Empty());
+    EXPECT_TRUE(byMethod.at("login_state_subscription").Lookup("logged_in").AsBoolean());
+}
+
+TEST(DesktopConnection, AStrangersPushIsRefusedAndNeverDispatched) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    Received received;
+    received.Attach(connection);
+    ASSERT_TRUE(connection.Connect().Get());
+    auto channel = connection.SendRequest("test.received", {}).Get().data;
+    auto paths = channel.Lookup("client_paths").AsStringArray();
+    auto names = channel.Lookup("client_names").AsStringArray();
+    ASSERT_EQ(paths.size(), 1u);
+
+    // Another process on the bus (here: a second connection of ours) calls our client object directly.
+    auto stranger = sdbus::createSessionBusConnection();
+    auto target = sdbus::createProxy(*stranger, names[0], paths[0]);
+    std::map<std::string, sdbus::Variant> fake{
+        {"method", sdbus::Variant(std::string("login_state_subscription"))},
+        {"params",
+         sdbus::Variant(std::map<std::string, sdbus::Variant>{{"logged_in", sdbus::Variant(true)}})}};
+    int refused = 0;
+    try {
+        std::map<std::string, sdbus::Variant> reply;
+        target->callMethod("RequestReceived")
+            .onInterface("corvana.partnerApi.Client")
+            .withArguments(fake)
+            .storeResultsTo(reply);
+    } catch (const sdbus::Error& error) {
+        if (error.getName() == "org.freedesktop.DBus.Error.AccessDenied") ++refused;
+    }
+    EXPECT_EQ(refused, 1);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(received.Count(), 0u);
+}
+
+TEST(DesktopConnection, ThePeerExitingFiresTheClosedHandlerAndDropsTheChannel) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    platform::ManualResetEvent closed;
+    connection.SetClosedHandler([&] { closed.Set(); });
+    ASSERT_TRUE(connection.Connect().Get());
+    connection.SendRequest("test.exit", {}).Get();
+    ASSERT_TRUE(closed.Wait(5s));
+    EXPECT_THROW(connection.SendRequest("me", {}).Get(), platform::PlatformError);
+}
+
+TEST(DesktopConnection, AHundredConcurrentRequestsEachGetTheirOwnReply) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    std::vector<platform::Task<utils::IDesktopAPIConnection::Response>> inFlight;
+    for (int32_t i = 0; i < 100; ++i)
+        inFlight.push_back(connection.SendRequest("test.echo", {{"n", Value(i)}}));
+    for (int32_t i = 0; i < 100; ++i) EXPECT_EQ(inFlight[i].Get().data.Lookup("n").AsInt32(), i);
+}
+
+TEST(DesktopConnection, APushWithAnUnsupportedTypeIsContained) {
+    auto peer = StartPeer();
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    Received received;
+    received.Attach(connection);
+    ASSERT_TRUE(connection.Connect().Get());
+    connection.SendRequest("test.push_unsupported", {}).Get();
+    ASSERT_TRUE(
+        log.WaitFor("ERROR DesktopAPIConnection: failed to handle a pushed message: 0x80004002 "
+                    "unsupported D-Bus type 't' in a message"));
+    EXPECT_EQ(received.Count(), 0u);
+    // The channel carries on.
+    connection.SendRequest("test.push", ParamsOf(Push("connection_state_changed", std::nullopt))).Get();
+    EXPECT_TRUE(received.WaitForCount(1));
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/support/ChildProcess.h"
+
+namespace testsupport {
+
+// Gives the test process a session bus of its own (a dbus-daemon it starts), so that tests never touch
+// the desktop's bus and never see each other's names. Registered as a global environment by
+// IntegrationMain.cpp; it must come before the first use of the bus in the process. The daemon goes when
+// gtest destroys its environments at exit.
+class PrivateBusEnvironment : public testing::Environment {
+public:
+    void SetUp() override;
+
+private:
+    std::unique_ptr<ChildProcess> daemon_;
+};
+
+}  // namespace testsupport
