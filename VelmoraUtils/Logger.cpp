@@ -36,8 +36,10 @@ bool IsSessionFileName(const std::string& name) {
 }  // namespace
 
 Logger& Logger::Instance() {
-    static Logger logger;
-    return logger;
+    // Kept to the very end of the process, so that a line logged by background work during exit never
+    // reaches a destroyed logger. Every line is flushed as it is written, so nothing waits for a close.
+    static Logger* logger = new Logger();
+    return *logger;
 }
 
 void Logger::Initialize(std::string_view baseFolderPath) {
@@ -103,23 +105,19 @@ void Logger::Log(std::string_view level, std::string_view message) {
         }
     }
 
-    std::vector<Listener> listeners;
-    {
-        std::lock_guard guard(listenersLock_);
-        for (const auto& [token, listener] : listeners_) listeners.push_back(listener);
-    }
-    for (const auto& listener : listeners) listener(level, message);
+    std::shared_lock guard(listenersLock_);
+    for (const auto& [token, listener] : listeners_) listener(level, message);
 }
 
 uint64_t Logger::AddListener(Listener listener) {
-    std::lock_guard guard(listenersLock_);
+    std::unique_lock guard(listenersLock_);
     uint64_t token = nextListener_++;
     listeners_.emplace(token, std::move(listener));
     return token;
 }
 
 void Logger::RemoveListener(uint64_t token) {
-    std::lock_guard guard(listenersLock_);
+    std::unique_lock guard(listenersLock_);
     listeners_.erase(token);
 }
 

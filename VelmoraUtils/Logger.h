@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,8 @@ namespace utils {
 // session file, each message is also appended to it as one time-stamped, flushed line.
 class Logger {
 public:
-    // Sees every message, for consumers inside the process (tests, a verbose command line).
+    // Sees every message, for consumers inside the process (tests, a verbose command line). A listener
+    // must not log itself.
     using Listener = std::function<void(std::string_view level, std::string_view message)>;
 
     Logger() = default;
@@ -41,7 +43,8 @@ private:
     std::ofstream file_;
     std::string filePath_;
 
-    std::mutex listenersLock_;
+    // Held shared while listeners run, so that RemoveListener returns only once no call is in flight.
+    std::shared_mutex listenersLock_;
     std::map<uint64_t, Listener> listeners_;
     uint64_t nextListener_ = 1;
 };

@@ -96,11 +96,14 @@ void CompleteOnPool(const TaskCompletionSource<T>& source, T value) {
 
 namespace detail {
 
-// The D-Bus method call of a pushed message, waiting for its reply. Bus thread only.
+// The D-Bus method call of a pushed message, waiting for its reply. Bus thread only. It keeps its
+// channel, and so the exported object, alive: sd-bus reads the object's method table when the reply is
+// sent.
 class PendingReply {
 public:
-    PendingReply(sdbus::Result<DBusMap>&& result, std::shared_ptr<BusLoop> loop)
-        : result_(std::move(result)), loop_(std::move(loop)) {}
+    PendingReply(sdbus::Result<DBusMap>&& result, std::shared_ptr<BusLoop> loop,
+                 std::shared_ptr<void> channel)
+        : result_(std::move(result)), loop_(std::move(loop)), channel_(std::move(channel)) {}
 
     BusLoop* loop() const { return loop_.get(); }
 
@@ -119,6 +122,7 @@ public:
 private:
     sdbus::Result<DBusMap> result_;
     std::shared_ptr<BusLoop> loop_;  // the request may outlive everything else that holds the loop
+    std::shared_ptr<void> channel_;
     bool answered_ = false;
 };
 
@@ -250,7 +254,7 @@ void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop*
     } catch (...) {
         conversionError = std::current_exception();
     }
-    auto reply = std::make_shared<detail::PendingReply>(std::move(result), loop->shared_from_this());
+    auto reply = std::make_shared<detail::PendingReply>(std::move(result), loop->shared_from_this(), channel);
     auto request =
         std::make_shared<AppServiceRequest>(std::move(reply), std::move(converted), conversionError);
     ThreadPool::Default().Post([handlers = owner->RequestHandlers(), request]() mutable {

@@ -35,8 +35,11 @@ ThreadPool::~ThreadPool() {
 }
 
 ThreadPool& ThreadPool::Default() {
-    static ThreadPool pool(kDefaultThreads);
-    return pool;
+    // Never destroyed: at exit, work may still be running that waits for other pool work (a destructor
+    // waiting out a retry timer), and joining the pool then would hang the exit. The threads end with the
+    // process.
+    static ThreadPool* pool = new ThreadPool(kDefaultThreads);
+    return *pool;
 }
 
 void ThreadPool::Post(std::function<void()> work) {

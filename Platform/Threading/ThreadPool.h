@@ -6,9 +6,9 @@
 
 namespace platform {
 
-// A fixed set of worker threads running posted work in any order. The process shares one (Default());
-// tests may make their own. Destroying a pool stops its threads after the work they are running and
-// drops what is still queued, pending timers included.
+// A fixed set of worker threads running posted work in any order. The process shares one (Default()),
+// which lives until the process ends; tests may make their own. Destroying a pool stops its threads after
+// the work they are running and drops what is still queued, pending timers included.
 class ThreadPool {
 public:
     explicit ThreadPool(size_t threadCount);

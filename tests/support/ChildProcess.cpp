@@ -105,11 +105,11 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 std::string TestProgram(const std::string& name) {
-#ifdef VELMORA_TEST_PROGRAM_DIR
-    return std::string(VELMORA_TEST_PROGRAM_DIR) + "/" + name;
-#else
-    return name;
-#endif
+    return BuildOutput("tests/peers/" + name);
+}
+
+std::string BuildOutput(const std::string& relativePath) {
+    return std::string(VELMORA_BUILD_DIR) + "/" + relativePath;
 }
 
 }  // namespace testsupport

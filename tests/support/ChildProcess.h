@@ -36,7 +36,8 @@ private:
     int status_ = 0;
 };
 
-// The path of a program built next to the tests (set by CMake).
+// The path of a test peer program (tests/peers), and of anything else in the build tree.
 std::string TestProgram(const std::string& name);
+std::string BuildOutput(const std::string& relativePath);
 
 }  // namespace testsupport

@@ -1,0 +1,119 @@
+#include "VelmoraUtils/CorvanaClient.h"
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/Http/HttpClient.h"
+#include "VelmoraUtils/CorvanaEndpoints.h"
+#include "VelmoraUtils/Logger.h"
+
+namespace utils::corvana_client {
+
+using nlohmann::json;
+
+namespace {
+
+// A key counts only when it holds the expected JSON type; anything else is absence, never an error.
+const json* Member(const json& object, const char* key, json::value_t type) {
+    auto it = object.find(key);
+    if (it == object.end() || it->type() != type) return nullptr;
+    return &*it;
+}
+
+std::optional<std::string> String(const json& object, const char* key) {
+    const json* value = Member(object, key, json::value_t::string);
+    if (!value) return std::nullopt;
+    return value->get<std::string>();
+}
+
+// For each object of array `key` with a string `field`, that string, in order.
+std::vector<std::string> Strings(const json& object, const char* key, const char* field) {
+    std::vector<std::string> texts;
+    const json* array = Member(object, key, json::value_t::array);
+    if (!array) return texts;
+    for (const auto& element : *array) {
+        if (!element.is_object()) continue;
+        if (auto text = String(element, field)) texts.push_back(std::move(*text));
+    }
+    return texts;
+}
+
+std::optional<std::string> NestedString(const json& object, const char* key, const char* field) {
+    const json* inner = Member(object, key, json::value_t::object);
+    return inner ? String(*inner, field) : std::nullopt;
+}
+
+HomeItem ConvertItem(const json& item) {
+    HomeItem converted;
+    converted.name = String(item, "name").value_or("");
+    converted.type = String(item, "type").value_or("");
+    converted.uri = String(item, "uri").value_or("");
+    converted.images = Strings(item, "images", "url");
+    converted.artists = Strings(item, "artists", "name");
+    if (const json* album = Member(item, "album", json::value_t::object)) {
+        converted.albumImages = Strings(*album, "images", "url");
+    }
+    converted.ownerDisplayName = NestedString(item, "owner", "display_name");
+    converted.showName = NestedString(item, "show", "name");
+    converted.description = String(item, "description");
+    return converted;
+}
+
+std::vector<HomeSection> ConvertFeed(const json& root) {
+    std::vector<HomeSection> sections;
+    const json* content = root.is_object() ? Member(root, "content", json::value_t::object) : nullptr;
+    const json* rows = content ? Member(*content, "items", json::value_t::array) : nullptr;
+    if (!rows) return sections;
+    for (const auto& row : *rows) {
+        if (!row.is_object()) continue;
+        HomeSection section;
+        section.name = String(row, "name").value_or("");
+        const json* rowContent = Member(row, "content", json::value_t::object);
+        const json* items = rowContent ? Member(*rowContent, "items", json::value_t::array) : nullptr;
+        if (items) {
+            for (const auto& item : *items) {
+                if (item.is_object()) section.items.push_back(ConvertItem(item));
+            }
+        }
+        if (!section.items.empty()) sections.push_back(std::move(section));
+    }
+    return sections;
+}
+
+// The result code the platform gives an HTTP error status.
+int32_t ResultCodeForStatus(int32_t status) {
+    return static_cast<int32_t>(0x80190000u + static_cast<uint32_t>(status));
+}
+
+}  // namespace
+
+std::vector<HomeSection> ParseHomeFeed(std::string_view text) {
+    json root = json::parse(text);
+    if (!root.is_object())
+        throw platform::PlatformError(platform::E_INVALIDARG, "the feed is not a JSON object");
+    return ConvertFeed(root);
+}
+
+platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string accessToken) {
+    try {
+        platform::HttpRequestMessage request;
+        request.method = platform::HttpMethod::Get;
+        request.url = CorvanaEndpoints::WebApiOrigin() + std::string(kPartnerHomePathAndQuery);
+        platform::HttpClient client;
+        co_await platform::ResumeBackground();
+        request.headers.emplace_back("Authorization", "Bearer " + accessToken);
+
+        auto response = co_await client.SendRequestAsync(std::move(request));
+        if (!response.IsSuccessStatusCode()) {
+            throw platform::PlatformError(ResultCodeForStatus(response.statusCode),
+                                          "HTTP status " + std::to_string(response.statusCode));
+        }
+        if (response.content.empty()) co_return std::vector<HomeSection>{};
+        co_return ParseHomeFeed(response.content);
+    } catch (...) {
+    }
+    Logger::Instance().LogError("corvana_client: FetchHomeSectionsAsync failed");
+    co_return std::vector<HomeSection>{};
+}
+
+}  // namespace utils::corvana_client
