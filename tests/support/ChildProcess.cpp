@@ -14,10 +14,16 @@ extern char** environ;
 
 namespace testsupport {
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureStdout) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureStdout, bool pipeStdin) {
     int pipeFds[2] = {-1, -1};
+    int inputFds[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (pipeStdin) {
+        ::signal(SIGPIPE, SIG_IGN);  // a child that died must fail a write, not kill the test
+        if (::pipe2(inputFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_adddup2(&actions, inputFds[0], STDIN_FILENO);
+    }
     if (captureStdout) {
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
@@ -35,6 +41,10 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureStdout) {
         ::close(pipeFds[1]);
         stdoutFd_ = pipeFds[0];
     }
+    if (pipeStdin) {
+        ::close(inputFds[0]);
+        stdinFd_ = inputFds[1];
+    }
     if (error != 0) throw std::runtime_error("cannot start " + argv[4]);
 }
 
@@ -44,6 +54,14 @@ ChildProcess::~ChildProcess() {
         ::waitpid(pid_, nullptr, 0);
     }
     if (stdoutFd_ >= 0) ::close(stdoutFd_);
+    if (stdinFd_ >= 0) ::close(stdinFd_);
+}
+
+void ChildProcess::WriteLine(const std::string& line) {
+    std::string text = line + "\n";
+    if (stdinFd_ < 0 || ::write(stdinFd_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("cannot write to the child's input");
+    }
 }
 
 bool ChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline) {

@@ -11,7 +11,7 @@ namespace testsupport {
 // A program the test starts, with its standard output readable line by line. Killed at destruction.
 class ChildProcess {
 public:
-    explicit ChildProcess(std::vector<std::string> argv, bool captureStdout = true);
+    explicit ChildProcess(std::vector<std::string> argv, bool captureStdout = true, bool pipeStdin = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -21,6 +21,8 @@ public:
                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // All output read so far plus what arrives within the timeout, until the process closes its output.
     std::string ReadAll(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Writes a line to the child's standard input (only with pipeStdin).
+    void WriteLine(const std::string& line);
     void Signal(int signal);
     // Waits for the exit; returns the exit status, 128 + signal for a killed process, -1 on time-out.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -31,6 +33,7 @@ private:
 
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
+    int stdinFd_ = -1;
     std::string buffer_;
     bool exited_ = false;
     int status_ = 0;

@@ -1,0 +1,197 @@
+// corvana-sim as the widget meets it: over the session bus and over HTTPS.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "Platform/Security/Cryptography.h"
+#include "VelmoraUtils/DesktopAPIConnection.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+using namespace std::chrono_literals;
+using platform::Value;
+using platform::ValueSet;
+using testsupport::ChildProcess;
+using utils::DesktopAPIConnection;
+using Notification = utils::IDesktopAPIConnection::Notification;
+
+namespace {
+
+class Simulator {
+public:
+    Simulator() {
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{testsupport::BuildOutput("tools/corvana-sim/corvana-sim"), "--ca-file",
+                                     caFile()},
+            true, true);
+        std::string ready = process_->WaitForLine("READY ");
+        if (ready.empty()) throw std::runtime_error("corvana-sim did not start");
+        origin_ = ready.substr(6);
+    }
+    std::string caFile() const { return dir_ / "ca.pem"; }
+    const std::string& origin() const { return origin_; }
+    std::unique_ptr<httplib::SSLClient> Http() const {
+        auto client = std::make_unique<httplib::SSLClient>("127.0.0.1",
+                                                           std::stoi(origin_.substr(origin_.rfind(':') + 1)));
+        client->set_ca_cert_path(caFile().c_str());
+        client->enable_server_certificate_verification(true);
+        return client;
+    }
+    std::string Control(const std::string& command) {
+        process_->WriteLine(command);
+        return process_->WaitForLine(command == "counters" ? "COUNTERS"
+                                                           : "OK " + command.substr(0, command.find(' ')));
+    }
+
+private:
+    testsupport::TempDir dir_;
+    std::unique_ptr<ChildProcess> process_;
+    std::string origin_;
+};
+
+// A widget-side channel that keeps what is pushed to it.
+struct Widget {
+    Widget() {
+        connection.SetNotificationHandler([this](Notification&& n) {
+            std::lock_guard lock(mutex);
+            pushes.push_back(std::move(n));
+        });
+        if (!connection.Connect().Get()) throw std::runtime_error("no channel");
+    }
+    ValueSet Send(const std::string& method, utils::IDesktopAPIConnection::Params params = {}) {
+        auto response = connection.SendRequest(method, std::move(params)).Get();
+        if (response.is_error) throw std::runtime_error(method + " failed");
+        return response.data;
+    }
+    std::optional<ValueSet> WaitForPush(const std::string& method,
+                                        const std::function<bool(const ValueSet&)>& match) {
+        for (int i = 0; i < 2500; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                for (const auto& push : pushes) {
+                    if (push.method == method && match(push.params)) return push.params;
+                }
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return std::nullopt;
+    }
+    std::mutex mutex;
+    std::vector<Notification> pushes;
+    DesktopAPIConnection connection;
+};
+
+}  // namespace
+
+TEST(CorvanaSim, SignsInWithPkceAndServesTheFeedOnlyWithAValidToken) {
+    Simulator sim;
+    auto http = sim.Http();
+    auto anonymous = http->Get("/v1/views/partner-home?limit=4");
+    ASSERT_TRUE(anonymous);
+    EXPECT_EQ(anonymous->status, 401);
+
+    Widget widget;
+    std::string verifier(80, 'k');
+    auto challenge = platform::Cryptography::Base64UrlEncode(platform::Cryptography::Sha256(verifier));
+    auto code = widget
+                    .Send("auth_request", {{"channel_id", Value("1")},
+                                           {"client_id", Value("5e0c9a7d2b4f4e61a8d3c7b90f1e2a46")},
+                                           {"grant_type", Value("auth_code")},
+                                           {"client_code_challenge", Value(challenge)},
+                                           {"client_scopes", Value("streaming")},
+                                           {"redirect_uri", Value("https://www.corvana.com")},
+                                           {"prompt_type", Value("none")}})
+                    .Lookup("auth_code")
+                    .AsString();
+    httplib::Params form{{"grant_type", "authorization_code"},
+                         {"code", code},
+                         {"redirect_uri", "https://www.corvana.com"},
+                         {"client_id", "5e0c9a7d2b4f4e61a8d3c7b90f1e2a46"},
+                         {"code_verifier", verifier}};
+    auto token = http->Post("/api/token", form);
+    ASSERT_TRUE(token);
+    ASSERT_EQ(token->status, 200) << token->body;
+    auto tokens = nlohmann::json::parse(token->body);
+    EXPECT_EQ(http->Post("/api/token", form)->status, 400);  // the code is spent
+
+    httplib::Headers bearer{{"Authorization", "Bearer " + tokens["access_token"].get<std::string>()}};
+    auto feed = http->Get(
+        "/v1/views/partner-home?signal=category%3Agaming&content_limit=6&limit=4"
+        "&types=track,album,playlist,artist,show,episode,station&include_full_episode_object=true",
+        bearer);
+    ASSERT_EQ(feed->status, 200);
+    auto rows = nlohmann::json::parse(feed->body)["content"]["items"];
+    EXPECT_EQ(rows.size(), 4u);
+    std::set<std::string> kinds;
+    std::string image;
+    for (const auto& row : rows) {
+        EXPECT_LE(row["content"]["items"].size(), 6u);
+        for (const auto& item : row["content"]["items"]) {
+            kinds.insert(item["type"].get<std::string>());
+            if (image.empty() && item.contains("images")) image = item["images"][0]["url"];
+        }
+    }
+    EXPECT_EQ(kinds.size(), 7u);
+    auto png = http->Get(image.substr(sim.origin().size()));
+    ASSERT_EQ(png->status, 200);
+    EXPECT_EQ(png->body.substr(1, 3), "PNG");
+
+    EXPECT_EQ(sim.Control("expire-tokens"), "OK expire-tokens");
+    EXPECT_EQ(http->Get("/v1/views/partner-home", bearer)->status, 401);
+    auto counters = nlohmann::json::parse(sim.Control("counters").substr(9));
+    EXPECT_EQ(counters["token_requests"]["authorization_code"], 2);
+    EXPECT_EQ(counters["codes_issued"], 1);
+}
+
+TEST(CorvanaSim, EveryChangeIsPushedToEverySubscribedWidget) {
+    Simulator sim;
+    Widget first, second;
+    for (auto* widget : {&first, &second}) {
+        ASSERT_TRUE(widget->WaitForPush("connection_state_changed", [](const ValueSet& p) {
+            return p.Lookup("connected").AsString() == "true";
+        }));
+        widget->Send("login_state_subscription");
+        ASSERT_TRUE(widget->WaitForPush("login_state_subscription",
+                                        [](const ValueSet& p) { return p.Lookup("logged_in").AsBoolean(); }));
+        widget->Send("playback_state_subscription");
+        widget->Send("connect_active_device_subscription");
+    }
+    first.Send("playback_pause");
+    for (auto* widget : {&first, &second}) {
+        EXPECT_TRUE(widget->WaitForPush("playback_state_subscription",
+                                        [](const ValueSet& p) { return p.Lookup("is_paused").AsBoolean(); }));
+    }
+    second.Send("connect_transfer", {{"device_id", Value("sim-phone")}});
+    for (auto* widget : {&first, &second}) {
+        EXPECT_TRUE(widget->WaitForPush("connect_active_device_subscription", [](const ValueSet& p) {
+            return p.Lookup("active_device_id").AsString() == "sim-phone" &&
+                   !p.Lookup("is_local").AsBoolean();
+        }));
+    }
+    EXPECT_EQ(sim.Control("logout"), "OK logout");
+    EXPECT_TRUE(second.WaitForPush("login_state_subscription",
+                                   [](const ValueSet& p) { return !p.Lookup("logged_in").AsBoolean(); }));
+    EXPECT_THROW(second.Send("me"), std::runtime_error);
+}
+
+TEST(CorvanaSim, InjectedFailuresAndDelaysHitOnlyTheirMethod) {
+    Simulator sim;
+    Widget widget;
+    EXPECT_EQ(sim.Control("fail playback_next 1 dbus"), "OK fail");
+    auto failed = widget.connection.SendRequest("playback_next", {}).Get();
+    EXPECT_TRUE(failed.is_error);
+    EXPECT_TRUE(failed.data.Empty());  // a transport failure carries no error object
+    EXPECT_FALSE(widget.connection.SendRequest("playback_next", {}).Get().is_error);
+
+    EXPECT_EQ(sim.Control("fail me 1 error"), "OK fail");
+    auto refused = widget.connection.SendRequest("me", {}).Get();
+    EXPECT_TRUE(refused.is_error);
+    EXPECT_EQ(refused.data.Lookup("code").AsInt32(), 500);
+
+    EXPECT_EQ(sim.Control("delay me 1 300"), "OK delay");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(widget.Send("me").Lookup("username").AsString(), "gamer42");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+}

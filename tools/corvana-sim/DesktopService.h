@@ -1,0 +1,87 @@
+#pragma once
+
+#include <sdbus-c++/sdbus-c++.h>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/corvana-sim/Accounts.h"
+#include "tools/corvana-sim/Player.h"
+#include "tools/corvana-sim/WebServer.h"
+
+namespace corvanasim {
+
+using DBusMap = std::map<std::string, sdbus::Variant>;
+
+// The desktop app on the session bus: it owns the service name, opens channels to widgets, answers their
+// messages from the player and the accounts, and pushes state changes to subscribed widgets. Everything
+// runs on the thread that calls Run(): the bus, the player's clock and the control commands read from
+// standard input.
+class DesktopService {
+public:
+    struct Options {
+        std::string busName = "corvana.partnerApi";
+        std::string clientId;
+        std::string user;
+        std::string webOrigin;  // for cover image URLs
+    };
+
+    DesktopService(Options options, Player& player, Accounts& accounts, WebServer& web);
+    ~DesktopService();
+
+    // Owns the name, calls ready(), then serves until "quit" or the end of standard input.
+    int Run(const std::function<void()>& ready);
+
+private:
+    struct Client {
+        std::string uniqueName;
+        std::string path;
+        std::unique_ptr<sdbus::IProxy> proxy;
+        bool login = false, playback = false, device = false;
+    };
+    struct Injection {
+        int count = 0;
+        std::string kind;  // "error", "dbus" or "delay"
+        int delayMs = 0;
+    };
+
+    void Export();
+    void OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& clientPath);
+    void OnSendMessage(sdbus::Result<DBusMap>&& result, DBusMap message);
+    DBusMap Handle(const std::string& method, DBusMap& params, Client* client,
+                   std::function<void()>& afterReply);
+    void Command(const std::string& line);
+
+    void Push(Client& client, const std::string& method, DBusMap params);
+    void PushLogin();
+    void PushPlayback();
+    void PushActiveDevice();
+    DBusMap PlaybackState() const;
+    DBusMap Cluster() const;
+    DBusMap ActiveDevice() const;
+    std::string Counters() const;
+    void After(int ms, std::function<void()> action);
+    void RunDue();
+    int NextTimeoutMs() const;
+
+    Options options_;
+    Player& player_;
+    Accounts& accounts_;
+    WebServer& web_;
+    bool loggedIn_ = true;
+    bool quit_ = false;
+    int exitCode_ = 0;
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IObject> object_;
+    sdbus::Slot ownerWatch_;
+    std::vector<Client> clients_;
+    std::map<std::string, int> requests_;
+    std::map<std::string, Injection> injections_;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> delayed_;
+    std::string input_;
+};
+
+}  // namespace corvanasim
