@@ -95,12 +95,16 @@ void HttpClient::SetDefaultTimeouts(std::chrono::milliseconds connect, std::chro
     defaultTotalMs = total.count();
 }
 
-Task<HttpResponseMessage> HttpClient::SendRequestAsync(HttpRequestMessage request) {
-    co_await ResumeBackground();
-    co_return Perform(request);
+Task<HttpResponseMessage> HttpClient::SendRequestAsync(HttpRequestMessage request) const {
+    return Send(options_, std::move(request));
 }
 
-HttpResponseMessage HttpClient::Perform(const HttpRequestMessage& request) const {
+Task<HttpResponseMessage> HttpClient::Send(Options options, HttpRequestMessage request) {
+    co_await ResumeBackground();
+    co_return Perform(options, request);
+}
+
+HttpResponseMessage HttpClient::Perform(const Options& options_, const HttpRequestMessage& request) {
     InitialiseCurlOnce();
     if (request.url.rfind("https://", 0) != 0)
         throw PlatformError(E_INVALIDARG, "only https URLs are allowed");

@@ -46,7 +46,8 @@ public:
     HttpClient();  // with DefaultOptions()
     explicit HttpClient(Options options);
 
-    Task<HttpResponseMessage> SendRequestAsync(HttpRequestMessage request);
+    // The request carries a copy of the client's options, so the client may go before the request ends.
+    Task<HttpResponseMessage> SendRequestAsync(HttpRequestMessage request) const;
 
     // The options a default-constructed client takes: the platform's time-outs, and VELMORA_CA_FILE as
     // the extra CA. Tests shorten the time-outs here.
@@ -54,7 +55,8 @@ public:
     static void SetDefaultTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
 private:
-    HttpResponseMessage Perform(const HttpRequestMessage& request) const;
+    static Task<HttpResponseMessage> Send(Options options, HttpRequestMessage request);
+    static HttpResponseMessage Perform(const Options& options, const HttpRequestMessage& request);
 
     Options options_;
 };

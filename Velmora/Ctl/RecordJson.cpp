@@ -80,6 +80,26 @@ json ToJson(const LoginStateResponse& state) {
     return {{"logged_in", state.logged_in}};
 }
 
+json ToJson(const std::vector<utils::corvana_client::HomeSection>& sections) {
+    json rows = json::array();
+    for (const auto& section : sections) {
+        json items = json::array();
+        for (const auto& item : section.items) {
+            items.push_back({{"name", item.name},
+                             {"type", item.type},
+                             {"uri", item.uri},
+                             {"images", item.images},
+                             {"artists", item.artists},
+                             {"albumImages", item.albumImages},
+                             {"ownerDisplayName", Optional(item.ownerDisplayName)},
+                             {"showName", Optional(item.showName)},
+                             {"description", Optional(item.description)}});
+        }
+        rows.push_back({{"name", section.name}, {"items", items}});
+    }
+    return rows;
+}
+
 std::string Dump(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }

@@ -13,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Threading/ThreadDispatcher.h"
 #include "Velmora/Ctl/RecordJson.h"
+#include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/Logger.h"
+#include "VelmoraUtils/TokenManager.h"
 
 namespace {
 
@@ -39,6 +42,8 @@ constexpr const char* kUsage =
     "  shuffle on|off | repeat off|context|track | volume FRACTION (0 to 1)\n"
     "  like URI | unlike URI  add to or remove from the library\n"
     "  transfer DEVICE_ID     move playback to another device\n"
+    "  login                  sign in to the web API; prints {\"signedIn\":true} or false\n"
+    "  home                   sign in, then print the home feed's sections as JSON\n"
     "exit status: 0 done, 1 the desktop app did not answer in time or refused, 2 usage error\n";
 
 [[noreturn]] void Exit(int code) {
@@ -254,6 +259,10 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
         Expect(o, 1, "one device id");
         return [id = o.args[0]](DesktopAPIController& d) { return d.TransferPlaybackAsync(id); };
     }
+    if (c == "login" || c == "home") {
+        Expect(o, 0, "no arguments");
+        return nullptr;
+    }
     if (c == "watch") {
         if (!(o.args.empty() || (o.args.size() == 2 && o.args[0] == "--count")))
             UsageError("watch takes [--count N]");
@@ -264,6 +273,42 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
         return nullptr;
     }
     UsageError("unknown command '" + c + "'");
+}
+
+// Signs in as the native front end does; `home` then fetches the feed with the token.
+[[noreturn]] void SignIn(const Options& options, const std::shared_ptr<DesktopAPIController>& controller,
+                         steady_clock::time_point deadline) {
+    std::mutex mutex;
+    std::condition_variable reported;
+    std::optional<bool> signedIn;
+    auto dispatcher = platform::ThreadDispatcher::Create();
+    auto manager = utils::TokenManager::Create(
+        controller, dispatcher,
+        [&](bool outcome) {
+            std::lock_guard lock(mutex);
+            signedIn = outcome;
+            reported.notify_all();
+        },
+        "CorvanaWidgetNative");
+    auto connecting = controller->ConnectAsync();
+    {
+        std::unique_lock lock(mutex);
+        if (!reported.wait_until(lock, deadline, [&] { return signedIn.has_value(); })) {
+            NoAnswer("the sign-in did not finish within the time-out");
+        }
+    }
+    if (options.command == "login") {
+        std::printf("{\"signedIn\":%s}\n", *signedIn ? "true" : "false");
+        Exit(*signedIn ? kExitOk : kExitNoAnswer);
+    }
+    auto token = *signedIn ? manager->GetAccessToken() : std::nullopt;
+    if (!token) NoAnswer("not signed in");
+    auto sections = utils::corvana_client::FetchHomeSectionsAsync(*token);
+    if (!sections.WaitFor(std::max(deadline - steady_clock::now(), steady_clock::duration::zero()))) {
+        NoAnswer("the web API did not answer within the time-out");
+    }
+    std::printf("%s\n", velmora::Dump(velmora::ToJson(sections.Get())).c_str());
+    Exit(kExitOk);
 }
 
 [[noreturn]] void Watch(const Options& options, Observations& seen) {
@@ -290,6 +335,7 @@ int main(int argc, char** argv) {
     auto controller = DesktopAPIController::Create(std::make_unique<utils::DesktopAPIConnection>(),
                                                    utils::WidgetMode::Native);
     Attach(*controller, seen);
+    if (options.command == "login" || options.command == "home") SignIn(options, controller, deadline);
     auto connecting = controller->ConnectAsync();
 
     if (options.command == "watch") Watch(options, seen);

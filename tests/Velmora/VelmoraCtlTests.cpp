@@ -3,43 +3,21 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/TestHelpers.h"
 
-using testsupport::ChildProcess;
-
-namespace {
-
-std::unique_ptr<ChildProcess> StartDesktop() {
-    auto peer = std::make_unique<ChildProcess>(std::vector<std::string>{
-        testsupport::TestProgram("desktop_test_peer"), "--connected-push", "--logged-in"});
-    if (peer->WaitForLine("READY").empty()) ADD_FAILURE() << "the peer did not start";
-    return peer;
-}
-
-struct Run {
-    int status;
-    std::string output;
-};
-
-Run Ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), testsupport::BuildOutput("Velmora/velmora-ctl"));
-    ChildProcess ctl(args);
-    std::string output = ctl.ReadAll(std::chrono::seconds(30));
-    return {ctl.Wait(std::chrono::seconds(30)), output};
-}
-
-}  // namespace
+using testsupport::RunCtl;
+using testsupport::StartDesktopPeer;
 
 TEST(VelmoraCtl, StatusAndDevicesPrintJson) {
-    auto desktop = StartDesktop();
-    auto status = Ctl({"status"});
+    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    auto status = RunCtl({"status"});
     ASSERT_EQ(status.status, 0) << status.output;
     auto state = nlohmann::json::parse(status.output);
     EXPECT_EQ(state["track"]["uri"], "corvana:track:peer1");
     EXPECT_EQ(state["is_paused"], false);
     EXPECT_EQ(state["volume_percentage"], 0.5);
 
-    auto devices = Ctl({"devices"});
+    auto devices = RunCtl({"devices"});
     ASSERT_EQ(devices.status, 0) << devices.output;
     auto cluster = nlohmann::json::parse(devices.output);
     EXPECT_EQ(cluster["active_device_id"], "d0");
@@ -47,7 +25,7 @@ TEST(VelmoraCtl, StatusAndDevicesPrintJson) {
 }
 
 TEST(VelmoraCtl, CommandsSucceedAndWatchPrintsEvents) {
-    auto desktop = StartDesktop();
+    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
     for (std::vector<std::string> command : {std::vector<std::string>{"pause"},
                                              {"play", "corvana:playlist:1"},
                                              {"seek", "-5000", "--relative"},
@@ -56,10 +34,10 @@ TEST(VelmoraCtl, CommandsSucceedAndWatchPrintsEvents) {
                                              {"volume", "0.25"},
                                              {"like", "corvana:track:1"},
                                              {"transfer", "d1"}}) {
-        auto run = Ctl(command);
+        auto run = RunCtl(command);
         EXPECT_EQ(run.status, 0) << command[0];
     }
-    auto watch = Ctl({"watch", "--count", "3"});
+    auto watch = RunCtl({"watch", "--count", "3"});
     ASSERT_EQ(watch.status, 0);
     std::stringstream lines(watch.output);
     int count = 0;
@@ -82,12 +60,12 @@ TEST(VelmoraCtl, BadArgumentsAreUsageErrorsAndSendNothing) {
                                              {"dance"},
                                              {"--timeout", "-1", "status"},
                                              {}}) {
-        auto run = Ctl(command);
+        auto run = RunCtl(command);
         EXPECT_EQ(run.status, 2) << (command.empty() ? "(none)" : command[0]);
     }
 }
 
 TEST(VelmoraCtl, NoDesktopAppMeansExitOneAfterTheTimeout) {
-    auto run = Ctl({"--timeout", "0.5", "status"});
+    auto run = RunCtl({"--timeout", "0.5", "status"});
     EXPECT_EQ(run.status, 1);
 }

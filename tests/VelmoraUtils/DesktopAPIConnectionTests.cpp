@@ -9,8 +9,8 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ManualResetEvent.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace std::chrono_literals;
 using platform::Value;
@@ -21,12 +21,8 @@ using Notification = utils::IDesktopAPIConnection::Notification;
 
 namespace {
 
-std::unique_ptr<ChildProcess> StartPeer(std::vector<std::string> extra = {}) {
-    std::vector<std::string> argv{testsupport::TestProgram("desktop_test_peer")};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    auto peer = std::make_unique<ChildProcess>(argv);
-    if (peer->WaitForLine("READY").empty()) ADD_FAILURE() << "the peer did not start";
-    return peer;
+std::unique_ptr<ChildProcess> StartPeer(std::vector<std::string> args = {}) {
+    return testsupport::StartDesktopPeer(std::move(args));
 }
 
 // Collects pushed messages as the connection hands them over.

@@ -5,8 +5,8 @@
 
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/DesktopAPIController.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;

@@ -8,6 +8,7 @@
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "tests/support/FakeDesktopConnection.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace std::chrono_literals;
 using namespace desktop_api_types;
@@ -39,14 +40,7 @@ ValueSet ErrorObject(std::optional<std::string> message) {
 }
 
 ValueSet Restrictions() {
-    ValueSet set;
-    for (const char* key :
-         {"disallow_pausing", "disallow_resuming", "disallow_seeking", "disallow_skipping_prev",
-          "disallow_skipping_next", "disallow_toggling_repeat_context", "disallow_toggling_repeat_track",
-          "disallow_toggling_shuffle"}) {
-        set.Insert(key, Value(false));
-    }
-    return set;
+    return testsupport::NoRestrictions();
 }
 
 ValueSet Playback(bool withTrack) {

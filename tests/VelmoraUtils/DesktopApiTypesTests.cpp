@@ -3,6 +3,7 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
 #include "VelmoraUtils/IDesktopAPIConnection.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace desktop_api_types;
 using platform::PlatformError;
@@ -11,24 +12,8 @@ using platform::ValueSet;
 
 namespace {
 
-int32_t FailureCode(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const PlatformError& error) {
-        return error.code();
-    }
-    return 0;
-}
-
-ValueSet Restrictions(bool value = false) {
-    ValueSet set;
-    for (const char* key :
-         {"disallow_pausing", "disallow_resuming", "disallow_seeking", "disallow_skipping_prev",
-          "disallow_skipping_next", "disallow_toggling_repeat_context", "disallow_toggling_repeat_track",
-          "disallow_toggling_shuffle"}) {
-        set.Insert(key, Value(value));
-    }
-    return set;
+ValueSet Restrictions() {
+    return testsupport::NoRestrictions();
 }
 
 ValueSet MinimalPlayback(const std::string& repeat = "off") {
@@ -66,9 +51,10 @@ TEST(DesktopMessages, ResponseTakesErrorBeforeResultAndDefaultsToEmpty) {
     EXPECT_FALSE(neither.is_error);
     EXPECT_TRUE(neither.data.Empty());
     // Parsing a record from that empty data fails on its first required key.
-    EXPECT_EQ(FailureCode([&] { ParseAuthCodeResponse(Value(neither.data)); }), platform::E_BOUNDS);
+    EXPECT_EQ(testsupport::ErrorCodeOf([&] { ParseAuthCodeResponse(Value(neither.data)); }),
+              platform::E_BOUNDS);
 
-    EXPECT_EQ(FailureCode([] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([] {
                   utils::ReadResponse(ValueSet{{"result", Value("not a set")}});
               }),
               platform::E_NOINTERFACE);
@@ -86,11 +72,11 @@ TEST(DesktopMessages, RequestEnvelopeAndNotificationReading) {
     auto bare = utils::ReadNotification(ValueSet{{"method", Value("connection_state_changed")}});
     EXPECT_EQ(bare.method, "connection_state_changed");
     EXPECT_TRUE(bare.params.Empty());
-    EXPECT_EQ(FailureCode([] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([] {
                   utils::ReadNotification(ValueSet{{"params", Value(ValueSet{})}});
               }),
               platform::E_BOUNDS);
-    EXPECT_EQ(FailureCode([] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([] {
                   utils::ReadNotification(ValueSet{{"method", Value(true)}});
               }),
               platform::E_NOINTERFACE);
@@ -101,7 +87,7 @@ TEST(DesktopMessages, ErrorTextNamesTheMethodOnlyWithAMessage) {
     EXPECT_EQ(ErrorText("me", ValueSet{{"code", Value(int32_t{1})}, {"message", Value("not logged in")}}),
               "DesktopAPIController Error: me - not logged in");
     // A transport failure has empty data: the missing code is what fails.
-    EXPECT_EQ(FailureCode([] { ErrorText("playback_next", ValueSet{}); }), platform::E_BOUNDS);
+    EXPECT_EQ(testsupport::ErrorCodeOf([] { ErrorText("playback_next", ValueSet{}); }), platform::E_BOUNDS);
 }
 
 TEST(PlaybackStateParsing, RepeatTextSetsAtMostOneFlag) {
@@ -194,7 +180,8 @@ TEST(PlaybackStateParsing, FailsWholeOnTheFirstBadKey) {
     for (const auto& c : cases) {
         ValueSet set = MinimalPlayback();
         c.spoil(set);
-        EXPECT_EQ(FailureCode([&] { ParsePlaybackStateResponse(Value(set)); }), c.code) << c.name;
+        EXPECT_EQ(testsupport::ErrorCodeOf([&] { ParsePlaybackStateResponse(Value(set)); }), c.code)
+            << c.name;
     }
 }
 
@@ -205,7 +192,7 @@ TEST(ConnectionStateParsing, ConnectedOnlyForTheExactText) {
                   expected)
             << text;
     }
-    EXPECT_EQ(FailureCode([] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([] {
                   ParseConnectionStateResponse(Value(ValueSet{{"connected", Value(true)}}));
               }),
               platform::E_NOINTERFACE);
@@ -230,7 +217,7 @@ TEST(ClusterParsing, DevicesInIndexOrderAndMissingIndexFailsTheWhole) {
     EXPECT_EQ(cluster.devices[1].volume, 40);
 
     devices.Remove("1");
-    EXPECT_EQ(FailureCode([&] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([&] {
                   ParseConnectClusterResponse(
                       Value(ValueSet{{"active_device_id", Value("a")}, {"devices", Value(devices)}}));
               }),
@@ -243,7 +230,7 @@ TEST(ClusterParsing, DevicesInIndexOrderAndMissingIndexFailsTheWhole) {
     }
     EXPECT_TRUE(
         ParseConnectClusterResponse(Value(ValueSet{{"active_device_id", Value("a")}})).devices.empty());
-    EXPECT_EQ(FailureCode([] {
+    EXPECT_EQ(testsupport::ErrorCodeOf([] {
                   ParseConnectClusterResponse(
                       Value(ValueSet{{"active_device_id", Value("a")}, {"devices", Value(ValueSet{})}}));
               }),
@@ -259,5 +246,6 @@ TEST(SmallRecords, ParseTheirOneOrTwoKeys) {
     auto error = ParseErrorResponse(Value(ValueSet{{"code", Value(int32_t{7})}}));
     EXPECT_EQ(error.code, 7);
     EXPECT_FALSE(error.message.has_value());
-    EXPECT_EQ(FailureCode([] { ParseLoginStateResponse(Value("not a set")); }), platform::E_NOINTERFACE);
+    EXPECT_EQ(testsupport::ErrorCodeOf([] { ParseLoginStateResponse(Value("not a set")); }),
+              platform::E_NOINTERFACE);
 }

@@ -8,7 +8,7 @@
 #include "Platform/Security/Cryptography.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/SimulatorProcess.h"
 
 using namespace std::chrono_literals;
 using platform::Value;
@@ -19,36 +19,16 @@ using Notification = utils::IDesktopAPIConnection::Notification;
 
 namespace {
 
-class Simulator {
+// The simulator, with an HTTPS client that trusts it.
+class Simulator : public testsupport::SimulatorProcess {
 public:
-    Simulator() {
-        process_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{testsupport::BuildOutput("tools/corvana-sim/corvana-sim"), "--ca-file",
-                                     caFile()},
-            true, true);
-        std::string ready = process_->WaitForLine("READY ");
-        if (ready.empty()) throw std::runtime_error("corvana-sim did not start");
-        origin_ = ready.substr(6);
-    }
-    std::string caFile() const { return dir_ / "ca.pem"; }
-    const std::string& origin() const { return origin_; }
     std::unique_ptr<httplib::SSLClient> Http() const {
-        auto client = std::make_unique<httplib::SSLClient>("127.0.0.1",
-                                                           std::stoi(origin_.substr(origin_.rfind(':') + 1)));
-        client->set_ca_cert_path(caFile().c_str());
+        auto client = std::make_unique<httplib::SSLClient>(
+            "127.0.0.1", std::stoi(Origin().substr(Origin().rfind(':') + 1)));
+        client->set_ca_cert_path(CaFile().c_str());
         client->enable_server_certificate_verification(true);
         return client;
     }
-    std::string Control(const std::string& command) {
-        process_->WriteLine(command);
-        return process_->WaitForLine(command == "counters" ? "COUNTERS"
-                                                           : "OK " + command.substr(0, command.find(' ')));
-    }
-
-private:
-    testsupport::TempDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    std::string origin_;
 };
 
 // A widget-side channel that keeps what is pushed to it.
@@ -134,13 +114,13 @@ TEST(CorvanaSim, SignsInWithPkceAndServesTheFeedOnlyWithAValidToken) {
         }
     }
     EXPECT_EQ(kinds.size(), 7u);
-    auto png = http->Get(image.substr(sim.origin().size()));
+    auto png = http->Get(image.substr(sim.Origin().size()));
     ASSERT_EQ(png->status, 200);
     EXPECT_EQ(png->body.substr(1, 3), "PNG");
 
     EXPECT_EQ(sim.Control("expire-tokens"), "OK expire-tokens");
     EXPECT_EQ(http->Get("/v1/views/partner-home", bearer)->status, 401);
-    auto counters = nlohmann::json::parse(sim.Control("counters").substr(9));
+    auto counters = sim.Counters();
     EXPECT_EQ(counters["token_requests"]["authorization_code"], 2);
     EXPECT_EQ(counters["codes_issued"], 1);
 }

@@ -2,21 +2,11 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Foundation/ValueSet.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace platform;
 
-namespace {
-
-int32_t CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const PlatformError& error) {
-        return error.code();
-    }
-    return 0;
-}
-
-}  // namespace
+using testsupport::ErrorCodeOf;
 
 TEST(ValueSet, KindsStayDistinctAndWrongKindIsNoInterface) {
     ValueSet nested{{"uri", Value("corvana:context")}};
@@ -35,18 +25,18 @@ TEST(ValueSet, KindsStayDistinctAndWrongKindIsNoInterface) {
     EXPECT_EQ(set.Lookup("nested").AsValueSet().Lookup("uri").AsString(), "corvana:context");
 
     // Every reading of a value as a kind it is not fails the same way; numbers never convert.
-    EXPECT_EQ(CodeOf([&] { set.Lookup("int").AsDouble(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("double").AsInt32(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("text").AsBoolean(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("flag").AsString(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("texts").AsString(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("nested").AsStringArray(); }), E_NOINTERFACE);
-    EXPECT_EQ(CodeOf([&] { set.Lookup("text").AsValueSet(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("int").AsDouble(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("double").AsInt32(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("text").AsBoolean(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("flag").AsString(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("texts").AsString(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("nested").AsStringArray(); }), E_NOINTERFACE);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("text").AsValueSet(); }), E_NOINTERFACE);
 }
 
 TEST(ValueSet, MissingKeyIsOutOfBoundsAndInsertReplaces) {
     ValueSet set;
-    EXPECT_EQ(CodeOf([&] { set.Lookup("method"); }), E_BOUNDS);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("method"); }), E_BOUNDS);
     EXPECT_FALSE(set.HasKey("method"));
 
     EXPECT_FALSE(set.Insert("method", Value("me")));
@@ -54,7 +44,7 @@ TEST(ValueSet, MissingKeyIsOutOfBoundsAndInsertReplaces) {
     EXPECT_EQ(set.Size(), 1u);
     EXPECT_EQ(set.Lookup("method").Kind(), ValueKind::Int32);
     EXPECT_TRUE(set.Remove("method"));
-    EXPECT_EQ(CodeOf([&] { set.Lookup("method"); }), E_BOUNDS);
+    EXPECT_EQ(ErrorCodeOf([&] { set.Lookup("method"); }), E_BOUNDS);
 }
 
 TEST(ValueSet, CopiesAreIndependentAndCompareByContent) {
