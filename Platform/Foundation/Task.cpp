@@ -43,7 +43,11 @@ void ResumeBackground::await_suspend(std::coroutine_handle<> handle) const {
 }
 
 bool ResumeForeground::await_suspend(std::coroutine_handle<> handle) {
-    if (dispatcher_ && dispatcher_->RunAsync([handle] { handle.resume(); })) return true;
+    // Once queued, the coroutine may run, finish and free this awaiter (and its reference to the
+    // dispatcher) before RunAsync returns: the local reference keeps the dispatcher alive meanwhile, and
+    // nothing here touches a member after a successful hand-over.
+    std::shared_ptr<CoreDispatcher> dispatcher = dispatcher_;
+    if (dispatcher && dispatcher->RunAsync([handle] { handle.resume(); })) return true;
     refused_ = true;
     return false;
 }

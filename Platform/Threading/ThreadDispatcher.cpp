@@ -66,11 +66,9 @@ ThreadDispatcher::~ThreadDispatcher() {
 }
 
 bool ThreadDispatcher::RunAsync(std::function<void()> work) {
-    {
-        std::lock_guard lock(queue_->mutex);
-        if (queue_->stopping) return false;
-        queue_->work.push_back(std::move(work));
-    }
+    std::lock_guard lock(queue_->mutex);
+    if (queue_->stopping) return false;
+    queue_->work.push_back(std::move(work));
     queue_->wake.notify_one();
     return true;
 }

@@ -197,6 +197,21 @@ TEST(Task, ResumeForegroundRunsOnlyWhenTheDispatcherIsPumped) {
     EXPECT_THROW(refusing().Get(), PlatformError);
 }
 
+TEST(Task, ResumeForegroundMayCarryTheLastReferenceToItsDispatcher) {
+    // The coroutine ends on the dispatcher's thread and drops the only reference to it, possibly while
+    // the thread that queued it is still inside RunAsync.
+    for (int i = 0; i < 200; ++i) {
+        ManualResetEvent done;
+        auto hop = [](std::shared_ptr<CoreDispatcher> dispatcher, ManualResetEvent& done) -> FireAndForget {
+            co_await ResumeBackground();
+            co_await ResumeForeground(std::move(dispatcher));
+            done.Set();
+        };
+        hop(ThreadDispatcher::Create(), done);
+        ASSERT_TRUE(done.Wait(5s));
+    }
+}
+
 TEST(ManualResetEvent, ReleasesEveryAwaiterAndBlockingWaiter) {
     ManualResetEvent event;
     std::atomic<int> resumed{0};
