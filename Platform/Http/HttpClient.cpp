@@ -32,14 +32,23 @@ std::string ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
+// The system's certificates (some 200 KB), read once per process rather than for every request.
+const std::string& SystemCaBundle() {
+    static const std::string bundle = [] {
+        for (const char* system :
+             {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"}) {
+            std::string text = ReadWholeFile(system);
+            if (!text.empty()) return text;
+        }
+        return std::string();
+    }();
+    return bundle;
+}
+
 // The system bundle and the extra CA in one blob: CURLOPT_CAINFO alone would replace the system
-// certificates, and real hosts must still verify.
+// certificates, and real hosts must still verify. The extra CA is read each time, as it may be replaced.
 std::string MergedCaBundle(const std::string& extraCaFile) {
-    std::string bundle;
-    for (const char* system : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"}) {
-        bundle = ReadWholeFile(system);
-        if (!bundle.empty()) break;
-    }
+    const std::string& bundle = SystemCaBundle();
     std::string extra = ReadWholeFile(extraCaFile);
     if (extra.empty()) throw PlatformError(E_INVALIDARG, "cannot read the CA file " + extraCaFile);
     return bundle + "\n" + extra;

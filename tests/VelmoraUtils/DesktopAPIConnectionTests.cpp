@@ -10,6 +10,7 @@
 #include "Platform/Threading/ManualResetEvent.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PushRecorder.h"
 #include "tests/support/TestHelpers.h"
 
 using namespace std::chrono_literals;
@@ -17,44 +18,12 @@ using platform::Value;
 using platform::ValueSet;
 using testsupport::ChildProcess;
 using utils::DesktopAPIConnection;
-using Notification = utils::IDesktopAPIConnection::Notification;
 
 namespace {
 
 std::unique_ptr<ChildProcess> StartPeer(std::vector<std::string> args = {}) {
     return testsupport::StartDesktopPeer(std::move(args));
 }
-
-// Collects pushed messages as the connection hands them over.
-class Received {
-public:
-    void Attach(DesktopAPIConnection& connection) {
-        connection.SetNotificationHandler([this](Notification&& n) {
-            std::lock_guard lock(mutex_);
-            notifications_.push_back(std::move(n));
-        });
-    }
-    bool WaitForCount(size_t count, std::chrono::milliseconds timeout = 5s) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (Count() >= count) return true;
-            std::this_thread::sleep_for(2ms);
-        }
-        return false;
-    }
-    size_t Count() {
-        std::lock_guard lock(mutex_);
-        return notifications_.size();
-    }
-    Notification At(size_t i) {
-        std::lock_guard lock(mutex_);
-        return notifications_.at(i);
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Notification> notifications_;
-};
 
 ValueSet Push(const std::string& method, std::optional<ValueSet> params) {
     ValueSet message{{"method", Value(method)}};
@@ -154,8 +123,8 @@ TEST(DesktopConnection, ErrorRepliesAndTransportFailures) {
 
 TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams) {
     auto peer = StartPeer();
+    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
-    Received received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
 
@@ -173,8 +142,8 @@ TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams
 
 TEST(DesktopConnection, AStrangersPushIsRefusedAndNeverDispatched) {
     auto peer = StartPeer();
+    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
-    Received received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
     auto channel = connection.SendRequest("test.received", {}).Get().data;
@@ -228,8 +197,8 @@ TEST(DesktopConnection, AHundredConcurrentRequestsEachGetTheirOwnReply) {
 TEST(DesktopConnection, APushWithAnUnsupportedTypeIsContained) {
     auto peer = StartPeer();
     testsupport::LogCapture log;
+    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
-    Received received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
     connection.SendRequest("test.push_unsupported", {}).Get();

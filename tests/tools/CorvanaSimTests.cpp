@@ -8,6 +8,7 @@
 #include "Platform/Security/Cryptography.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PushRecorder.h"
 #include "tests/support/SimulatorProcess.h"
 
 using namespace std::chrono_literals;
@@ -15,7 +16,6 @@ using platform::Value;
 using platform::ValueSet;
 using testsupport::ChildProcess;
 using utils::DesktopAPIConnection;
-using Notification = utils::IDesktopAPIConnection::Notification;
 
 namespace {
 
@@ -34,10 +34,7 @@ public:
 // A widget-side channel that keeps what is pushed to it.
 struct Widget {
     Widget() {
-        connection.SetNotificationHandler([this](Notification&& n) {
-            std::lock_guard lock(mutex);
-            pushes.push_back(std::move(n));
-        });
+        pushes.Attach(connection);
         if (!connection.Connect().Get()) throw std::runtime_error("no channel");
     }
     ValueSet Send(const std::string& method, utils::IDesktopAPIConnection::Params params = {}) {
@@ -47,19 +44,9 @@ struct Widget {
     }
     std::optional<ValueSet> WaitForPush(const std::string& method,
                                         const std::function<bool(const ValueSet&)>& match) {
-        for (int i = 0; i < 2500; ++i) {
-            {
-                std::lock_guard lock(mutex);
-                for (const auto& push : pushes) {
-                    if (push.method == method && match(push.params)) return push.params;
-                }
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return std::nullopt;
+        return pushes.WaitFor(method, match);
     }
-    std::mutex mutex;
-    std::vector<Notification> pushes;
+    testsupport::PushRecorder pushes;
     DesktopAPIConnection connection;
 };
 
