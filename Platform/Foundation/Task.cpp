@@ -42,6 +42,10 @@ void ResumeBackground::await_suspend(std::coroutine_handle<> handle) const {
     ThreadPool::Default().Post([handle] { handle.resume(); });
 }
 
+void ResumeBlocking::await_suspend(std::coroutine_handle<> handle) const {
+    ThreadPool::Blocking().Post([handle] { handle.resume(); });
+}
+
 bool ResumeForeground::await_suspend(std::coroutine_handle<> handle) {
     // Once queued, the coroutine may run, finish and free this awaiter (and its reference to the
     // dispatcher) before RunAsync returns: the local reference keeps the dispatcher alive meanwhile, and

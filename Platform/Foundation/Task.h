@@ -248,6 +248,13 @@ struct ResumeBackground {
     void await_resume() const noexcept {}
 };
 
+// co_await ResumeBlocking(): continue on the pool for blocking calls (ThreadPool::Blocking()).
+struct ResumeBlocking {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) const;
+    void await_resume() const noexcept {}
+};
+
 // co_await ResumeForeground(dispatcher): continue on the dispatcher's thread. Throws E_UNEXPECTED when the
 // dispatcher has shut down.
 class ResumeForeground {

@@ -11,8 +11,8 @@
 namespace platform {
 
 namespace {
-// Blocking calls (the vault, name lookups) run on the pool too, so it is wider than the core count.
 constexpr size_t kDefaultThreads = 8;
+constexpr size_t kBlockingThreads = 4;
 
 void ReportEscaped(const char* what) {
     std::fprintf(stderr, "platform: exception escaped thread-pool work: %s\n", what);
@@ -39,6 +39,11 @@ ThreadPool& ThreadPool::Default() {
     // waiting out a retry timer), and joining the pool then would hang the exit. The threads end with the
     // process.
     static ThreadPool* pool = new ThreadPool(kDefaultThreads);
+    return *pool;
+}
+
+ThreadPool& ThreadPool::Blocking() {
+    static ThreadPool* pool = new ThreadPool(kBlockingThreads);
     return *pool;
 }
 

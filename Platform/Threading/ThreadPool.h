@@ -18,6 +18,9 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     static ThreadPool& Default();
+    // A small pool for calls that block for seconds (the vault, HTTP): they must never hold back the
+    // default pool, which carries every bus reply, push and timer. Never destroyed, like Default().
+    static ThreadPool& Blocking();
 
     // Queues work. An exception escaping the work is reported on standard error and goes no further.
     void Post(std::function<void()> work);
