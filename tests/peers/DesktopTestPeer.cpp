@@ -39,6 +39,13 @@ struct Client {
     std::unique_ptr<sdbus::IProxy> proxy;
 };
 
+// The send time on the system-wide monotonic clock, so that the receiver can measure the delivery.
+int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 DBusMap Result(DBusMap data) {
     return {{"result", sdbus::Variant(std::move(data))}};
 }
@@ -229,6 +236,7 @@ private:
     // params["count"] requests of params["method"] fail ("kind": "error", "no_message" or "dbus").
     // test.received: the desktop methods received so far, their params, and the clients. test.exit: exits
     // right after the reply. test.push_timed: pushes "timed" carrying its send time.
+    // test.push_timed_playback: pushes a playback state whose track name is its send time.
     void HandleTestMethod(sdbus::Result<DBusMap>&& result, const std::string& method, DBusMap& params) {
         if (method == "test.echo") return result.returnResults(Result(params));
         if (method == "test.reply") return result.returnResults(params["reply"].get<DBusMap>());
@@ -262,11 +270,14 @@ private:
             Push({{"method", sdbus::Variant(std::string("login_state_subscription"))},
                   {"params", sdbus::Variant(DBusMap{{"logged_in", sdbus::Variant(uint64_t{1})}})}});
         } else if (method == "test.push_timed") {
-            // The send time on the system-wide monotonic clock, so the receiver can measure the delivery.
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            auto sentNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-            Push(Notification("timed", {{"sent_ns", sdbus::Variant(std::to_string(sentNs))}}));
+            Push(Notification("timed", {{"sent_ns", sdbus::Variant(std::to_string(MonotonicNs()))}}));
+        } else if (method == "test.push_timed_playback") {
+            // A full playback state whose track name is its send time, for end-to-end delivery timing.
+            DBusMap state = PlaybackState();
+            auto track = state["track"].get<DBusMap>();
+            track["name"] = sdbus::Variant(std::to_string(MonotonicNs()));
+            state["track"] = sdbus::Variant(track);
+            Push(Notification("playback_state_subscription", state));
         } else if (method == "test.exit") {
             After(20, [] { ::_exit(0); });
         }

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "Platform/Threading/CoreDispatcher.h"
+
+namespace framework {
+
+// The base of every view model: a QObject whose properties the page binds by the names of the behaviour.
+// It captures the dispatcher of the thread that creates it (view models are created on the UI thread) and
+// delivers every property notification there, queued in the order raised.
+//
+// View models live in shared pointers made by Adopt(): detached work holds weak or strong references, and
+// the last release, wherever it happens, destroys the object on the UI thread that owns it.
+class ViewModelBase : public QObject, public std::enable_shared_from_this<ViewModelBase> {
+    Q_OBJECT
+
+public:
+    ~ViewModelBase() override;
+
+    const std::shared_ptr<platform::CoreDispatcher>& Dispatcher() const { return dispatcher_; }
+
+protected:
+    // Throws E_UNEXPECTED when the calling thread has no dispatcher.
+    ViewModelBase();
+
+    template <typename T>
+    static std::shared_ptr<T> Adopt(T* viewModel) {
+        std::shared_ptr<platform::CoreDispatcher> dispatcher = viewModel->dispatcher_;
+        return std::shared_ptr<T>(viewModel, [dispatcher](T* released) { Destroy(dispatcher, released); });
+    }
+
+    template <typename T>
+    std::shared_ptr<T> SharedFrom(T* self) {
+        return std::static_pointer_cast<T>(self->shared_from_this());
+    }
+    template <typename T>
+    std::weak_ptr<T> WeakFrom(T* self) {
+        return std::static_pointer_cast<T>(self->shared_from_this());
+    }
+
+    // Queues the NOTIFY signal of property `name` (a literal) on the UI thread and returns at once. It is
+    // dropped quietly if the view model is gone by then. `keepAlive` is released only after the signal,
+    // so that an object a property has just let go of outlives the page's last look at it.
+    void RaisePropertyChanged(const char* name, std::shared_ptr<const void> keepAlive = nullptr);
+
+    // The change-checking setters: store first, then notify, and return whether the value changed. Value
+    // kinds compare by value; objects (collections, colours, covers, view models) by identity.
+    template <typename T>
+    bool SetProperty(T& field, T value, const char* name) {
+        if (field == value) return false;
+        field = std::move(value);
+        RaisePropertyChanged(name);
+        return true;
+    }
+    bool SetProperty(double& field, double value, const char* name) {
+        if (field == value || (std::isnan(field) && std::isnan(value))) return false;
+        field = value;
+        RaisePropertyChanged(name);
+        return true;
+    }
+    template <typename T>
+    bool SetProperty(std::shared_ptr<T>& field, std::shared_ptr<T> value, const char* name) {
+        if (field == value) return false;
+        std::shared_ptr<T> previous = std::exchange(field, std::move(value));
+        RaisePropertyChanged(name, std::move(previous));
+        return true;
+    }
+
+private:
+    static void Destroy(const std::shared_ptr<platform::CoreDispatcher>& dispatcher, ViewModelBase* released);
+    void EmitPropertyChanged(const char* name);
+
+    const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
+};
+
+}  // namespace framework

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
+#include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
+#include "VelmoraUtils/DesktopApiTypes.h"
+
+namespace velmora {
+
+// A desktop playback state turned into what the widget view model applies on the UI thread. Converted on
+// the thread that raised the event, so that the position estimate is taken as close to arrival as can be.
+struct ConvertedPlaybackState {
+    bool IsAdvertisement = false;
+    bool HasContext = false;
+    CorvanaActionsInfo Actions;
+    CorvanaCurrentTrackInfo Track;
+
+    // `nowMs` is the current time in milliseconds since the Unix epoch. Throws E_INVALIDARG when the
+    // position has to be estimated from a `timestamp` that is not a decimal 64-bit integer.
+    static ConvertedPlaybackState From(const desktop_api_types::PlaybackStateResponse& state, int64_t nowMs);
+    static int64_t NowMs();
+};
+
+}  // namespace velmora

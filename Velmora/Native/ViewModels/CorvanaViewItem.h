@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "VelmoraUtils/CorvanaClient.h"
+
+namespace velmora {
+
+// The values are fixed: the now-playing record carries them too.
+enum class CorvanaViewItemKind : int32_t {
+    Unknown = 0,
+    Album = 1,
+    Artist = 2,
+    Episode = 3,
+    Playlist = 4,
+    Show = 5,
+    Station = 6,
+    Track = 7,
+};
+
+// One feed item as a tile shows it.
+struct CorvanaViewItem {
+    std::string Name;
+    std::string Description;  // artists, else show, owner or the item's own description
+    std::string Uri;          // the playback context
+    std::string ImageUrl;     // empty when the item has no cover
+    CorvanaViewItemKind Kind = CorvanaViewItemKind::Unknown;
+};
+
+// The feed's kind text, compared exactly: "Artist" is not "artist".
+CorvanaViewItemKind KindFromType(std::string_view type);
+
+CorvanaViewItem MakeViewItem(const utils::corvana_client::HomeItem& item);
+
+}  // namespace velmora

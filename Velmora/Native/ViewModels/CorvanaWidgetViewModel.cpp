@@ -1,0 +1,547 @@
+#include "Velmora/Native/ViewModels/CorvanaWidgetViewModel.h"
+
+#include <cmath>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/Storage/ApplicationData.h"
+#include "Velmora/Native/Framework/FailureReport.h"
+#include "Velmora/Native/Framework/ResourceHelper.h"
+#include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
+#include "VelmoraUtils/Logger.h"
+
+namespace velmora {
+
+using desktop_api_types::ConnectClusterResponse;
+using desktop_api_types::PlaybackStateResponse;
+using framework::ReportFailure;
+using framework::ResourceHelper;
+using utils::PlaybackAction;
+
+namespace {
+
+void LogInfo(std::string_view message) {
+    utils::Logger::Instance().Log("INFO", message);
+}
+
+// Created once per process, on first use, and shared by every view model.
+const std::shared_ptr<const QColor>& ActiveBrush() {
+    static const auto brush = std::make_shared<const QColor>(0x1D, 0xB9, 0x54, 0xFF);
+    return brush;
+}
+const std::shared_ptr<const QColor>& InactiveBrush() {
+    static const auto brush = std::make_shared<const QColor>(0xFF, 0xFF, 0xFF, 0xD8);
+    return brush;
+}
+
+QString Icon(char16_t codePoint) {
+    return QString(QChar(codePoint));
+}
+
+}  // namespace
+
+CorvanaWidgetViewModel::Services CorvanaWidgetViewModel::Services::Default() {
+    Services services;
+    services.fetchHomeSections = [](std::string accessToken) {
+        return utils::corvana_client::FetchHomeSectionsAsync(std::move(accessToken));
+    };
+    services.settings = &platform::ApplicationData::Current().LocalSettings();
+    return services;
+}
+
+std::shared_ptr<CorvanaWidgetViewModel> CorvanaWidgetViewModel::Create(
+    std::shared_ptr<utils::DesktopAPIController> controller, std::shared_ptr<IAccessTokenProvider> tokens,
+    Services services) {
+    auto viewModel =
+        Adopt(new CorvanaWidgetViewModel(std::move(controller), std::move(tokens), std::move(services)));
+    viewModel->Subscribe();
+    return viewModel;
+}
+
+CorvanaWidgetViewModel::CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
+                                               std::shared_ptr<IAccessTokenProvider> tokens,
+                                               Services services)
+    : controller_(std::move(controller)), tokens_(std::move(tokens)), services_(std::move(services)) {}
+
+void CorvanaWidgetViewModel::Subscribe() {
+    if (!controller_) return;
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+    playbackStateToken_ = controller_->PlaybackStateChanged.Add([weak](const PlaybackStateResponse& state) {
+        if (auto self = weak.lock()) self->OnPlaybackStateChanged(state);
+    });
+    devicesToken_ = controller_->DevicesChanged.Add([weak](const ConnectClusterResponse& cluster) {
+        if (auto self = weak.lock()) self->OnDevicesStateChanged(cluster);
+    });
+}
+
+CorvanaWidgetViewModel::~CorvanaWidgetViewModel() {
+    if (controller_) {
+        controller_->PlaybackStateChanged.Remove(playbackStateToken_);
+        controller_->DevicesChanged.Remove(devicesToken_);
+    }
+    if (widget_) {
+        widget_->GameBarDisplayModeChanged(displayModeToken_);
+        widget_->RequestedOpacityChanged(opacityToken_);
+    }
+}
+
+// ---- Playback state ----
+
+void CorvanaWidgetViewModel::OnPlaybackStateChanged(const PlaybackStateResponse& state) {
+    ConvertedPlaybackState converted;
+    try {
+        converted = ConvertedPlaybackState::From(state, ConvertedPlaybackState::NowMs());
+    } catch (...) {
+        // The state is dropped; the view keeps showing the last good one.
+        ReportFailure("CorvanaWidgetViewModel::OnPlaybackState", std::current_exception());
+        return;
+    }
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+    Dispatcher()->RunAsync([weak, converted = std::move(converted)] {
+        if (auto self = weak.lock()) self->ApplyPlaybackState(converted);
+    });
+}
+
+void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& state) {
+    try {
+        hasContext_ = state.HasContext;
+        UpdateShowPinnedCorvanaLogo();
+        SetCorvanaActionsInfo(state.Actions);
+        playbackStateReceived_ = true;
+        UpdateCurrentlyPlayingTrackInformation(state.Track, state.IsAdvertisement);
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::OnPlaybackState", std::current_exception());
+    }
+}
+
+void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const CorvanaCurrentTrackInfo& info,
+                                                                    bool isAdvertisement) {
+    bool playing = false;
+    if (info.HasTrack) {
+        currentTrackUri_ = info.Uri;
+        SetIsInLibrary(info.IsInLibrary);
+        SetShowAddRemoveLibraryButton(info.CanAddToLibrary);
+        UpdateLibraryPresentation();
+        SetCurrentlyPlayingTrack(QString::fromStdString(info.Name));
+        SetCurrentlyPlayingTrackAlbum(QString::fromStdString(info.Album));
+        bool episode = info.Kind == CorvanaViewItemKind::Episode;
+        SetCurrentlyPlayingTrackArtist(QString::fromStdString(episode ? info.Album : info.Artist));
+        SetIsShuffleEnabled(info.IsShuffling);
+        if (isAdvertisement) {
+            SetCurrentlyPlayingTrack(ResourceHelper::GetString("CorvanaAdvertisementText"));
+            SetShowShuffleButton(false);
+        } else if (episode) {
+            SetShowPreviousNextControls(false);
+            SetShowSkipBackAheadControls(true);
+            SetShowShuffleButton(false);
+        } else {
+            SetShowPreviousNextControls(true);
+            SetShowSkipBackAheadControls(false);
+            SetShowShuffleButton(true);
+        }
+        positionMs_ = info.PositionMs;
+        durationMs_ = info.DurationMs;
+        if (durationMs_ > 0) SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+        UpdateCover(info.ImageUrl);
+        playing = info.IsPlaying;
+    } else {
+        SetCurrentlyPlayingTrack({});
+        SetCurrentlyPlayingTrackAlbum({});
+        SetCurrentlyPlayingTrackArtist({});
+        SetIsShuffleEnabled(false);
+        SetShowPreviousNextControls(true);
+        SetShowSkipBackAheadControls(false);
+        SetShowAddRemoveLibraryButton(false);
+        SetShowShuffleButton(true);
+        positionMs_ = 0;
+        durationMs_ = 0;
+        currentTrackUri_.clear();
+        SetIsInLibrary(false);
+        SetCurrentlyPlayingTrackProgressPercentage(0);
+        SetImageSource(nullptr);
+    }
+    SetIsPlaying(playing);
+    UpdateProgressTimer();
+    UpdatePlayPausePresentation();
+    UpdateShufflePresentation();
+}
+
+void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
+    if (imageUrl.empty()) {
+        SetImageSource(nullptr);
+        return;
+    }
+    if (imageSource_ && imageSource_->SourceText() == imageUrl) return;
+    try {
+        SetImageSource(CoverImage::Create(imageUrl, decodeHeight_));
+    } catch (...) {
+        // Only the cover step ends: the old track's cover must not stay beside the new title.
+        SetImageSource(nullptr);
+        ReportFailure("CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation",
+                      std::current_exception());
+    }
+}
+
+void CorvanaWidgetViewModel::UpdateProgressTimer() {
+    if (isPlaying_ && durationMs_ > 0) {
+        if (!progressTimer_) {
+            progressTimer_ = std::make_unique<platform::DispatcherTimer>(Dispatcher());
+            progressTimer_->Interval(services_.progressInterval);
+        }
+        if (!progressTimer_->IsEnabled()) {
+            std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+            progressTimer_->Tick([weak] {
+                if (auto self = weak.lock()) self->OnProgressTimerTick();
+            });
+            progressTimer_->Start();
+        }
+    } else if (progressTimer_) {
+        progressTimer_->Tick(nullptr);
+        progressTimer_->Stop();
+        progressTimer_.reset();
+    }
+}
+
+void CorvanaWidgetViewModel::OnProgressTimerTick() {
+    if (durationMs_ <= 0) {
+        positionMs_ = 0;
+        SetCurrentlyPlayingTrackProgressPercentage(0);
+        return;
+    }
+    positionMs_ += 1000;
+    SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+}
+
+void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double value) {
+    value = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
+    SetProperty(progress_, value, "CurrentlyPlayingTrackProgressPercentage");
+}
+
+// ---- Presentation rules ----
+
+void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
+    if (isPlaying_) {
+        SetPlayPauseIcon(Icon(kPauseIcon));
+        SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPause_ButtonNarratorText"));
+        SetIsPlayPauseButtonEnabled(!playbackStateReceived_ || actions_.CanPause);
+    } else {
+        SetPlayPauseIcon(Icon(kPlayIcon));
+        SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPlay_ButtonNarratorText"));
+        bool enabled = true;
+        if (playbackStateReceived_) enabled = hasContext_ ? actions_.CanResume : FirstFeedItem() != nullptr;
+        SetIsPlayPauseButtonEnabled(enabled);
+    }
+}
+
+void CorvanaWidgetViewModel::UpdateLibraryPresentation() {
+    SetAddRemoveLibraryIcon(Icon(isInLibrary_ ? kInLibraryIcon : kNotInLibraryIcon));
+    SetAddRemoveLibraryNarratorText(
+        ResourceHelper::GetString(isInLibrary_ ? "CorvanaRemoveFromLibrary_ButtonNarratorNext"
+                                               : "CorvanaAddToLibrary_ButtonNarratorText"));
+}
+
+void CorvanaWidgetViewModel::UpdateShufflePresentation() {
+    SetEnableDisableButtonForegroundBrush(isShuffleEnabled_ ? ActiveBrush() : InactiveBrush());
+    SetEnableDisableNarratorText(ResourceHelper::GetString(isShuffleEnabled_
+                                                               ? "CorvanaDisableShuffle_ButtonNarratorText"
+                                                               : "CorvanaEnableShuffle_ButtonNarratorText"));
+}
+
+void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
+    SetProperty(showPinnedLogo_, isPinnedOnly_ && hasContext_, "ShowPinnedCorvanaLogo");
+}
+
+void CorvanaWidgetViewModel::SetStartupFlag(bool on) {
+    if (on) SetProperty(inErrorState_, false, "InErrorState");
+    SetProperty(showSpinner_, on, "ShowSpinner");
+}
+
+void CorvanaWidgetViewModel::SetInErrorState(bool value) {
+    if (value) SetStartupFlag(false);
+    SetProperty(inErrorState_, value, "InErrorState");
+}
+
+void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
+    if (SetProperty(isPinnedOnly_, value, "IsPinnedOnly")) UpdateShowPinnedCorvanaLogo();
+}
+
+void CorvanaWidgetViewModel::SetIsExpanded(bool value) {
+    if (SetProperty(isExpanded_, value, "IsExpanded")) {
+        auto applying = ApplyExpandedState();
+    }
+}
+
+std::shared_ptr<CorvanaItemViewModel> CorvanaWidgetViewModel::FirstFeedItem() const {
+    if (!categories_) return nullptr;
+    for (const auto& entry : categories_->Items()) {
+        auto category = std::dynamic_pointer_cast<CorvanaViewCategoryViewModel>(entry);
+        if (category && category->Items() && !category->Items()->Empty())
+            return category->Items()->At<CorvanaItemViewModel>(0);
+    }
+    return nullptr;
+}
+
+// ---- Widget host ----
+
+void CorvanaWidgetViewModel::RegisterForWidgetEvents(std::shared_ptr<platform::IGameBarWidget> widget) {
+    RegisterForWidgetEventsAsync(std::move(widget));
+}
+
+platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
+    std::shared_ptr<platform::IGameBarWidget> widget) {
+    auto self = SharedFrom(this);
+    try {
+        if (widget_) {
+            LogInfo("RegisterForWidgetEvents: _widget already set");
+            co_return;
+        }
+        if (!widget) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
+        widget_ = widget;
+        std::weak_ptr<CorvanaWidgetViewModel> weak = self;
+        SetIsPinnedOnly(widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
+        displayModeToken_ = widget->GameBarDisplayModeChanged([weak] {
+            if (auto self = weak.lock()) self->OnDisplayModeChanged();
+        });
+        SetOpacity(widget->RequestedOpacity());
+        opacityToken_ = widget->RequestedOpacityChanged([weak] {
+            auto self = weak.lock();
+            if (self && self->widget_) self->SetOpacity(self->widget_->RequestedOpacity());
+        });
+        co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
+        SetStartupFlag(false);
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::RegisterForWidgetEvents", std::current_exception());
+    }
+}
+
+void CorvanaWidgetViewModel::OnDisplayModeChanged() {
+    if (widget_) SetIsPinnedOnly(widget_->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
+}
+
+platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(Size size) {
+    auto self = SharedFrom(this);
+    try {
+        if (auto widget = widget_) co_await widget->TryResizeWindowAsync(size.width, size.height);
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::ResizeWindow", std::current_exception());
+    }
+}
+
+platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
+    auto self = SharedFrom(this);
+    try {
+        auto widget = widget_;
+        if (!widget)
+            throw platform::PlatformError(platform::E_POINTER, "no widget to launch " + uri + " through");
+        co_await widget->LaunchUriAsync(std::move(uri));
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::LaunchUri", std::current_exception());
+    }
+}
+
+// ---- Sign-in and the feed ----
+
+void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
+    ++signInGeneration_;
+    if (signedIn) {
+        if (closing_) return;
+        SetProperty(isSignedIn_, true, "IsSignedIn");
+        auto loading = FetchHome(signInGeneration_);
+        if (controller_) {
+            controller_->RequestPlaybackState();
+            controller_->RequestDevices();
+        }
+        return;
+    }
+    SetCorvanaActionsInfo({});
+    playbackStateReceived_ = false;
+    if (widget_) {
+        auto resizing = ResizeWindowAsync(kSignedOutSize);
+    }
+    SetProperty(isSignedIn_, false, "IsSignedIn");
+}
+
+void CorvanaWidgetViewModel::MarkClosing() {
+    closing_ = true;
+    ++signInGeneration_;
+}
+
+std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
+    const std::vector<utils::corvana_client::HomeSection>& sections,
+    const std::shared_ptr<utils::DesktopAPIController>& controller) {
+    auto categories = ObservableVector::Create();
+    for (const auto& section : sections) {
+        CorvanaViewCategory category{section.name, {}};
+        category.Items.reserve(section.items.size());
+        for (const auto& item : section.items) category.Items.push_back(MakeViewItem(item));
+        categories->Append(CorvanaViewCategoryViewModel::Create(category, controller));
+    }
+    return categories;
+}
+
+platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration) {
+    auto self = SharedFrom(this);
+    try {
+        LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
+        // A vault round trip: awaited off the UI thread, which it comes back to.
+        std::optional<std::string> token;
+        if (tokens_) token = co_await tokens_->GetAccessTokenAsync();
+        if (!token || token->empty()) {
+            utils::Logger::Instance().LogError("CorvanaWidgetViewModel::FetchHome - no auth token available");
+            co_return;
+        }
+        auto sections = co_await services_.fetchHomeSections(std::move(*token));
+        if (signInGeneration != signInGeneration_) {
+            LogInfo("CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
+            co_return;
+        }
+        SetCategories(BuildCategories(sections, controller_));
+        UpdatePlayPausePresentation();
+        if (services_.settings) {
+            auto stored = services_.settings->Lookup(kExpandedSetting);
+            if (stored && stored->Kind() == platform::ValueKind::Boolean)
+                SetProperty(isExpanded_, stored->AsBoolean(), "IsExpanded");
+        }
+        co_await ApplyExpandedState();
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
+    }
+}
+
+platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
+    auto self = SharedFrom(this);
+    try {
+        bool expanded = isExpanded_;
+        SetExpandButtonGlyph(Icon(expanded ? kCollapseGlyph : kExpandGlyph));
+        SetExpandCollapseNarratorText(ResourceHelper::GetString(
+            expanded ? "CollapseWidget_ButtonNarratorText" : "ExpandWidget_ButtonNarratorText"));
+        SetIsScrollBarEnabled(expanded);
+        if (auto widget = widget_) {
+            Size size = expanded ? kExpandedSize : kCollapsedSize;
+            co_await widget->TryResizeWindowAsync(size.width, size.height);
+            widget->HorizontalResizeSupported(expanded);
+            widget->VerticalResizeSupported(expanded);
+        }
+        if (services_.settings) services_.settings->Insert(kExpandedSetting, platform::Value(isExpanded_));
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::ApplyExpandedState", std::current_exception());
+    }
+}
+
+// ---- Devices ----
+
+void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse& cluster) {
+    std::vector<PlaybackDeviceInfo> devices;
+    devices.reserve(cluster.devices.size());
+    std::optional<PlaybackDeviceInfo> active;
+    for (const auto& device : cluster.devices) {
+        devices.push_back(PlaybackDeviceInfo::From(device));
+        if (!active && devices.back().IsValid && devices.back().IsActive) active = devices.back();
+    }
+    if (active) LogInfo("OnDevicesStateChanged: active device found in playbackDevices");
+    // No lock across the switch: the dispatcher runs the lists in the order they were queued.
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+    Dispatcher()->RunAsync([weak, devices = std::move(devices), active = std::move(active)] {
+        if (auto self = weak.lock()) self->ApplyDevices(devices, active);
+    });
+}
+
+void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
+                                          const std::optional<PlaybackDeviceInfo>& active) {
+    try {
+        playbackDevices_->Clear();
+        std::shared_ptr<CorvanaPlaybackDeviceViewModel> selected;
+        for (const auto& device : devices) {
+            if (!device.IsValid) continue;
+            auto viewModel = CorvanaPlaybackDeviceViewModel::Create(device);
+            playbackDevices_->Append(viewModel);
+            if (!selected && active && device.Id == active->Id) selected = viewModel;
+        }
+        SetPlaybackDeviceSelectionButtonBrush(selected && !active->IsSelf ? ActiveBrush() : InactiveBrush());
+        SetSelectedPlaybackDevice(selected);
+        SetEnablePlaybackDeviceSelectionButton(!playbackDevices_->Empty());
+        LogInfo("OnDevicesStateChanged: returning");
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::OnDevicesStateChanged", std::current_exception());
+    }
+}
+
+void CorvanaWidgetViewModel::OnPlaybackDeviceClicked(QObject* item) {
+    auto self = SharedFrom(this);
+    try {
+        auto* device = qobject_cast<CorvanaPlaybackDeviceViewModel*>(item);
+        if (device && controller_) {
+            controller_->TransferPlayback(device->Device().Id);
+            SetSelectedPlaybackDevice(SharedFrom(device));
+        }
+        SetIsPlaybackDevicesFlyoutOpen(false);
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::OnPlaybackDeviceClicked", std::current_exception());
+    }
+}
+
+// ---- Commands ----
+
+void CorvanaWidgetViewModel::OpenCorvanaMinimizedFromWidget() {
+    auto launching = LaunchUriAsync("corvana:open:minimized?utm_medium=desktop-xbox-game-bar");
+}
+
+void CorvanaWidgetViewModel::OpenCorvana() {
+    auto launching = LaunchUriAsync("corvana:open");
+}
+
+void CorvanaWidgetViewModel::StartCorvana() {
+    SetStartupFlag(true);
+    if (controller_) controller_->Reconnect();
+    auto launching = LaunchUriAsync("corvana:open:minimized");
+}
+
+void CorvanaWidgetViewModel::SendPlaybackCommand(PlaybackAction action) {
+    auto self = SharedFrom(this);
+    if (controller_) controller_->ModifyPlaybackState(action);
+}
+
+void CorvanaWidgetViewModel::PlayPause() {
+    if (isPlaying_) {
+        SendPlaybackCommand(PlaybackAction::Pause);
+    } else if (!hasContext_) {
+        // Nothing loaded in the desktop app: start the feed's first item rather than resume nothing.
+        if (auto item = FirstFeedItem()) {
+            item->PlayAsync();
+        } else {
+            SendPlaybackCommand(PlaybackAction::Resume);
+        }
+    } else {
+        SendPlaybackCommand(PlaybackAction::Resume);
+    }
+}
+
+void CorvanaWidgetViewModel::Next() {
+    SendPlaybackCommand(PlaybackAction::Next);
+}
+
+void CorvanaWidgetViewModel::Previous() {
+    SendPlaybackCommand(PlaybackAction::Previous);
+}
+
+void CorvanaWidgetViewModel::SkipBack() {
+    if (controller_) controller_->Seek(-kSkipMs, true);
+}
+
+void CorvanaWidgetViewModel::SkipAhead() {
+    if (controller_) controller_->Seek(kSkipMs, true);
+}
+
+void CorvanaWidgetViewModel::AddRemoveLibrary() {
+    if (!controller_ || currentTrackUri_.empty()) return;
+    if (isInLibrary_) {
+        controller_->UnlikeTrack(currentTrackUri_);
+    } else {
+        controller_->LikeTrack(currentTrackUri_);
+    }
+}
+
+void CorvanaWidgetViewModel::ToggleShuffle() {
+    if (controller_) controller_->SetShuffle(!isShuffleEnabled_);
+}
+
+}  // namespace velmora

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "VelmoraUtils/DesktopApiTypes.h"
+
+namespace velmora {
+
+// One entry of the desktop app's device list, as the device picker needs it.
+struct PlaybackDeviceInfo {
+    bool IsValid = false;  // records with false are skipped by every consumer
+    std::string Id;
+    std::string Name;
+    bool IsActive = false;
+    bool IsSelf = false;  // the device is this very machine
+
+    static PlaybackDeviceInfo From(const desktop_api_types::ConnectDevice& device) {
+        return {true, device.device_id, device.name, device.is_active, device.is_self};
+    }
+};
+
+}  // namespace velmora

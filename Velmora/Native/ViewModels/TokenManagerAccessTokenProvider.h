@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+
+#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
+#include "VelmoraUtils/TokenManager.h"
+
+namespace velmora {
+
+// The access token as the token manager reads it from the vault, read on the blocking pool.
+class TokenManagerAccessTokenProvider : public IAccessTokenProvider {
+public:
+    explicit TokenManagerAccessTokenProvider(std::shared_ptr<utils::TokenManager> manager)
+        : manager_(std::move(manager)) {}
+
+    platform::Task<std::optional<std::string>> GetAccessTokenAsync() override;
+
+private:
+    std::shared_ptr<utils::TokenManager> manager_;
+};
+
+}  // namespace velmora
