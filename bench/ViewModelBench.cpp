@@ -17,7 +17,8 @@
 #include "Velmora/Native/ViewModels/CorvanaWidgetViewModel.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/Velmora/Native/ViewModelTestSupport.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace std::chrono;
 
@@ -50,12 +51,9 @@ velmora::CorvanaWidgetViewModel::Services NoServices() {
 }
 
 int MeasurePushes(int pushes) {
-    testsupport::ChildProcess daemon(
-        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"});
-    std::string address = daemon.WaitForLine("unix:");
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    testsupport::ChildProcess peer({testsupport::TestProgram("desktop_test_peer")});
-    if (peer.WaitForLine("READY").empty()) return 1;
+    testsupport::PrivateBusEnvironment bus;
+    bus.SetUp();
+    auto peer = testsupport::StartDesktopPeer();
 
     auto connection = std::make_unique<utils::DesktopAPIConnection>();
     utils::DesktopAPIConnection* link = connection.get();

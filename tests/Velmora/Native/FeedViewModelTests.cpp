@@ -212,12 +212,7 @@ TEST(ResourceHelper, AMissingKeyFailsAndThePackagedTableHasEveryKeyTheViewModels
     framework::ResourceHelper::UseTable({});
 
     auto packaged = framework::ResourceLoader::ForCurrentLocale();
-    for (const char* key :
-         {"CorvanaPlay_ButtonNarratorText", "CorvanaPause_ButtonNarratorText",
-          "CorvanaAddToLibrary_ButtonNarratorText", "CorvanaRemoveFromLibrary_ButtonNarratorNext",
-          "CorvanaEnableShuffle_ButtonNarratorText", "CorvanaDisableShuffle_ButtonNarratorText",
-          "CorvanaAdvertisementText", "CollapseWidget_ButtonNarratorText",
-          "ExpandWidget_ButtonNarratorText"}) {
+    for (const char* key : testsupport::kViewModelStringKeys) {
         auto text = packaged.GetString(key);
         EXPECT_TRUE(text && !text->empty()) << key << " in " << packaged.Source();
     }

@@ -55,12 +55,7 @@ QString Text(const std::string& key) {
 
 void UseTestStrings() {
     std::map<std::string, std::string, std::less<>> table;
-    for (const char* key :
-         {"CorvanaPlay_ButtonNarratorText", "CorvanaPause_ButtonNarratorText",
-          "CorvanaAddToLibrary_ButtonNarratorText", "CorvanaRemoveFromLibrary_ButtonNarratorNext",
-          "CorvanaEnableShuffle_ButtonNarratorText", "CorvanaDisableShuffle_ButtonNarratorText",
-          "CorvanaAdvertisementText", "CollapseWidget_ButtonNarratorText",
-          "ExpandWidget_ButtonNarratorText"}) {
+    for (const char* key : kViewModelStringKeys) {
         table.emplace(key, Text(key).toStdString());
     }
     framework::ResourceHelper::UseTable(std::move(table));

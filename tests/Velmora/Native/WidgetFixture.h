@@ -46,6 +46,17 @@ struct Device {
 };
 platform::ValueSet Cluster(const std::vector<Device>& devices);
 
+// The resource keys the view models look up.
+inline constexpr const char* kViewModelStringKeys[] = {"CorvanaPlay_ButtonNarratorText",
+                                                       "CorvanaPause_ButtonNarratorText",
+                                                       "CorvanaAddToLibrary_ButtonNarratorText",
+                                                       "CorvanaRemoveFromLibrary_ButtonNarratorNext",
+                                                       "CorvanaEnableShuffle_ButtonNarratorText",
+                                                       "CorvanaDisableShuffle_ButtonNarratorText",
+                                                       "CorvanaAdvertisementText",
+                                                       "CollapseWidget_ButtonNarratorText",
+                                                       "ExpandWidget_ButtonNarratorText"};
+
 // Resource strings for tests: every key maps to "[key]".
 QString Text(const std::string& key);
 void UseTestStrings();
