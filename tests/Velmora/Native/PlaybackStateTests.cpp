@@ -255,7 +255,7 @@ TEST_F(PlaybackState, ProgressStaysWithinRangeAndTheTimerRunsOnlyWhilePlayingAKn
     ASSERT_TRUE(ui->RunUntil([&] { return vm->CurrentlyPlayingTrackProgressPercentage() != 0.8; }));
     EXPECT_EQ(vm->CurrentlyPlayingTrackProgressPercentage(), 1.0);
 
-    for (auto [paused, duration] : {std::pair{true, 2500}, std::pair{false, 0}}) {
+    for (auto [paused, duration] : {std::pair{true, 2500}, std::pair{false, 0}, std::pair{false, -5}}) {
         PlaybackMessage message;
         message.paused = paused;
         message.duration = duration;
