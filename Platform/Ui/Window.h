@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "Platform/Foundation/EventSource.h"
+
+class QQmlEngine;
+class QQuickItem;
+class QQuickWindow;
+
+namespace platform {
+
+class Frame;
+
+// The window of the current activation: a Qt Quick window with an engine of its own, whose content is a
+// frame. The platform keeps one current window; once it closes, the next Current() is a new window, so a
+// launch after a close builds everything anew. UI thread only.
+class Window : public std::enable_shared_from_this<Window> {
+public:
+    using ClosedHandler = std::function<void()>;
+    using Token = EventSource<>::Token;
+
+    // The current window, made when there is none (not shown until Activate).
+    static std::shared_ptr<Window> Current();
+    // The current window if it is shown, else null.
+    static std::shared_ptr<Window> Shown();
+    // Destroys closed windows (with their frames and pages). A closed window is kept until then because
+    // it closes from inside its own event handling; Current() does this too.
+    static void ReleaseClosed();
+    // Destroys every window, shown or not: the last step before the application object goes.
+    static void ReleaseAll();
+    // Called after any window has closed and its Closed handlers have run; `handlerFailed` tells whether
+    // one of them raised an error. The host ends the process from here.
+    static void AfterClosed(std::function<void(bool handlerFailed)> callback);
+
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    void Content(std::shared_ptr<Frame> frame);
+    std::shared_ptr<Frame> Content() const { return content_; }
+
+    QQuickWindow& CoreWindow() const { return *quickWindow_; }
+    QQmlEngine& Engine() const { return *engine_; }
+
+    // Puts a decoration (the host's chrome) around the content: the window owns it from now on and the
+    // content goes into contentSlot, an item inside it. Replaces and deletes an earlier decoration.
+    void Decorate(QQuickItem* decoration, QQuickItem* contentSlot);
+
+    Token Closed(ClosedHandler handler);
+    void Closed(Token token);
+
+    // Shows the window and asks for the focus.
+    void Activate();
+    bool IsShown() const;
+    // Closes the window as its close button would; Closed is raised once it is closed.
+    void Close();
+
+private:
+    Window();
+    void PlaceContent();
+    void OnClosed();
+
+    std::unique_ptr<QQmlEngine> engine_;
+    std::unique_ptr<QQuickWindow> quickWindow_;
+    QPointer<QQuickItem> decoration_;
+    QPointer<QQuickItem> contentSlot_;
+    std::shared_ptr<Frame> content_;
+    EventSource<> closed_;
+    bool isClosed_ = false;
+};
+
+}  // namespace platform
