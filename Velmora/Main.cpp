@@ -1,0 +1,61 @@
+#include "Velmora/Main.h"
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "Platform/GameBar/GameBarHost.h"
+#include "Platform/Ui/PageRegistry.h"
+#include "Velmora/App.h"
+#include "Velmora/CommandLine.h"
+#include "Velmora/FrontEndLoader.h"
+#include "Velmora/ModeCheck.h"
+
+namespace velmora {
+
+int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
+               const std::vector<FrontEndModule>& modules) {
+    auto parsed = ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    if (auto* reason = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "velmora: %s\n%s\n", reason->c_str(), kUsage);
+        return 2;
+    }
+    const CommandLine& line = std::get<CommandLine>(parsed);
+    if (line.help) {
+        std::printf("%s\n", kUsage);
+        return 0;
+    }
+
+    // The front end that will be shown is known before the application object exists, which is the only
+    // time some of them (QtWebEngine) can be prepared; the mode check runs again at activation.
+    const std::string chosen = ChosenPageType();
+    auto isChosen = [&](const auto& entry) { return entry.typeName == chosen; };
+    if (std::none_of(frontEnds.begin(), frontEnds.end(), isChosen)) {
+        auto module = std::find_if(modules.begin(), modules.end(), isChosen);
+        if (module != modules.end()) {
+            if (auto loaded = LoadFrontEndModule(*module, FrontEndModuleFolders()))
+                frontEnds.push_back(*loaded);
+        }
+    }
+    for (const auto& frontEnd : frontEnds) {
+        if (frontEnd.typeName != chosen || !frontEnd.beforeApplication) continue;
+        try {
+            frontEnd.beforeApplication();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velmora: preparing %s failed: %s\n", chosen.c_str(), e.what());
+        }
+    }
+
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("velmora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+
+    auto pageTypes = std::make_shared<platform::PageRegistry>();
+    for (auto& frontEnd : frontEnds) pageTypes->Register(frontEnd.typeName, std::move(frontEnd.createPage));
+
+    return platform::GameBarHost::Run(line.options, [&] { return std::make_shared<App>(pageTypes); });
+}
+
+}  // namespace velmora
