@@ -27,6 +27,10 @@ void ActivationService::ReplyError(const QString& name, const QString& message) 
     if (calledFromDBus()) sendErrorReply(name, message);
 }
 
+void ActivationService::OnBusDisconnected() {
+    host_.EndSession();
+}
+
 void ActivationService::Activate(const QVariantMap&) {
     host_.ActivateLaunch();
 }

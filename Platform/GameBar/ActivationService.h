@@ -31,6 +31,10 @@ public slots:
     Q_SCRIPTABLE void ActivateAction(const QString& actionName, const QVariantList& parameter,
                                      const QVariantMap& platformData);
 
+private slots:
+    // The session bus went away (the session is ending): the widget closes as its close button would.
+    void OnBusDisconnected();
+
 private:
     void ReplyError(const QString& name, const QString& message);
 

@@ -94,11 +94,7 @@ void CloseOnSignals(GameBarHost& host, QObject* owner) {
         char buffer[16];
         while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
         }
-        if (host.ShowsWidgetWindow()) {
-            host.CloseWidgetWindow();
-        } else {
-            QCoreApplication::exit(0);
-        }
+        host.EndSession();
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -175,6 +171,14 @@ bool GameBarHost::ShowsWidgetWindow() const {
     return Window::Shown() != nullptr;
 }
 
+void GameBarHost::EndSession() {
+    if (ShowsWidgetWindow()) {
+        CloseWidgetWindow();
+    } else {
+        QCoreApplication::exit(exitStatus_);
+    }
+}
+
 int GameBarHost::Run(const GameBarHostOptions& options,
                      const std::function<std::shared_ptr<Application>()>& createApplication) {
     auto dispatcher = UiDispatcher::Create();
@@ -198,6 +202,9 @@ int GameBarHost::Run(const GameBarHostOptions& options,
         } else {
             bus.registerObject(ActivationService::kObjectPath, &service,
                                QDBusConnection::ExportScriptableSlots);
+            bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                        QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                        &service, SLOT(OnBusDisconnected()));
             for (int attempt = 0; attempt < kHandOverAttempts && !ownsName; ++attempt) {
                 if (bus.registerService(ActivationService::kBusName)) {
                     ownsName = true;

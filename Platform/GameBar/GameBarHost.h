@@ -51,6 +51,9 @@ public:
     bool SetOpacity(double opacity);
     void CloseWidgetWindow();
     bool ShowsWidgetWindow() const;
+    // The session is ending (termination signal, the bus gone): close the widget window, or end the event
+    // loop if none shows.
+    void EndSession();
 
     // Runs the process as the widget host: applies the options, takes the bus name (or hands the URI and
     // the options to the running instance and returns), makes the application, delivers the activation

@@ -1,11 +1,15 @@
 #include "Platform/Storage/ApplicationData.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "Platform/Storage/LocalSettings.h"
 
 #ifndef VELMORA_DEFAULT_INSTALLED_LOCATION
 #define VELMORA_DEFAULT_INSTALLED_LOCATION "."
+#endif
+#ifndef VELMORA_DATA_DIR_FROM_BIN
+#define VELMORA_DATA_DIR_FROM_BIN "../share/velmora"
 #endif
 
 namespace platform {
@@ -55,7 +59,16 @@ platform::LocalSettings& ApplicationData::LocalSettings() {
 
 std::string Package::InstalledLocation() {
     std::string configured = Environment("VELMORA_INSTALLED_LOCATION");
-    return configured.empty() ? std::string(VELMORA_DEFAULT_INSTALLED_LOCATION) : configured;
+    if (!configured.empty()) return configured;
+    // An installed program finds its data relative to itself, wherever the prefix is; a program in the
+    // build tree has no such folder beside it and uses the build tree's.
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        auto installed = (executable.parent_path() / VELMORA_DATA_DIR_FROM_BIN).lexically_normal();
+        if (std::filesystem::is_directory(installed, error)) return installed.string();
+    }
+    return VELMORA_DEFAULT_INSTALLED_LOCATION;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "Platform/Ui/Window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -122,7 +123,8 @@ void Window::Closed(Token token) {
 void Window::Activate() {
     isClosed_ = false;
     quickWindow_->show();
-    quickWindow_->raise();
+    // Windows without a window system (offscreen: tests, benchmarks) have no stacking order to change.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) quickWindow_->raise();
     quickWindow_->requestActivate();
 }
 

@@ -1,6 +1,6 @@
 // A front-end module for the tests of module loading: it offers the web-view page type, says on standard
 // output whether its pre-application hook ran before the application object existed, and shows the
-// shell's test page (whose code it takes from the executable, as a real module takes ours).
+// shell's test page. It brings the page's code along, so that it loads into the installed velmora too.
 #include <QCoreApplication>
 #include <cstdio>
 
