@@ -2,7 +2,8 @@
 // the widget window (offscreen, with an empty test page, so the shell's own cost shows), and the process's
 // PSS at that moment. Each run is a fresh process on a private session bus of this program's own.
 //
-//   shell_startup_bench [--runs N] [--label TEXT]
+//   shell_startup_bench [--runs N] [--label TEXT] [--program PATH]
+// --program runs another build of the shell (one that shows a page and reports FIRST_FRAME the same way).
 #include <signal.h>
 #include <time.h>
 
@@ -41,16 +42,17 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     int runs = 20;
+    std::string shell = testsupport::BuildOutput("tests/Velmora/velmora-testshell");
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
         if (option == "--label") ::setenv("VELMORA_TEST_PAGE_LABEL", argv[i + 1], 1);
+        if (option == "--program") shell = argv[i + 1];
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::PrivateBusEnvironment bus;
     bus.SetUp();
 
-    const std::string shell = testsupport::BuildOutput("tests/Velmora/velmora-testshell");
     std::vector<double> millis, mib;
     for (int run = 0; run < runs; ++run) {
         int64_t start = MonotonicNs();
