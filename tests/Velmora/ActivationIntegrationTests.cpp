@@ -119,6 +119,14 @@ TEST_F(ActivationTest, LaunchOptionsOfASecondStartReachTheHostControls) {
     EXPECT_EQ(first->WaitForLine("OPACITY"), "OPACITY 0.50 pages=1");
 }
 
+TEST_F(ActivationTest, LaunchOptionsOfTheFirstStartSetTheHostControls) {
+    ChildProcess first({Shell(), "--pinned-only", "--opacity=0.3", kLaunch});
+    EXPECT_EQ(first.WaitForLine("PAGE", std::chrono::seconds(20)),
+              "PAGE Velmora.CorvanaWidgetNative 1 widget=1 mode=1 opacity=0.30");
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(std::chrono::seconds(10)), 0);
+}
+
 TEST_F(ActivationTest, ActionsChangeTheHostControlsAndWrongCallsAreRefused) {
     auto first = StartFirst();
     struct Refused {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestHelpers.h"
 
@@ -30,25 +31,6 @@ namespace {
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-// A session bus that activates the services of the installation, and only those.
-std::string BusConfig(const std::string& serviceDir) {
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>)" +
-           serviceDir + R"(</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
 }
 
 bool HasOwner(sdbus::IConnection& connection, const std::string& name) {
@@ -99,7 +81,8 @@ TEST(Installation, TheInstalledDesktopEntryOpensTheWidget) {
     ::setenv("XDG_DATA_DIRS", (prefix / "share").c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     WriteFile(home / "data/velmora/Corvana/Gamebar/widget_mode.txt", "web_view\n");
-    WriteFile(home / "bus.conf", BusConfig(prefix / "share/dbus-1/services"));
+    // A session bus that starts the installation's services, and only those.
+    WriteFile(home / "bus.conf", testsupport::SessionBusConfig(prefix / "share/dbus-1/services"));
     // Programs the bus starts write to its standard output: the page's lines arrive there.
     ChildProcess bus({"dbus-daemon", "--config-file=" + (home / "bus.conf"), "--nofork", "--nopidfile",
                       "--print-address=1"});
@@ -110,7 +93,7 @@ TEST(Installation, TheInstalledDesktopEntryOpensTheWidget) {
     auto open = RunToEnd({"gio", "open", "ms-gamebarwidget:launch"});
     EXPECT_EQ(open.status, 0);
     EXPECT_EQ(bus.WaitForLine("MODULE_HOOK", std::chrono::seconds(30)), "MODULE_HOOK application=0");
-    EXPECT_EQ(bus.WaitForLine("PAGE"), "PAGE Velmora.CorvanaWidgetWebview 1 widget=1");
+    EXPECT_EQ(bus.WaitForLine("PAGE"), "PAGE Velmora.CorvanaWidgetWebview 1 widget=1 mode=0 opacity=1.00");
 
     // Opening it again reaches the widget already shown.
     EXPECT_EQ(RunToEnd({"gio", "open", "ms-gamebarwidget:launch"}).status, 0);

@@ -14,30 +14,29 @@
 
 namespace testsupport {
 
-namespace {
-
-// No service directories: nothing is started on demand, so a test decides exactly which services exist
-// (a bus with the desktop's gnome-keyring activatable would never show "no Secret Service").
-constexpr const char* kBusConfig =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+// No service directories unless asked for: nothing is started on demand, so a test decides exactly which
+// services exist (a bus with the desktop's gnome-keyring activatable would never show "no Secret Service").
+std::string SessionBusConfig(const std::string& serviceDir) {
+    std::string services = serviceDir.empty() ? "" : "  <servicedir>" + serviceDir + "</servicedir>\n";
+    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
   <listen>unix:tmpdir=/tmp</listen>
   <auth>EXTERNAL</auth>
-  <policy context="default">
+)" + services +
+           R"(  <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
 </busconfig>
 )";
-
-}  // namespace
+}
 
 void PrivateBusEnvironment::SetUp() {
     home_ = std::make_unique<TempDir>();
-    WriteFile(*home_ / "bus.conf", kBusConfig);
+    WriteFile(*home_ / "bus.conf", SessionBusConfig());
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"dbus-daemon", "--config-file=" + (*home_ / "bus.conf"), "--nofork",
                                  "--nopidfile", "--print-address=1"});

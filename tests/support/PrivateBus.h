@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace testsupport {
+
+// The configuration of a private session bus; with serviceDir, the bus starts the services found there.
+std::string SessionBusConfig(const std::string& serviceDir = "");
 
 // Gives the test process a session bus of its own (a dbus-daemon it starts) and a HOME of its own, so that
 // tests never touch the desktop's bus or keyring and never see each other's names. Registered as a global

@@ -76,7 +76,14 @@ TestPage::TestPage(const platform::PageContext& context, std::string typeName, s
             Say("FIRST_FRAME " + std::to_string(MonotonicNs()));
         });
     });
-    Say("PAGE " + typeName_ + " " + std::to_string(number) + " widget=" + (widget_ ? "1" : "0"));
+    std::string widgetState = "0";
+    if (widget_) {
+        char state[64];
+        std::snprintf(state, sizeof state, "1 mode=%d opacity=%.2f", static_cast<int>(widget_->DisplayMode()),
+                      widget_->RequestedOpacity());
+        widgetState = state;
+    }
+    Say("PAGE " + typeName_ + " " + std::to_string(number) + " widget=" + widgetState);
 }
 
 TestPage::~TestPage() {

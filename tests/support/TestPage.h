@@ -13,7 +13,8 @@
 namespace testsupport {
 
 // A page for the shell's tests: it records what the shell did to it and, through `report`, says so in
-// one line per event ("PAGE <type> <n> widget=<0|1>", "SHUTDOWN <type>", "DISPLAY_MODE <m> pages=<n>",
+// one line per event ("PAGE <type> <n> widget=0" or "... widget=1 mode=<m> opacity=<x>", "SHUTDOWN <type>",
+// "DISPLAY_MODE <m> pages=<n>",
 // "OPACITY <x> pages=<n>", "FIRST_FRAME <ns>" with the monotonic clock at the window's first frame).
 class TestPage final : public platform::Page, public std::enable_shared_from_this<TestPage> {
 public:
