@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -48,6 +49,13 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
         }
     }
 
+    // Without a display Qt ends the process with an abort; say what is missing instead.
+    auto isSet = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
+    if (!isSet("QT_QPA_PLATFORM") && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "velmora: no display to show the widget on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
+        return 1;
+    }
     QGuiApplication application(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("velmora"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));

@@ -13,7 +13,10 @@ class CoreDispatcher;
 
 // What the frame hands a page it creates, on the UI thread.
 struct PageContext {
-    // The engine of the window the frame is in: create the page's markup with it.
+    // The engine of the window the frame is in (one per window, so a new launch gets a new one): create the
+    // page's markup with it. The host's chrome was made with it already, but nothing has gone to the
+    // network yet, so the page may still install engine-wide things (a network access manager factory,
+    // image providers, context properties) before it creates its markup.
     QQmlEngine& engine;
     // The navigation parameter, as given to Frame::Navigate. The shell passes the Game Bar widget as a
     // std::shared_ptr<platform::IGameBarWidget>; anything else (or nothing) means the page has no widget.

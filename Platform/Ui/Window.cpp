@@ -42,8 +42,10 @@ struct Windows {
     int closing = 0;
 };
 
+// Never destroyed: a window left over at exit must not be torn down among the statics, after the
+// application object it needs has gone.
 Windows& TheWindows() {
-    static Windows windows;
+    static Windows& windows = *new Windows;
     return windows;
 }
 

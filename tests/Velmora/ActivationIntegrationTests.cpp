@@ -204,6 +204,25 @@ TEST_F(ActivationTest, StartsThatShowNothingExitCleanly) {
     EXPECT_EQ(NextEvent(*first), "OPACITY 0.40 pages=1");
 }
 
+TEST_F(ActivationTest, WithoutADisplayItSaysSoInsteadOfAborting) {
+    std::string platform = std::getenv("QT_QPA_PLATFORM");
+    ::unsetenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    std::string savedDisplay = display ? display : "";
+    ::unsetenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string savedWayland = wayland ? wayland : "";
+    ::unsetenv("WAYLAND_DISPLAY");
+
+    auto run = Start({kLaunch});
+
+    ::setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+    if (display) ::setenv("DISPLAY", savedDisplay.c_str(), 1);
+    if (wayland) ::setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "");
+}
+
 TEST_F(ActivationTest, TheWebFrontEndModuleIsLoadedOnlyWhenTheModeFileSelectsIt) {
     ::setenv("VELMORA_TEST_SHELL_MODULE", "libvelmora-test-frontend.so", 1);
     {
