@@ -1,0 +1,355 @@
+#include "Velmora/WebView/WebBridge.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Velmora/WebView/BridgeEvents.h"
+#include "VelmoraUtils/Logger.h"
+
+namespace velmora {
+
+using namespace bridge_events;
+using platform::CoreDispatcher;
+using platform::IGameBarWidget;
+using platform::Task;
+using utils::Logger;
+using utils::PlaybackAction;
+
+namespace {
+
+constexpr std::string_view kLaunchUri = "corvana:open:minimized?utm_medium=desktop-xbox-game-bar";
+constexpr std::string_view kOpenUri = "corvana:open";
+constexpr int32_t kSkipMs = 15000;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The blanks the platform's number parsers skip before a number.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Leading blanks and an optional sign; true for a minus.
+bool TakeSign(std::string_view& text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    if (text.empty() || (text.front() != '+' && text.front() != '-')) return false;
+    const bool negative = text.front() == '-';
+    text.remove_prefix(1);
+    return negative;
+}
+
+// A decimal number at the start of the text, as a fraction of full volume. Only a finite decimal number
+// counts: the platform's parser would also take "nan", "inf" and hexadecimal, and a NaN passes every
+// range check on its way to the desktop app.
+std::optional<double> ParseVolume(std::string_view text) {
+    const bool negative = TakeSign(text);
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return std::nullopt;
+    const bool startsNumber =
+        !text.empty() && (IsDigit(text[0]) || (text[0] == '.' && text.size() > 1 && IsDigit(text[1])));
+    if (!startsNumber) return std::nullopt;
+    double value = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return std::nullopt;
+    if (negative) value = -value;
+    if (!std::isfinite(value) || value < 0 || value > 1) return std::nullopt;
+    return value == 0 ? 0.0 : value;  // no negative zero
+}
+
+// A base-10 position in milliseconds at the start of the text. Negative positions and those beyond the
+// controller's 32-bit argument, which would wrap to another position, are refused.
+std::optional<int32_t> ParseSeekPosition(std::string_view text) {
+    const bool negative = TakeSign(text);
+    int64_t value = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return std::nullopt;
+    if (value < 0 || (negative && value != 0) || value > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
+bool IsValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t minimum = 0;
+        uint32_t codePoint = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, minimum = 0x80, codePoint = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, minimum = 0x800, codePoint = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, minimum = 0x10000, codePoint = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            codePoint = (codePoint << 6) | (next & 0x3F);
+        }
+        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// Why a message is not even looked at as a command; empty when it may be one. The reason never quotes
+// the message.
+std::string Unacceptable(std::string_view message) {
+    if (message.size() > WebBridge::kMaxMessageBytes)
+        return "a message of " + std::to_string(message.size()) + " bytes";
+    if (message.find('\0') != std::string_view::npos) return "a message with a NUL character";
+    if (!IsValidUtf8(message)) return "a message that is not valid UTF-8";
+    return {};
+}
+
+void LogFailure(std::string_view command, std::string_view what) {
+    Logger::Instance().LogError("CorvanaWidgetWebview::HandleWebMessage - \"" + std::string(command) +
+                                "\" failed: " + std::string(what));
+}
+
+}  // namespace
+
+struct WebBridge::Command {
+    enum class Match { WholeName, Prefix };
+    std::string_view name;
+    Match match;
+    void (*run)(WebBridge& bridge, std::string_view command, std::string_view argument);
+};
+
+const std::vector<WebBridge::Command>& WebBridge::Commands() {
+    using M = Command::Match;
+    static const std::vector<Command> commands = {
+        {"appReady", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.appReady_ = true;
+             if (b.loginPending_) {
+                 b.loginPending_ = false;
+                 b.Post(EncodeLoginStateChanged(b.loggedIn_));
+             }
+             if (b.expandedPending_) {
+                 b.expandedPending_ = false;
+                 b.Post(EncodeExpandedState(b.expanded_));
+             }
+         }},
+        {"launchCorvana", M::WholeName,
+         [](WebBridge& b, std::string_view command, std::string_view) {
+             Contain(command, LaunchAsync(b.seams_.widget, std::string(kLaunchUri)));
+         }},
+        {"openCorvana", M::WholeName,
+         [](WebBridge& b, std::string_view command, std::string_view) {
+             Contain(command, LaunchAsync(b.seams_.widget, std::string(kOpenUri)));
+         }},
+        {"pausePlayback", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.seams_.controller->ModifyPlaybackState(PlaybackAction::Pause, {});
+         }},
+        {"resumePlayback", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.seams_.controller->ModifyPlaybackState(PlaybackAction::Resume, {});
+         }},
+        {"skipNext", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.seams_.controller->ModifyPlaybackState(PlaybackAction::Next, {});
+         }},
+        {"skipPrevious", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.seams_.controller->ModifyPlaybackState(PlaybackAction::Previous, {});
+         }},
+        {"setShuffle:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->SetShuffle(argument == "true");
+         }},
+        {"setRepeat:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->SetRepeat(std::string(argument));
+         }},
+        {"playContext:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->ModifyPlaybackState(PlaybackAction::Play, std::string(argument));
+         }},
+        {"setVolume:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             if (auto volume = ParseVolume(argument)) b.seams_.controller->SetVolume(*volume);
+         }},
+        {"requestDevices", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) { b.seams_.controller->RequestDevices(); }},
+        {"requestPlaybackState", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             b.seams_.controller->RequestPlaybackState();
+         }},
+        {"transferPlayback:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->TransferPlayback(std::string(argument));
+         }},
+        {"likeTrack:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->LikeTrack(std::string(argument));
+         }},
+        {"unlikeTrack:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             b.seams_.controller->UnlikeTrack(std::string(argument));
+         }},
+        {"setWidgetSize:", M::Prefix,
+         [](WebBridge& b, std::string_view command, std::string_view argument) {
+             if (argument == "expanded") Contain(command, ResizeAsync(b.seams_.widget, kExpandedSize));
+             if (argument == "collapsed") Contain(command, ResizeAsync(b.seams_.widget, kCollapsedSize));
+         }},
+        {"setExpanded:", M::Prefix,
+         [](WebBridge& b, std::string_view command, std::string_view argument) {
+             Contain(command, SetExpandedAsync(b.weak_from_this(), b.seams_.widget, b.seams_.dispatcher,
+                                               argument == "true"));
+         }},
+        {"seekForward15", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) { b.seams_.controller->Seek(kSkipMs, true); }},
+        {"seekBackward15", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) { b.seams_.controller->Seek(-kSkipMs, true); }},
+        {"seekTo:", M::Prefix,
+         [](WebBridge& b, std::string_view, std::string_view argument) {
+             if (auto position = ParseSeekPosition(argument)) b.seams_.controller->Seek(*position, false);
+         }},
+        {"requestHome", M::WholeName,
+         [](WebBridge& b, std::string_view command, std::string_view) {
+             auto token = b.seams_.getAccessToken();
+             if (!token || token->empty()) {
+                 Logger::Instance().LogError("CorvanaWidgetWebview: requestHome - no auth token available");
+                 return;
+             }
+             Contain(command, RequestHomeAsync(b.weak_from_this(), b.seams_.dispatcher,
+                                               b.seams_.fetchHomeSections, std::move(*token)));
+         }},
+    };
+    return commands;
+}
+
+std::shared_ptr<WebBridge> WebBridge::Create(WebBridgeSeams seams) {
+    if (!seams.dispatcher || !seams.widget || !seams.controller || !seams.getAccessToken ||
+        !seams.postWebMessage || !seams.savePersistedExpandedState) {
+        throw platform::PlatformError(platform::E_POINTER, "WebBridge: a seam is missing");
+    }
+    if (!seams.fetchHomeSections) seams.fetchHomeSections = utils::corvana_client::FetchHomeSectionsAsync;
+    return std::shared_ptr<WebBridge>(new WebBridge(std::move(seams)));
+}
+
+WebBridge::WebBridge(WebBridgeSeams seams) : seams_(std::move(seams)) {}
+
+void WebBridge::HandleWebMessage(std::string_view message) {
+    if (auto reason = Unacceptable(message); !reason.empty()) {
+        Logger::Instance().LogError("CorvanaWidgetWebview::HandleWebMessage - ignored " + reason);
+        return;
+    }
+    for (const auto& command : Commands()) {
+        const bool matches = command.match == Command::Match::WholeName ? message == command.name
+                                                                        : message.starts_with(command.name);
+        if (!matches) continue;
+        try {
+            command.run(*this, command.name, message.substr(command.name.size()));
+        } catch (const std::exception& error) {
+            LogFailure(command.name, error.what());
+        } catch (...) {
+            LogFailure(command.name, "unknown error");
+        }
+        return;
+    }
+}
+
+void WebBridge::ReportLoginState(bool loggedIn, bool expanded) {
+    if (appReady_) {
+        Post(EncodeLoginStateChanged(loggedIn));
+        if (loggedIn) Post(EncodeExpandedState(expanded));
+        return;
+    }
+    loggedIn_ = loggedIn;
+    loginPending_ = true;
+    expanded_ = loggedIn && expanded;
+    expandedPending_ = loggedIn;
+}
+
+void WebBridge::PageUnloaded() {
+    appReady_ = false;
+    loginPending_ = false;
+}
+
+void WebBridge::PostPlaybackState(const desktop_api_types::PlaybackStateResponse& state) {
+    PostFromAnyThread(EncodePlaybackState(state));
+}
+
+void WebBridge::PostActiveDevice(const desktop_api_types::ConnectActiveDeviceResponse& device) {
+    PostFromAnyThread(EncodeActiveDevice(device));
+}
+
+void WebBridge::PostDeviceList(const desktop_api_types::ConnectClusterResponse& cluster) {
+    PostFromAnyThread(EncodeDeviceList(cluster));
+}
+
+void WebBridge::ApplyWindowSetting(IGameBarWidget& widget, bool expanded) {
+    widget.HorizontalResizeSupported(expanded);
+    widget.VerticalResizeSupported(expanded);
+}
+
+void WebBridge::Post(const std::string& text) {
+    seams_.postWebMessage(text);
+}
+
+void WebBridge::PostFromAnyThread(std::string text) {
+    seams_.dispatcher->RunAsync([weak = weak_from_this(), text = std::move(text)] {
+        if (auto self = weak.lock()) self->Post(text);
+    });
+}
+
+platform::FireAndForget WebBridge::Contain(std::string_view command, Task<void> run) {
+    try {
+        co_await std::move(run);
+    } catch (const std::exception& error) {
+        LogFailure(command, error.what());
+    } catch (...) {
+        LogFailure(command, "unknown error");
+    }
+}
+
+Task<void> WebBridge::LaunchAsync(std::shared_ptr<IGameBarWidget> widget, std::string uri) {
+    // Whether a handler took the URI changes nothing for the page.
+    co_await widget->LaunchUriAsync(std::move(uri));
+}
+
+Task<void> WebBridge::ResizeAsync(std::shared_ptr<IGameBarWidget> widget, WindowSize size) {
+    co_await widget->TryResizeWindowAsync(size.width, size.height);
+}
+
+Task<void> WebBridge::SetExpandedAsync(std::weak_ptr<WebBridge> weak, std::shared_ptr<IGameBarWidget> widget,
+                                       std::shared_ptr<CoreDispatcher> dispatcher, bool expanded) {
+    const WindowSize size = expanded ? kExpandedSize : kCollapsedSize;
+    if (!co_await widget->TryResizeWindowAsync(size.width, size.height)) {
+        Logger::Instance().LogError("CorvanaWidgetWebview: setExpanded resize failed");
+        co_return;
+    }
+    co_await platform::ResumeForeground(dispatcher);
+    auto self = weak.lock();
+    if (!self) co_return;
+    ApplyWindowSetting(*widget, expanded);
+    self->seams_.savePersistedExpandedState(expanded);
+    self->Post(EncodeExpandedState(expanded));
+}
+
+Task<void> WebBridge::RequestHomeAsync(std::weak_ptr<WebBridge> weak,
+                                       std::shared_ptr<CoreDispatcher> dispatcher,
+                                       decltype(WebBridgeSeams::fetchHomeSections) fetch,
+                                       std::string accessToken) {
+    auto sections = co_await fetch(std::move(accessToken));
+    co_await platform::ResumeForeground(dispatcher);
+    auto self = weak.lock();
+    if (!self || sections.empty()) co_return;
+    self->Post(EncodeHomeContent(sections));
+}
+
+}  // namespace velmora

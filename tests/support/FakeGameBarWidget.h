@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/GameBar/IGameBarWidget.h"
+
+namespace testsupport {
+
+// A Game Bar widget that records what a page asks of it. Resizes and launches answer true at once unless
+// the test queued other answers, or holds them to answer later (ReleaseResizes).
+class FakeGameBarWidget : public platform::IGameBarWidget {
+public:
+    struct Size {
+        double width;
+        double height;
+        bool operator==(const Size&) const = default;
+    };
+
+    // The next resize answers, in order; once they run out a resize answers true.
+    void QueueResizeResults(std::vector<bool> results);
+    void FailNextLaunch(std::exception_ptr error);
+    void HoldResizes(bool hold);
+    void ReleaseResizes(bool result);
+
+    std::vector<Size> Resizes() const;
+    std::vector<std::string> Launches() const;
+    std::optional<bool> HorizontalResize() const;
+    std::optional<bool> VerticalResize() const;
+    size_t HeldResizes() const;
+
+    platform::Task<bool> TryResizeWindowAsync(double width, double height) override;
+    platform::Task<bool> LaunchUriAsync(std::string uri) override;
+    platform::GameBarDisplayMode DisplayMode() const override {
+        return platform::GameBarDisplayMode::Foreground;
+    }
+    double RequestedOpacity() const override { return 1.0; }
+    void HorizontalResizeSupported(bool supported) override;
+    void VerticalResizeSupported(bool supported) override;
+    EventToken GameBarDisplayModeChanged(ChangedHandler) override { return 1; }
+    void GameBarDisplayModeChanged(EventToken) override {}
+    EventToken RequestedOpacityChanged(ChangedHandler) override { return 1; }
+    void RequestedOpacityChanged(EventToken) override {}
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Size> resizes_;
+    std::vector<std::string> launches_;
+    std::deque<bool> resizeResults_;
+    std::exception_ptr launchError_;
+    bool holdResizes_ = false;
+    std::vector<platform::TaskCompletionSource<bool>> heldResizes_;
+    std::optional<bool> horizontalResize_;
+    std::optional<bool> verticalResize_;
+};
+
+}  // namespace testsupport
