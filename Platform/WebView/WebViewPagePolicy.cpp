@@ -1,0 +1,60 @@
+#include "Platform/WebView/WebViewPagePolicy.h"
+
+#include <QDebug>
+#include <QWebEngineContextMenuRequest>
+#include <QWebEngineNavigationRequest>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/WebView/WebContentOrigin.h"
+
+namespace platform {
+
+WebViewPagePolicy::WebViewPagePolicy(std::shared_ptr<const ExtraCertificateAuthority> authority,
+                                     QObject* parent)
+    : QObject(parent), authority_(std::move(authority)) {}
+
+void WebViewPagePolicy::Attach(QObject* view) {
+    // The view's class is private to QtWebEngine, so its signals are reached by name. A direct connection
+    // matters: each request must be answered before the signal returns, or the view applies its default.
+    const bool connected =
+        connect(view, SIGNAL(navigationRequested(QWebEngineNavigationRequest*)), this,
+                SLOT(OnNavigationRequested(QWebEngineNavigationRequest*)), Qt::DirectConnection) &&
+        connect(view, SIGNAL(certificateError(QWebEngineCertificateError)), this,
+                SLOT(OnCertificateError(QWebEngineCertificateError)), Qt::DirectConnection) &&
+        connect(view, SIGNAL(contextMenuRequested(QWebEngineContextMenuRequest*)), this,
+                SLOT(OnContextMenuRequested(QWebEngineContextMenuRequest*)), Qt::DirectConnection);
+    if (!connected) throw PlatformError(E_NOINTERFACE, "WebViewPagePolicy: the view lacks a policy signal");
+}
+
+bool WebViewPagePolicy::AllowsNavigation(const QUrl& url) {
+    return WebContentOrigin::Contains(url);
+}
+
+bool WebViewPagePolicy::AcceptsCertificateError(const QWebEngineCertificateError& error) const {
+    // Any other error (expired, wrong name, revoked, weak) means a certificate our CA would not vouch for.
+    return authority_ && error.type() == QWebEngineCertificateError::CertificateAuthorityInvalid &&
+           authority_->Vouches(error.certificateChain(), error.url().host());
+}
+
+void WebViewPagePolicy::OnNavigationRequested(QWebEngineNavigationRequest* request) {
+    if (AllowsNavigation(request->url())) return;
+    qWarning().noquote() << "WebView: refused navigation to" << request->url().toString();
+    request->reject();
+}
+
+void WebViewPagePolicy::OnCertificateError(const QWebEngineCertificateError& error) {
+    QWebEngineCertificateError answer = error;  // copies share the pending answer
+    if (AcceptsCertificateError(error)) {
+        answer.acceptCertificate();
+    } else {
+        qWarning().noquote() << "WebView: refused certificate of" << error.url().host() << "-"
+                             << error.description();
+        answer.rejectCertificate();
+    }
+}
+
+void WebViewPagePolicy::OnContextMenuRequested(QWebEngineContextMenuRequest* request) {
+    request->setAccepted(true);
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QUrl>
+#include <QWebEngineCertificateError>
+
+#include "Platform/WebView/ExtraCertificateAuthority.h"
+
+class QWebEngineContextMenuRequest;
+class QWebEngineNavigationRequest;
+
+namespace platform {
+
+// The decisions about one web view that need more than a plain refusal: the page may navigate only
+// within the content origin (anything else leaves it as it is), a certificate error is accepted only
+// when the extra CA vouches for the chain, and the default context menu (reload, save, view source,
+// inspect) never shows.
+class WebViewPagePolicy : public QObject {
+    Q_OBJECT
+
+public:
+    WebViewPagePolicy(std::shared_ptr<const ExtraCertificateAuthority> authority, QObject* parent = nullptr);
+
+    // Follows the view's navigation, certificate and context-menu signals.
+    void Attach(QObject* view);
+
+    static bool AllowsNavigation(const QUrl& url);
+    bool AcceptsCertificateError(const QWebEngineCertificateError& error) const;
+
+private slots:
+    void OnNavigationRequested(QWebEngineNavigationRequest* request);
+    void OnCertificateError(const QWebEngineCertificateError& error);
+    void OnContextMenuRequested(QWebEngineContextMenuRequest* request);
+
+private:
+    std::shared_ptr<const ExtraCertificateAuthority> authority_;
+};
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QUrl>
+
+#include "Platform/Foundation/Task.h"
+#include "Platform/Threading/CoreDispatcher.h"
+#include "Platform/WebView/WebView.h"
+
+class QQuickItem;
+
+namespace velmora {
+
+// Puts the web view into the web-view page: a view with its own profile (user data in
+// LocalFolder/WebView2) showing the packaged folder InstalledLocation/ui under the content origin, and
+// every text the web page posts handed to one callback on the UI thread. The page posts its events
+// through WebView(). The host lives as long as the page; UI thread only.
+class WebView2Host {
+public:
+    // Called on the UI thread after the web view's own event has returned, once per message, with a copy
+    // of the text (UTF-8).
+    using MessageCallback = std::function<void(std::string message)>;
+
+    WebView2Host();
+    ~WebView2Host();
+    WebView2Host(const WebView2Host&) = delete;
+    WebView2Host& operator=(const WebView2Host&) = delete;
+
+    // Creates the environment and the view in hostElement (filling it), registers the message path and
+    // navigates to the start URI. Completes once navigation has been requested; any failure ends it with
+    // the error, and nothing is retried.
+    platform::Task<void> Initialize(QQuickItem* hostElement,
+                                    std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                    MessageCallback onMessage);
+    // Messages the page posts from now on go through the dispatcher to onMessage; earlier ones were dropped.
+    static void RegisterCoreEventHandlers(platform::WebView& webView,
+                                          std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                          MessageCallback onMessage);
+
+    // Null until Initialize has created the view.
+    platform::WebView* WebView() const { return webView_.get(); }
+
+    static std::string UserDataFolder();
+    static std::string ContentFolder();
+    static QUrl StartUri();
+
+private:
+    std::unique_ptr<platform::WebView> webView_;
+};
+
+}  // namespace velmora

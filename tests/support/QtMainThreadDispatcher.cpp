@@ -1,0 +1,40 @@
+#include "tests/support/QtMainThreadDispatcher.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QtTest/QTest>
+
+namespace testsupport {
+
+std::shared_ptr<QtMainThreadDispatcher> QtMainThreadDispatcher::Create() {
+    std::shared_ptr<QtMainThreadDispatcher> dispatcher(new QtMainThreadDispatcher());
+    SetForCurrentThread(dispatcher);
+    return dispatcher;
+}
+
+bool QtMainThreadDispatcher::RunAsync(std::function<void()> work) {
+    auto* application = QCoreApplication::instance();
+    if (!application) return false;
+    QMetaObject::invokeMethod(
+        application,
+        [self = std::static_pointer_cast<QtMainThreadDispatcher>(shared_from_this()),
+         work = std::move(work)] {
+            ++self->depth_;
+            work();
+            --self->depth_;
+            ++self->ran_;
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+bool QtMainThreadDispatcher::HasThreadAccess() const {
+    auto* application = QCoreApplication::instance();
+    return application && QThread::currentThread() == application->thread();
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    return QTest::qWaitFor(done, timeoutMs);
+}
+
+}  // namespace testsupport
