@@ -18,6 +18,7 @@
 #include "Platform/Storage/ApplicationData.h"
 #include "Platform/WebView/WebViewEnvironment.h"
 #include "Velmora/WebView/WebView2Host.h"
+#include "tests/support/HostWindow.h"
 #include "tests/support/HttpsTestServer.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/QtMainThreadDispatcher.h"
@@ -52,36 +53,6 @@ public:
 
 private:
     testsupport::TempDir dir_;
-};
-
-// A window whose scene has the element the web view goes into, between two focusable items.
-class HostWindow {
-public:
-    HostWindow() {
-        QQmlComponent component(&engine_);
-        component.setData(R"(
-            import QtQuick
-            import QtQuick.Window
-            Window {
-                width: 320; height: 480; visible: true
-                Column {
-                    anchors.fill: parent
-                    Rectangle { objectName: "before"; width: 320; height: 20; activeFocusOnTab: true }
-                    Item { objectName: "host"; width: 320; height: 440 }
-                    Rectangle { objectName: "after"; width: 320; height: 20; activeFocusOnTab: true }
-                }
-            })",
-                          QUrl());
-        window_.reset(qobject_cast<QQuickWindow*>(component.create()));
-        if (!window_) throw std::runtime_error(component.errorString().toStdString());
-    }
-
-    QQuickWindow* Window() const { return window_.get(); }
-    QQuickItem* Find(const char* name) const { return window_->findChild<QQuickItem*>(name); }
-
-private:
-    QQmlEngine engine_;
-    std::unique_ptr<QQuickWindow> window_;
 };
 
 class WebView2HostTest : public testing::Test {
@@ -122,7 +93,7 @@ protected:
 
     EchoInstall install;
     std::shared_ptr<QtMainThreadDispatcher> dispatcher = QtMainThreadDispatcher::Create();
-    HostWindow window;
+    testsupport::HostWindow window;
     WebView2Host host;
     std::vector<std::string> received;
     bool onUiThread = true;
