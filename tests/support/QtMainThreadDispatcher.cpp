@@ -1,8 +1,9 @@
 #include "tests/support/QtMainThreadDispatcher.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
-#include <QtTest/QTest>
+#include <QTimer>
 
 namespace testsupport {
 
@@ -34,7 +35,18 @@ bool QtMainThreadDispatcher::HasThreadAccess() const {
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    return QTest::qWaitFor(done, timeoutMs);
+    if (done()) return true;
+    // A real event loop rather than QTest::qWaitFor, which sleeps between rounds of events and so would
+    // delay every message by up to 10 ms.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
 }
 
 }  // namespace testsupport

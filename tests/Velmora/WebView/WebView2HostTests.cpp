@@ -134,6 +134,14 @@ TEST_F(WebView2HostTest, MessagesArriveOnTheUiThreadThroughTheDispatcherInOrder)
     EXPECT_EQ(echoes, texts);
     EXPECT_TRUE(onUiThread);
     EXPECT_TRUE(handedOver);
+
+    // A burst from the page arrives whole and in order, one hand-over each.
+    received.clear();
+    const int ranBefore = dispatcher->Ran();
+    Post("test:burst:10000");
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 10000; }));
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(received[i], "burst:" + std::to_string(i));
+    EXPECT_EQ(dispatcher->Ran() - ranBefore, 10000);
 }
 
 TEST_F(WebView2HostTest, AMessagePostedBeforeTheHandlersAreRegisteredIsNotDelivered) {
@@ -295,4 +303,27 @@ TEST_F(WebView2HostTest, TheScaleFollowsTheScreenWithoutReloadingThePage) {
     window.Window()->setScreen(screens[0]);
     EXPECT_TRUE(WaitUntil([&] { return Ask("dpr", "dpr:") == "dpr:1"; }));
     EXPECT_EQ(std::count(received.begin(), received.end(), "hello"), 1);
+}
+
+TEST_F(WebView2HostTest, ThePageIsDrawnIntoTheHostElement) {
+    Initialize();
+    // The page's frames reach the scene some frames after it loaded.
+    QImage shot;
+    EXPECT_TRUE(WaitUntil([&] {
+        shot = window.Window()->grabWindow();
+        const QRect host = window.Find("host")->mapRectToScene(QRectF(0, 0, 320, 440)).toRect();
+        const QImage inside = shot.copy(host);
+        // The echo page's heading is dark text on white: both must be there.
+        bool dark = false, light = false;
+        for (int y = 0; y < inside.height(); y += 2) {
+            for (int x = 0; x < inside.width(); x += 2) {
+                const int gray = qGray(inside.pixel(x, y));
+                dark = dark || gray < 64;
+                light = light || gray > 192;
+            }
+        }
+        return dark && light;
+    }));
+    if (const char* folder = std::getenv("VELMORA_SCREENSHOT_DIR"))
+        shot.save(QString(folder) + "/echo-page.png");
 }

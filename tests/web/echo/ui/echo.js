@@ -29,6 +29,9 @@ const tests = {
     active: () => reply('active:' + (document.hasFocus() ? document.activeElement.id || document.activeElement.tagName : 'none')),
     dpr: () => reply('dpr:' + window.devicePixelRatio),
     location: () => reply('location:' + window.location.href),
+    burst: (count) => {
+        for (let i = 0; i < Number(count); ++i) reply('burst:' + i);
+    },
     store: () => {
         localStorage.setItem('echo', String(Date.now()));
         reply('stored');
