@@ -327,3 +327,25 @@ TEST_F(WebView2HostTest, ThePageIsDrawnIntoTheHostElement) {
     if (const char* folder = std::getenv("VELMORA_SCREENSHOT_DIR"))
         shot.save(QString(folder) + "/echo-page.png");
 }
+
+TEST_F(WebView2HostTest, PermissionsDialogsAndFilesAreRefusedWithoutAWindow) {
+    Initialize();
+    const auto windows = QGuiApplication::topLevelWindows().size();
+    EXPECT_EQ(Ask("notification", "notification:"), "notification:denied");
+    EXPECT_EQ(Ask("geolocation", "geolocation:"), "geolocation:error 1");  // PERMISSION_DENIED
+    EXPECT_EQ(Ask("dialog", "dialog:"), "dialog:false null");
+
+    // A file chooser opens only on a gesture of the user: a key press on the focused file input.
+    window.Window()->requestActivate();
+    host.WebView()->Item()->forceActiveFocus();
+    Post("test:focus-file");
+    ASSERT_TRUE(WaitUntil([&] { return Ask("active", "active:") == "active:file"; }));
+    QSignalSpy choosers(host.WebView()->Item(),
+                        SIGNAL(fileDialogRequested(QQuickWebEngineFileDialogRequest*)));
+    QTest::keyClick(window.Window(), Qt::Key_Space);
+    ASSERT_TRUE(WaitUntil([&] { return choosers.count() == 1; }));
+    // Taken by the view's own handler, so no default dialog was even tried.
+    EXPECT_TRUE(choosers.at(0).at(0).value<QObject*>()->property("accepted").toBool());
+    EXPECT_EQ(Ask("files", "files:"), "files:0");
+    EXPECT_EQ(QGuiApplication::topLevelWindows().size(), windows);
+}

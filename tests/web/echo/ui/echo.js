@@ -29,6 +29,15 @@ const tests = {
     active: () => reply('active:' + (document.hasFocus() ? document.activeElement.id || document.activeElement.tagName : 'none')),
     dpr: () => reply('dpr:' + window.devicePixelRatio),
     location: () => reply('location:' + window.location.href),
+    notification: () => Notification.requestPermission().then((answer) => reply('notification:' + answer)),
+    geolocation: () => navigator.geolocation.getCurrentPosition(
+        () => reply('geolocation:granted'), (error) => reply('geolocation:error ' + error.code)),
+    dialog: () => {
+        alert('an alert');
+        reply('dialog:' + confirm('a question') + ' ' + prompt('a prompt', 'default'));
+    },
+    'focus-file': () => document.getElementById('file').focus(),
+    files: () => reply('files:' + document.getElementById('file').files.length),
     burst: (count) => {
         for (let i = 0; i < Number(count); ++i) reply('burst:' + i);
     },
