@@ -30,9 +30,9 @@
 #include "Platform/WebView/WebViewRuntime.h"
 #include "Velmora/WebView/WebBridge.h"
 #include "Velmora/WebView/WebView2Host.h"
-#include "tests/support/FakeGameBarWidget.h"
 #include "tests/support/HostWindow.h"
 #include "tests/support/QtMainThreadDispatcher.h"
+#include "tests/support/ScriptedGameBarWidget.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -159,6 +159,12 @@ public:
     void RequestPlaybackState() override {}
 };
 
+// No one is signed in: the timing page never asks for the home feed.
+class NoTokens : public velmora::IAccessTokenProvider {
+public:
+    platform::Task<std::optional<std::string>> GetAccessTokenAsync() override { co_return std::nullopt; }
+};
+
 desktop_api_types::PlaybackStateResponse PlayingState() {
     desktop_api_types::PlaybackStateResponse state;
     state.type = "track";
@@ -190,9 +196,9 @@ void MeasureLatency(int messages) {
 
     velmora::WebBridgeSeams seams;
     seams.dispatcher = dispatcher;
-    seams.widget = std::make_shared<testsupport::FakeGameBarWidget>();
+    seams.widget = std::make_shared<testsupport::ScriptedGameBarWidget>();
     seams.controller = controller;
-    seams.getAccessToken = [] { return std::optional<std::string>(); };
+    seams.accessTokens = std::make_shared<NoTokens>();
     seams.postWebMessage = [&host](const std::string& text) {
         if (host.WebView()) host.WebView()->PostWebMessageAsString(QString::fromStdString(text));
     };

@@ -220,20 +220,15 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
          }},
         {"requestHome", M::WholeName,
          [](WebBridge& b, std::string_view command, std::string_view) {
-             auto token = b.seams_.getAccessToken();
-             if (!token || token->empty()) {
-                 Logger::Instance().LogError("CorvanaWidgetWebview: requestHome - no auth token available");
-                 return;
-             }
-             Contain(command, RequestHomeAsync(b.weak_from_this(), b.seams_.dispatcher,
-                                               b.seams_.fetchHomeSections, std::move(*token)));
+             Contain(command, RequestHomeAsync(b.weak_from_this(), b.seams_.dispatcher, b.seams_.accessTokens,
+                                               b.seams_.fetchHomeSections));
          }},
     };
     return commands;
 }
 
 std::shared_ptr<WebBridge> WebBridge::Create(WebBridgeSeams seams) {
-    if (!seams.dispatcher || !seams.widget || !seams.controller || !seams.getAccessToken ||
+    if (!seams.dispatcher || !seams.widget || !seams.controller || !seams.accessTokens ||
         !seams.postWebMessage || !seams.savePersistedExpandedState) {
         throw platform::PlatformError(platform::E_POINTER, "WebBridge: a seam is missing");
     }
@@ -343,9 +338,15 @@ Task<void> WebBridge::SetExpandedAsync(std::weak_ptr<WebBridge> weak, std::share
 
 Task<void> WebBridge::RequestHomeAsync(std::weak_ptr<WebBridge> weak,
                                        std::shared_ptr<CoreDispatcher> dispatcher,
-                                       decltype(WebBridgeSeams::fetchHomeSections) fetch,
-                                       std::string accessToken) {
-    auto sections = co_await fetch(std::move(accessToken));
+                                       std::shared_ptr<IAccessTokenProvider> accessTokens,
+                                       decltype(WebBridgeSeams::fetchHomeSections) fetch) {
+    auto token = co_await accessTokens->GetAccessTokenAsync();
+    if (!token || token->empty()) {
+        Logger::Instance().LogError("CorvanaWidgetWebview: requestHome - no auth token available");
+        co_return;
+    }
+    if (weak.expired()) co_return;
+    auto sections = co_await fetch(std::move(*token));
     co_await platform::ResumeForeground(dispatcher);
     auto self = weak.lock();
     if (!self || sections.empty()) co_return;

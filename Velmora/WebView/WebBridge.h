@@ -10,6 +10,7 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Threading/CoreDispatcher.h"
+#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
 #include "Velmora/WebView/IBridgeController.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
@@ -22,8 +23,8 @@ struct WebBridgeSeams {
     std::shared_ptr<platform::CoreDispatcher> dispatcher;
     std::shared_ptr<platform::IGameBarWidget> widget;
     std::shared_ptr<IBridgeController> controller;
-    // The token manager's GetAccessToken: nothing while no one is signed in or the manager is gone.
-    std::function<std::optional<std::string>()> getAccessToken;
+    // The signed-in user's access token, read off the UI thread (it is a vault round trip).
+    std::shared_ptr<IAccessTokenProvider> accessTokens;
     // The home-feed client; corvana_client::FetchHomeSectionsAsync when left empty.
     std::function<platform::Task<std::vector<utils::corvana_client::HomeSection>>(std::string accessToken)>
         fetchHomeSections;
@@ -96,8 +97,8 @@ private:
                                                  bool expanded);
     static platform::Task<void> RequestHomeAsync(std::weak_ptr<WebBridge> weak,
                                                  std::shared_ptr<platform::CoreDispatcher> dispatcher,
-                                                 decltype(WebBridgeSeams::fetchHomeSections) fetch,
-                                                 std::string accessToken);
+                                                 std::shared_ptr<IAccessTokenProvider> accessTokens,
+                                                 decltype(WebBridgeSeams::fetchHomeSections) fetch);
 
     const WebBridgeSeams seams_;
 

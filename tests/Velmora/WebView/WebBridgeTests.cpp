@@ -9,16 +9,16 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ManualDispatcher.h"
 #include "Velmora/WebView/WebBridge.h"
-#include "tests/support/FakeGameBarWidget.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScriptedGameBarWidget.h"
 
 using nlohmann::json;
-using testsupport::FakeGameBarWidget;
 using testsupport::LogCapture;
+using testsupport::ScriptedGameBarWidget;
 using utils::PlaybackAction;
 using utils::corvana_client::HomeSection;
 using velmora::WebBridge;
-using Size = FakeGameBarWidget::Size;
+using Size = ScriptedGameBarWidget::Size;
 
 namespace {
 
@@ -58,13 +58,27 @@ public:
     std::vector<std::string> calls;
 };
 
+// The access token as the test sets it, answered at once.
+class TestTokens : public velmora::IAccessTokenProvider {
+public:
+    explicit TestTokens(const std::optional<std::string>& token) : token_(token) {}
+    platform::Task<std::optional<std::string>> GetAccessTokenAsync() override {
+        platform::TaskCompletionSource<std::optional<std::string>> read;
+        read.TrySetResult(token_);
+        return read.GetTask();
+    }
+
+private:
+    const std::optional<std::string>& token_;
+};
+
 struct Fixture {
     Fixture() {
         velmora::WebBridgeSeams seams;
         seams.dispatcher = dispatcher;
         seams.widget = widget;
         seams.controller = controller;
-        seams.getAccessToken = [this] { return accessToken; };
+        seams.accessTokens = std::make_shared<TestTokens>(accessToken);
         seams.fetchHomeSections = [this](std::string token) {
             fetchedWith.push_back(token);
             if (heldFeed) return heldFeed->GetTask();
@@ -84,7 +98,7 @@ struct Fixture {
     std::vector<json> TakePosted() { return std::exchange(posted, {}); }
 
     std::shared_ptr<platform::ManualDispatcher> dispatcher = platform::ManualDispatcher::Create();
-    std::shared_ptr<FakeGameBarWidget> widget = std::make_shared<FakeGameBarWidget>();
+    std::shared_ptr<ScriptedGameBarWidget> widget = std::make_shared<ScriptedGameBarWidget>();
     std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
     std::optional<std::string> accessToken;
     std::vector<HomeSection> home;
@@ -509,7 +523,7 @@ TEST(WebBridge, CreateRefusesMissingSeams) {
     velmora::WebBridgeSeams seams;
     seams.dispatcher = f.dispatcher;
     seams.widget = f.widget;
-    seams.getAccessToken = [] { return std::optional<std::string>(); };
+    seams.accessTokens = std::make_shared<TestTokens>(f.accessToken);
     seams.postWebMessage = [](const std::string&) {};
     seams.savePersistedExpandedState = [](bool) {};
     try {

@@ -10,9 +10,10 @@
 
 namespace testsupport {
 
-// A Game Bar widget that records what a page asks of it. Resizes and launches answer true at once unless
+// A Game Bar widget that records what a page asks of it and answers as the test scripts it (without Qt, so
+// that the bridge tests run in every build). Resizes and launches answer true at once unless
 // the test queued other answers, or holds them to answer later (ReleaseResizes).
-class FakeGameBarWidget : public platform::IGameBarWidget {
+class ScriptedGameBarWidget : public platform::IGameBarWidget {
 public:
     struct Size {
         double width;

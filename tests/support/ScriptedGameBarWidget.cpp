@@ -1,23 +1,23 @@
-#include "tests/support/FakeGameBarWidget.h"
+#include "tests/support/ScriptedGameBarWidget.h"
 
 namespace testsupport {
 
-void FakeGameBarWidget::QueueResizeResults(std::vector<bool> results) {
+void ScriptedGameBarWidget::QueueResizeResults(std::vector<bool> results) {
     std::lock_guard lock(mutex_);
     resizeResults_.insert(resizeResults_.end(), results.begin(), results.end());
 }
 
-void FakeGameBarWidget::FailNextLaunch(std::exception_ptr error) {
+void ScriptedGameBarWidget::FailNextLaunch(std::exception_ptr error) {
     std::lock_guard lock(mutex_);
     launchError_ = std::move(error);
 }
 
-void FakeGameBarWidget::HoldResizes(bool hold) {
+void ScriptedGameBarWidget::HoldResizes(bool hold) {
     std::lock_guard lock(mutex_);
     holdResizes_ = hold;
 }
 
-void FakeGameBarWidget::ReleaseResizes(bool result) {
+void ScriptedGameBarWidget::ReleaseResizes(bool result) {
     std::vector<platform::TaskCompletionSource<bool>> held;
     {
         std::lock_guard lock(mutex_);
@@ -26,32 +26,32 @@ void FakeGameBarWidget::ReleaseResizes(bool result) {
     for (auto& source : held) source.TrySetResult(result);
 }
 
-std::vector<FakeGameBarWidget::Size> FakeGameBarWidget::Resizes() const {
+std::vector<ScriptedGameBarWidget::Size> ScriptedGameBarWidget::Resizes() const {
     std::lock_guard lock(mutex_);
     return resizes_;
 }
 
-std::vector<std::string> FakeGameBarWidget::Launches() const {
+std::vector<std::string> ScriptedGameBarWidget::Launches() const {
     std::lock_guard lock(mutex_);
     return launches_;
 }
 
-std::optional<bool> FakeGameBarWidget::HorizontalResize() const {
+std::optional<bool> ScriptedGameBarWidget::HorizontalResize() const {
     std::lock_guard lock(mutex_);
     return horizontalResize_;
 }
 
-std::optional<bool> FakeGameBarWidget::VerticalResize() const {
+std::optional<bool> ScriptedGameBarWidget::VerticalResize() const {
     std::lock_guard lock(mutex_);
     return verticalResize_;
 }
 
-size_t FakeGameBarWidget::HeldResizes() const {
+size_t ScriptedGameBarWidget::HeldResizes() const {
     std::lock_guard lock(mutex_);
     return heldResizes_.size();
 }
 
-platform::Task<bool> FakeGameBarWidget::TryResizeWindowAsync(double width, double height) {
+platform::Task<bool> ScriptedGameBarWidget::TryResizeWindowAsync(double width, double height) {
     platform::TaskCompletionSource<bool> source;
     bool result = true;
     {
@@ -70,7 +70,7 @@ platform::Task<bool> FakeGameBarWidget::TryResizeWindowAsync(double width, doubl
     return source.GetTask();
 }
 
-platform::Task<bool> FakeGameBarWidget::LaunchUriAsync(std::string uri) {
+platform::Task<bool> ScriptedGameBarWidget::LaunchUriAsync(std::string uri) {
     platform::TaskCompletionSource<bool> source;
     std::exception_ptr error;
     {
@@ -86,12 +86,12 @@ platform::Task<bool> FakeGameBarWidget::LaunchUriAsync(std::string uri) {
     return source.GetTask();
 }
 
-void FakeGameBarWidget::HorizontalResizeSupported(bool supported) {
+void ScriptedGameBarWidget::HorizontalResizeSupported(bool supported) {
     std::lock_guard lock(mutex_);
     horizontalResize_ = supported;
 }
 
-void FakeGameBarWidget::VerticalResizeSupported(bool supported) {
+void ScriptedGameBarWidget::VerticalResizeSupported(bool supported) {
     std::lock_guard lock(mutex_);
     verticalResize_ = supported;
 }
