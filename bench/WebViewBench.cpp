@@ -27,11 +27,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/Ui/UiDispatcher.h"
 #include "Platform/WebView/WebViewRuntime.h"
 #include "Velmora/WebView/WebBridge.h"
 #include "Velmora/WebView/WebView2Host.h"
+#include "tests/support/EventLoopWait.h"
 #include "tests/support/HostWindow.h"
-#include "tests/support/QtMainThreadDispatcher.h"
 #include "tests/support/ScriptedGameBarWidget.h"
 #include "tests/support/TempDir.h"
 
@@ -107,7 +108,7 @@ std::vector<int> Descendants(int root) {
 void MeasureMemory() {
     qputenv("VELMORA_INSTALLED_LOCATION", VELMORA_ECHO_PAGE_PARENT);
     testsupport::HostWindow window;
-    auto dispatcher = testsupport::QtMainThreadDispatcher::Create();
+    auto dispatcher = platform::UiDispatcher::Create();
     std::vector<std::string> received;
     {
         velmora::WebView2Host host;
@@ -190,7 +191,7 @@ void MeasureLatency(int messages) {
     const int rounds = messages + kWarmUp;
     qputenv("VELMORA_INSTALLED_LOCATION", VELMORA_TIMING_PAGE_PARENT);
     testsupport::HostWindow window;
-    auto dispatcher = testsupport::QtMainThreadDispatcher::Create();
+    auto dispatcher = platform::UiDispatcher::Create();
     auto controller = std::make_shared<StampingController>();
     velmora::WebView2Host host;
 

@@ -8,6 +8,7 @@
 #include <QtWebEngineQuick/QQuickWebEngineProfile>
 
 #include "Platform/Foundation/PlatformError.h"
+#include "Platform/Ui/FillParent.h"
 #include "Platform/WebView/WebMessageBridge.h"
 #include "Platform/WebView/WebViewPagePolicy.h"
 
@@ -88,12 +89,7 @@ std::unique_ptr<WebView> WebView::Create(std::shared_ptr<WebViewEnvironment> env
         throw;
     }
 
-    item->setParentItem(hostItem);
-    item->setSize(hostItem->size());
-    QObject::connect(hostItem, &QQuickItem::widthChanged, item,
-                     [item, hostItem] { item->setWidth(hostItem->width()); });
-    QObject::connect(hostItem, &QQuickItem::heightChanged, item,
-                     [item, hostItem] { item->setHeight(hostItem->height()); });
+    FillParent(item, hostItem);
     item->setActiveFocusOnTab(true);
     new ScaleFollower(item);
 

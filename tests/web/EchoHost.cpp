@@ -13,10 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/Ui/UiDispatcher.h"
 #include "Platform/WebView/WebViewRuntime.h"
 #include "Velmora/WebView/WebView2Host.h"
+#include "tests/support/EventLoopWait.h"
 #include "tests/support/HostWindow.h"
-#include "tests/support/QtMainThreadDispatcher.h"
 
 int main(int argc, char** argv) {
     platform::WebViewRuntime::InitializeBeforeApplication();
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     });
 
     testsupport::HostWindow window;
-    auto dispatcher = testsupport::QtMainThreadDispatcher::Create();
+    auto dispatcher = platform::UiDispatcher::Create();
     velmora::WebView2Host host;
     try {
         host.Initialize(

@@ -16,15 +16,15 @@
 #include <QtWebEngineQuick/QQuickWebEngineProfile>
 
 #include "Platform/Storage/ApplicationData.h"
+#include "Platform/Ui/UiDispatcher.h"
 #include "Platform/WebView/WebViewEnvironment.h"
 #include "Velmora/WebView/WebView2Host.h"
+#include "tests/support/EventLoopWait.h"
 #include "tests/support/HostWindow.h"
 #include "tests/support/HttpsTestServer.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/QtMainThreadDispatcher.h"
 #include "tests/support/TempDir.h"
 
-using testsupport::QtMainThreadDispatcher;
 using testsupport::WaitUntil;
 using velmora::WebView2Host;
 namespace fs = std::filesystem;
@@ -53,6 +53,28 @@ public:
 
 private:
     testsupport::TempDir dir_;
+};
+
+// The UI dispatcher, counting what it ran and telling whether the caller runs inside that work, so that a
+// test sees a hand-over through it.
+class CountingDispatcher final : public platform::CoreDispatcher {
+public:
+    bool RunAsync(std::function<void()> work) override {
+        return ui_->RunAsync([this, work = std::move(work)] {
+            ++depth_;
+            work();
+            --depth_;
+            ++ran_;
+        });
+    }
+    bool HasThreadAccess() const override { return ui_->HasThreadAccess(); }
+    bool InsideWork() const { return depth_ > 0; }
+    int Ran() const { return ran_; }
+
+private:
+    std::shared_ptr<platform::UiDispatcher> ui_ = platform::UiDispatcher::Create();
+    int depth_ = 0;
+    int ran_ = 0;
 };
 
 class WebView2HostTest : public testing::Test {
@@ -92,7 +114,7 @@ protected:
     }
 
     EchoInstall install;
-    std::shared_ptr<QtMainThreadDispatcher> dispatcher = QtMainThreadDispatcher::Create();
+    std::shared_ptr<CountingDispatcher> dispatcher = std::make_shared<CountingDispatcher>();
     testsupport::HostWindow window;
     WebView2Host host;
     std::vector<std::string> received;
