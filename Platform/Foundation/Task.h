@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <coroutine>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,15 +23,23 @@ class Task;
 namespace detail {
 
 // Where an awaiting coroutine continues: on the dispatcher it awaited from, or else on whichever thread
-// completes the awaited work.
+// completes the awaited work. When that dispatcher refuses the coroutine or destroys it unrun (it has shut
+// down), *undelivered is set and the coroutine continues on a pool thread instead, so that code written for
+// the UI thread never runs on another one.
 struct Continuation {
     std::coroutine_handle<> handle;
     std::shared_ptr<CoreDispatcher> dispatcher;
+    bool* undelivered = nullptr;
 };
 
 void ResumeContinuation(Continuation continuation);
+// Queues the coroutine on the dispatcher, or, if it never runs there, sets *undelivered and resumes it on a
+// pool thread.
+void ResumeOn(CoreDispatcher& dispatcher, std::coroutine_handle<> handle, bool* undelivered);
+void PostToPool(std::function<void()> work);
 void ReportUnobservedException(std::exception_ptr error, std::string_view where) noexcept;
 std::exception_ptr AbandonedError();
+std::exception_ptr UndeliveredError();
 
 template <typename T>
 using Stored = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
@@ -81,6 +90,12 @@ public:
     bool WaitFor(std::chrono::duration<Rep, Period> timeout) {
         std::unique_lock lock(mutex_);
         return completed_.wait_for(lock, timeout, [&] { return done_; });
+    }
+
+    // The awaiter could not be resumed where it awaited: its result is dropped, and so is any error.
+    void Discard() {
+        std::lock_guard lock(mutex_);
+        observed_ = true;
     }
 
     // Call once the state is done.
@@ -175,11 +190,16 @@ public:
 
     struct Awaiter {
         std::shared_ptr<State> state;
+        bool undelivered = false;
         bool await_ready() const { return state->IsDone(); }
         bool await_suspend(std::coroutine_handle<> handle) {
-            return state->SetContinuation({handle, CoreDispatcher::ForCurrentThread()});
+            return state->SetContinuation({handle, CoreDispatcher::ForCurrentThread(), &undelivered});
         }
         T await_resume() {
+            if (undelivered) {
+                state->Discard();
+                std::rethrow_exception(detail::UndeliveredError());
+            }
             if constexpr (std::is_void_v<T>) {
                 state->TakeResult();
             } else {
@@ -203,7 +223,9 @@ Task<T> PromiseBase<T>::get_return_object() noexcept {
 
 // Binds a Task to a completion that some other code (a reply callback, a timer) delivers. Copies share
 // one completion, so a callback may carry a copy while the caller keeps the Task. When the last copy goes
-// without completing (a callback dropped unrun), the Task fails with E_UNEXPECTED instead of never ending.
+// without completing (a callback dropped unrun), the Task fails with E_UNEXPECTED instead of never ending;
+// that failure is delivered from the pool, as the copy may die on a thread that must never run the
+// awaiting code (the bus thread dropping a pending call).
 template <typename T = void>
 class TaskCompletionSource {
 public:
@@ -222,7 +244,11 @@ public:
 
 private:
     struct Source {
-        ~Source() { state->TryComplete(std::nullopt, detail::AbandonedError()); }
+        ~Source() {
+            if (state->IsDone()) return;
+            detail::PostToPool(
+                [state = std::move(state)] { state->TryComplete(std::nullopt, detail::AbandonedError()); });
+        }
         std::shared_ptr<detail::TaskState<T>> state = std::make_shared<detail::TaskState<T>>();
     };
     std::shared_ptr<Source> source_ = std::make_shared<Source>();
@@ -255,14 +281,14 @@ struct ResumeBlocking {
     void await_resume() const noexcept {}
 };
 
-// co_await ResumeForeground(dispatcher): continue on the dispatcher's thread. Throws E_UNEXPECTED when the
-// dispatcher has shut down.
+// co_await ResumeForeground(dispatcher): continue on the dispatcher's thread. Throws E_UNEXPECTED, on a
+// pool thread, when the dispatcher has shut down or shuts down before it runs the coroutine.
 class ResumeForeground {
 public:
     explicit ResumeForeground(std::shared_ptr<CoreDispatcher> dispatcher)
         : dispatcher_(std::move(dispatcher)) {}
     bool await_ready() const noexcept { return false; }
-    bool await_suspend(std::coroutine_handle<> handle);
+    void await_suspend(std::coroutine_handle<> handle);
     void await_resume() const;
 
 private:

@@ -9,11 +9,16 @@ std::shared_ptr<ManualDispatcher> ManualDispatcher::Create() {
 }
 
 bool ManualDispatcher::RunAsync(std::function<void()> work) {
-    std::lock_guard lock(mutex_);
-    if (shutDown_) return false;
-    work_.push_back(std::move(work));
-    wake_.notify_all();
-    return true;
+    {
+        std::lock_guard lock(mutex_);
+        if (!shutDown_) {
+            work_.push_back(std::move(work));
+            wake_.notify_all();
+            return true;
+        }
+    }
+    work = nullptr;  // destroyed outside the lock
+    return false;
 }
 
 bool ManualDispatcher::HasThreadAccess() const {
@@ -59,9 +64,17 @@ size_t ManualDispatcher::PendingCount() const {
 
 void ManualDispatcher::Shutdown() {
     std::deque<std::function<void()>> dropped;
-    std::lock_guard lock(mutex_);
-    shutDown_ = true;
-    dropped.swap(work_);
+    {
+        std::lock_guard lock(mutex_);
+        shutDown_ = true;
+        dropped.swap(work_);
+    }
+    // Destroyed here, outside the lock: their destructors may queue work, which is refused.
+    dropped.clear();
+}
+
+ManualDispatcher::~ManualDispatcher() {
+    Shutdown();
 }
 
 }  // namespace platform

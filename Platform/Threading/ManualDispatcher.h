@@ -18,6 +18,7 @@ class ManualDispatcher final : public CoreDispatcher {
 public:
     // Becomes the current dispatcher of the calling thread.
     static std::shared_ptr<ManualDispatcher> Create();
+    ~ManualDispatcher() override;
 
     bool RunAsync(std::function<void()> work) override;
     bool HasThreadAccess() const override;
@@ -28,7 +29,7 @@ public:
     bool RunUntil(const std::function<bool()>& done,
                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
     size_t PendingCount() const;
-    // Refuses all later work, as a dispatcher whose window has closed.
+    // Destroys the queued work unrun and refuses all later work, as a dispatcher whose window has closed.
     void Shutdown();
 
 private:

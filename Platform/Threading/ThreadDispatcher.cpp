@@ -44,13 +44,12 @@ std::shared_ptr<ThreadDispatcher> ThreadDispatcher::Create() {
             item = nullptr;  // destroy captures before taking the lock again
             lock.lock();
         }
-        queue->work.clear();
     });
     queue->threadId = dispatcher->thread_.get_id();
     return dispatcher;
 }
 
-ThreadDispatcher::~ThreadDispatcher() {
+void ThreadDispatcher::Shutdown() {
     std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(queue_->mutex);
@@ -58,6 +57,12 @@ ThreadDispatcher::~ThreadDispatcher() {
         dropped.swap(queue_->work);
     }
     queue_->wake.notify_all();
+    // Destroyed here, outside the lock: their destructors may queue work, which is refused.
+    dropped.clear();
+}
+
+ThreadDispatcher::~ThreadDispatcher() {
+    Shutdown();
     if (thread_.get_id() == std::this_thread::get_id()) {
         thread_.detach();
     } else if (thread_.joinable()) {
@@ -66,11 +71,16 @@ ThreadDispatcher::~ThreadDispatcher() {
 }
 
 bool ThreadDispatcher::RunAsync(std::function<void()> work) {
-    std::lock_guard lock(queue_->mutex);
-    if (queue_->stopping) return false;
-    queue_->work.push_back(std::move(work));
-    queue_->wake.notify_one();
-    return true;
+    {
+        std::lock_guard lock(queue_->mutex);
+        if (!queue_->stopping) {
+            queue_->work.push_back(std::move(work));
+            queue_->wake.notify_one();
+            return true;
+        }
+    }
+    work = nullptr;  // destroyed outside the lock
+    return false;
 }
 
 bool ThreadDispatcher::HasThreadAccess() const {

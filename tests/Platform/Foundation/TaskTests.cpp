@@ -229,3 +229,79 @@ TEST(ManualResetEvent, ReleasesEveryAwaiterAndBlockingWaiter) {
     event.Reset();
     EXPECT_FALSE(event.IsSet());
 }
+
+TEST(Task, AnAwaiterIsNeverResumedInsideTheDropOfItsLastCompletionSource) {
+    std::optional<TaskCompletionSource<int>> source(std::in_place);
+    auto awaiting = [](Task<int> task) -> Task<std::thread::id> {
+        try {
+            co_await std::move(task);
+        } catch (const PlatformError&) {
+        }
+        co_return std::this_thread::get_id();
+    }(source->GetTask());
+
+    std::thread::id dropper;
+    std::thread thread([&] {
+        dropper = std::this_thread::get_id();
+        source.reset();  // as the bus thread drops a pending call's callback
+    });
+    thread.join();
+    ASSERT_TRUE(awaiting.WaitFor(5s));
+    EXPECT_NE(awaiting.Get(), dropper);
+}
+
+TEST(Task, AnAwaitTheDispatcherCannotTakeFailsOnAPoolThreadInsteadOfRunningElsewhereOrLeaking) {
+    enum class Await { CompletedTask, ResumeForeground };
+    enum class Refusal { ShutDownBefore, DroppedFromTheQueue };
+    for (auto [await, refusal] :
+         std::vector<std::pair<Await, Refusal>>{{Await::CompletedTask, Refusal::ShutDownBefore},
+                                                {Await::CompletedTask, Refusal::DroppedFromTheQueue},
+                                                {Await::ResumeForeground, Refusal::ShutDownBefore},
+                                                {Await::ResumeForeground, Refusal::DroppedFromTheQueue}}) {
+        SCOPED_TRACE(
+            std::string(await == Await::CompletedTask ? "awaiting a task" : "ResumeForeground") +
+            (refusal == Refusal::ShutDownBefore ? ", shut down before" : ", dropped from the queue"));
+        auto dispatcher = ManualDispatcher::Create();  // this thread's dispatcher
+        TaskCompletionSource<int> source;
+        struct Outcome {
+            int32_t code = 0;
+            bool onDispatcher = true;
+            std::thread::id thread;
+        };
+        auto body = [](std::shared_ptr<ManualDispatcher> dispatcher, Task<int> task,
+                       bool foreground) -> Task<Outcome> {
+            Outcome outcome;
+            try {
+                if (foreground) {
+                    co_await ResumeBackground();
+                    co_await ResumeForeground(dispatcher);
+                } else {
+                    co_await std::move(task);
+                }
+            } catch (const PlatformError& error) {
+                outcome.code = error.code();
+            }
+            outcome.onDispatcher = dispatcher->HasThreadAccess();
+            outcome.thread = std::this_thread::get_id();
+            co_return outcome;
+        };
+        const bool foreground = await == Await::ResumeForeground;
+        if (refusal == Refusal::ShutDownBefore) dispatcher->Shutdown();
+        auto awaiting = body(dispatcher, source.GetTask(), foreground);
+        std::thread completer([&] { source.TrySetResult(1); });
+        const auto completerId = completer.get_id();
+        completer.join();
+        if (refusal == Refusal::DroppedFromTheQueue) {
+            for (int i = 0; i < 5000 && dispatcher->PendingCount() == 0; ++i)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_EQ(dispatcher->PendingCount(), 1u);
+            dispatcher->Shutdown();
+        }
+        ASSERT_TRUE(awaiting.WaitFor(5s));
+        auto outcome = awaiting.Get();
+        EXPECT_EQ(outcome.code, E_UNEXPECTED);
+        EXPECT_FALSE(outcome.onDispatcher);
+        EXPECT_NE(outcome.thread, std::this_thread::get_id());
+        EXPECT_NE(outcome.thread, completerId);
+    }
+}

@@ -79,3 +79,38 @@ TEST(DispatcherTimer, TicksOnTheDispatcherUntilStopped) {
     EXPECT_EQ(ticks, 3);
     EXPECT_TRUE(allOnThread);
 }
+
+TEST(Dispatchers, ShuttingDownDestroysTheQueuedWorkUnrunAndRefusesMore) {
+    auto probe = [](auto ran, auto destroyed) {
+        // Counts its own destruction once the last copy is gone.
+        auto marker = std::shared_ptr<void>(nullptr, [destroyed](void*) { ++*destroyed; });
+        return [ran, marker] { ++*ran; };
+    };
+    for (bool threadOwning : {false, true}) {
+        SCOPED_TRACE(threadOwning ? "ThreadDispatcher" : "ManualDispatcher");
+        auto ran = std::make_shared<std::atomic<int>>(0);
+        auto destroyed = std::make_shared<std::atomic<int>>(0);
+        std::shared_ptr<CoreDispatcher> dispatcher;
+        std::function<void()> shutDown;
+        ManualResetEvent release;
+        if (threadOwning) {
+            auto owning = ThreadDispatcher::Create();
+            owning->RunAsync([&release] { release.Wait(5s); });  // holds the thread while work queues up
+            shutDown = [owning, &release] {
+                owning->Shutdown();
+                release.Set();
+            };
+            dispatcher = owning;
+        } else {
+            auto manual = ManualDispatcher::Create();
+            shutDown = [manual] { manual->Shutdown(); };
+            dispatcher = manual;
+        }
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(dispatcher->RunAsync(probe(ran, destroyed)));
+        shutDown();
+        EXPECT_EQ(destroyed->load(), 3);
+        EXPECT_FALSE(dispatcher->RunAsync(probe(ran, destroyed)));
+        EXPECT_EQ(destroyed->load(), 4);
+        EXPECT_EQ(ran->load(), 0);
+    }
+}
