@@ -16,10 +16,24 @@ namespace {
 constexpr const char* kAppServiceName = "corvana.partnerApi";
 }
 
+namespace {
+// The connection whose handler this thread is running, so that a Disconnect from inside the handler does
+// not wait for its own call to end.
+thread_local const DesktopAPIConnection::Impl* handlerRunningFor = nullptr;
+
+struct HandlerScope {
+    explicit HandlerScope(const DesktopAPIConnection::Impl* impl) : previous(handlerRunningFor) {
+        handlerRunningFor = impl;
+    }
+    ~HandlerScope() { handlerRunningFor = previous; }
+    const DesktopAPIConnection::Impl* previous;
+};
+}  // namespace
+
 DesktopAPIConnection::DesktopAPIConnection() : impl_(std::make_shared<Impl>()) {}
 
 DesktopAPIConnection::~DesktopAPIConnection() {
-    impl_->Disconnect();
+    impl_->Shutdown();
 }
 
 Task<bool> DesktopAPIConnection::Connect() {
@@ -38,12 +52,24 @@ void DesktopAPIConnection::SetClosedHandler(ClosedHandler handler) {
     impl_->SetClosedHandler(std::move(handler));
 }
 
+void DesktopAPIConnection::Impl::SetNotificationHandler(NotificationHandler handler) {
+    auto shared = handler ? std::make_shared<const NotificationHandler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(mutex_);
+    notificationHandler_ = std::move(shared);
+}
+
+void DesktopAPIConnection::Impl::SetClosedHandler(ClosedHandler handler) {
+    auto shared = handler ? std::make_shared<const ClosedHandler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(mutex_);
+    closedHandler_ = std::move(shared);
+}
+
 Task<bool> DesktopAPIConnection::Impl::Connect() {
     auto self = shared_from_this();
+    std::shared_ptr<AppServiceConnection> local;
     try {
         co_await platform::ResumeBackground();
 
-        std::shared_ptr<AppServiceConnection> local;
         {
             std::unique_lock lock(mutex_);
             if (connection_) {
@@ -51,15 +77,17 @@ Task<bool> DesktopAPIConnection::Impl::Connect() {
                 Disconnect();
                 co_return false;
             }
+            const uint64_t channel = ++channel_;
             connection_ = std::make_shared<AppServiceConnection>();
             connection_->AppServiceName(kAppServiceName);
             connection_->PackageFamilyName(platform::Package::FamilyName());
             std::weak_ptr<Impl> weak = self;
-            connection_->RequestReceived([weak](const platform::AppServiceRequestReceivedEventArgs& args) {
-                OnRequestReceived(weak, args);
-            });
-            connection_->ServiceClosed([weak] {
-                if (auto impl = weak.lock()) impl->OnServiceClosed();
+            connection_->RequestReceived(
+                [weak, channel](const platform::AppServiceRequestReceivedEventArgs& args) {
+                    if (auto impl = weak.lock()) impl->OnRequestReceived(channel, args);
+                });
+            connection_->ServiceClosed([weak, channel] {
+                if (auto impl = weak.lock()) impl->OnServiceClosed(channel);
             });
             local = connection_;
         }
@@ -80,14 +108,45 @@ Task<bool> DesktopAPIConnection::Impl::Connect() {
     } catch (...) {
     }
     Logger::Instance().LogError("DesktopAPIConnection: Connect() threw an exception");
-    Disconnect();
+    std::shared_ptr<AppServiceConnection> dropped;
+    {
+        // Only the channel this call made: a newer one is none of its business.
+        std::lock_guard lock(mutex_);
+        if (local && connection_ == local) dropped = TakeConnection();
+    }
     co_return false;
+}
+
+std::shared_ptr<AppServiceConnection> DesktopAPIConnection::Impl::TakeConnection() {
+    ++channel_;
+    return std::move(connection_);
+}
+
+void DesktopAPIConnection::Impl::WaitOutHandlerCall() {
+    if (handlerRunningFor == this) return;
+    std::lock_guard wait(handlerCall_);
 }
 
 void DesktopAPIConnection::Impl::Disconnect() {
     std::shared_ptr<AppServiceConnection> dropped;
-    std::lock_guard lock(mutex_);
-    dropped = std::move(connection_);
+    {
+        std::lock_guard lock(mutex_);
+        dropped = TakeConnection();
+    }
+    dropped.reset();
+    WaitOutHandlerCall();
+}
+
+void DesktopAPIConnection::Impl::Shutdown() {
+    std::shared_ptr<AppServiceConnection> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped = TakeConnection();
+        notificationHandler_.reset();
+        closedHandler_.reset();
+    }
+    dropped.reset();
+    WaitOutHandlerCall();
 }
 
 Task<IDesktopAPIConnection::Response> DesktopAPIConnection::Impl::SendRequest(std::string method,
@@ -110,20 +169,29 @@ Task<IDesktopAPIConnection::Response> DesktopAPIConnection::Impl::SendRequest(st
     co_return ReadResponse(response.Message);
 }
 
-platform::FireAndForget DesktopAPIConnection::Impl::OnRequestReceived(
-    std::weak_ptr<Impl> weak, platform::AppServiceRequestReceivedEventArgs args) {
-    auto self = weak.lock();
-    if (!self) co_return;
+// Runs on the channel's delivery thread, one message after the other in the order they were pushed.
+void DesktopAPIConnection::Impl::OnRequestReceived(uint64_t channel,
+                                                   const platform::AppServiceRequestReceivedEventArgs& args) {
     try {
         auto deferral = args.GetDeferral();
         auto request = args.Request();
-        platform::ValueSet message = request->Message();
+        const platform::ValueSet& message = request->Message();
+        // The desktop app only needs to know the message arrived; the next message must not wait a bus
+        // round trip for that answer.
+        auto acknowledging = request->SendResponseAsync({});
+        Notification notification = ReadNotification(message);
 
-        auto status = co_await request->SendResponseAsync({});
-        if (status != AppServiceResponseStatus::Success) {
-            throw PlatformError(platform::E_UNEXPECTED, "the reply to the desktop app failed");
+        std::lock_guard call(handlerCall_);
+        SharedNotificationHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            if (channel != channel_ || !connection_) return;  // pushed by a channel already dropped
+            handler = notificationHandler_;
         }
-        if (self->notificationHandler_) self->notificationHandler_(ReadNotification(message));
+        if (handler) {
+            HandlerScope scope(this);
+            (*handler)(std::move(notification));
+        }
         deferral.Complete();
     } catch (const std::exception& e) {
         // Whatever goes wrong with one pushed message stays with that message.
@@ -132,11 +200,21 @@ platform::FireAndForget DesktopAPIConnection::Impl::OnRequestReceived(
     }
 }
 
-void DesktopAPIConnection::Impl::OnServiceClosed() {
-    Disconnect();
-    if (!closedHandler_) return;
+void DesktopAPIConnection::Impl::OnServiceClosed(uint64_t channel) {
+    std::lock_guard call(handlerCall_);
+    SharedClosedHandler handler;
+    std::shared_ptr<AppServiceConnection> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (channel != channel_ || !connection_) return;
+        dropped = TakeConnection();
+        handler = closedHandler_;
+    }
+    dropped.reset();
+    if (!handler) return;
     try {
-        closedHandler_();
+        HandlerScope scope(this);
+        (*handler)();
     } catch (...) {
     }
 }

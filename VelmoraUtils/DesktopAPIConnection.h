@@ -31,22 +31,35 @@ private:
 class DesktopAPIConnection::Impl : public std::enable_shared_from_this<Impl> {
 public:
     platform::Task<bool> Connect();
+    // Drops the channel; from then on nothing it pushed reaches the handlers. Returns once a handler call
+    // in progress has ended, unless called from inside that call.
     void Disconnect();
     platform::Task<Response> SendRequest(std::string method, Params params);
-    void SetNotificationHandler(NotificationHandler handler) { notificationHandler_ = std::move(handler); }
-    void SetClosedHandler(ClosedHandler handler) { closedHandler_ = std::move(handler); }
+    void SetNotificationHandler(NotificationHandler handler);
+    void SetClosedHandler(ClosedHandler handler);
+    // Drops the channel and both handlers, waiting as Disconnect does: no handler runs after this.
+    void Shutdown();
 
 private:
-    static platform::FireAndForget OnRequestReceived(std::weak_ptr<Impl> weak,
-                                                     platform::AppServiceRequestReceivedEventArgs args);
-    void OnServiceClosed();
+    using SharedNotificationHandler = std::shared_ptr<const NotificationHandler>;
+    using SharedClosedHandler = std::shared_ptr<const ClosedHandler>;
 
-    // Set before the first Connect and not changed afterwards, so they are read without the mutex.
-    NotificationHandler notificationHandler_;
-    ClosedHandler closedHandler_;
+    void OnRequestReceived(uint64_t channel, const platform::AppServiceRequestReceivedEventArgs& args);
+    void OnServiceClosed(uint64_t channel);
+    // Under mutex_: takes the channel away; the caller releases it once the lock is gone.
+    std::shared_ptr<platform::AppServiceConnection> TakeConnection();
+    void WaitOutHandlerCall();
 
-    std::mutex mutex_;  // guards connection_ only
+    std::mutex mutex_;  // guards the fields below
+    SharedNotificationHandler notificationHandler_;
+    SharedClosedHandler closedHandler_;
     std::shared_ptr<platform::AppServiceConnection> connection_;
+    // Names connection_; an event of any other channel is stale and dropped.
+    uint64_t channel_ = 0;
+
+    // Held while a handler runs: events reach the handlers one at a time, and Disconnect and Shutdown
+    // wait here for a call in progress.
+    std::mutex handlerCall_;
 };
 
 }  // namespace utils

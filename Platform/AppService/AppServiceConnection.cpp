@@ -2,11 +2,15 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <atomic>
+#include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "Platform/AppService/BusLoop.h"
+#include "Platform/AppService/ValueSetCodec.h"
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ThreadPool.h"
 
@@ -14,11 +18,13 @@ namespace platform {
 
 namespace {
 
-using DBusMap = std::map<std::string, sdbus::Variant>;
+using detail::ValueSetCodec;
 
 constexpr auto kCallTimeout = std::chrono::seconds(25);
-constexpr int kMaxNesting = 32;
 constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
+// What one pushed message may hold. Anything larger is refused before it is converted further.
+constexpr ValueSetCodec::Limits kPushLimits{1024 * 1024, 10000};
 
 std::atomic<uint64_t> nextChannelId{1};
 
@@ -37,59 +43,15 @@ ServiceNames NamesFor(const std::string& service) {
     return {service, path, service + ".AppService", service + ".Client"};
 }
 
-ValueSet FromDBus(const DBusMap& map, int depth);
-
-Value FromVariant(const sdbus::Variant& variant, int depth) {
-    const std::string type = variant.peekValueType();
-    if (type == "s") return Value(variant.get<std::string>());
-    if (type == "b") return Value(variant.get<bool>());
-    if (type == "i") return Value(variant.get<int32_t>());
-    if (type == "d") return Value(variant.get<double>());
-    if (type == "as") return Value(variant.get<std::vector<std::string>>());
-    if (type == "a{sv}") {
-        if (depth >= kMaxNesting) throw PlatformError(E_NOINTERFACE, "value sets nested too deeply");
-        return Value(FromDBus(variant.get<DBusMap>(), depth + 1));
-    }
-    throw PlatformError(E_NOINTERFACE, "unsupported D-Bus type '" + type + "' in a message");
-}
-
-ValueSet FromDBus(const DBusMap& map, int depth = 0) {
-    ValueSet set;
-    for (const auto& [key, variant] : map) set.Insert(key, FromVariant(variant, depth));
-    return set;
-}
-
-DBusMap ToDBus(const ValueSet& set);
-
-sdbus::Variant ToVariant(const Value& value) {
-    switch (value.Kind()) {
-        case ValueKind::String:
-            return sdbus::Variant(value.AsString());
-        case ValueKind::Boolean:
-            return sdbus::Variant(value.AsBoolean());
-        case ValueKind::Int32:
-            return sdbus::Variant(value.AsInt32());
-        case ValueKind::Double:
-            return sdbus::Variant(value.AsDouble());
-        case ValueKind::StringArray:
-            return sdbus::Variant(value.AsStringArray());
-        case ValueKind::ValueSet:
-            return sdbus::Variant(ToDBus(value.AsValueSet()));
-    }
-    throw PlatformError(E_NOINTERFACE, "unknown value kind");
-}
-
-DBusMap ToDBus(const ValueSet& set) {
-    DBusMap map;
-    for (const auto& [key, value] : set) map.emplace(key, ToVariant(value));
-    return map;
-}
-
 // Completions go to the pool so that no awaiting coroutine ever continues on the bus thread.
 template <typename T>
 void CompleteOnPool(const TaskCompletionSource<T>& source, T value) {
     ThreadPool::Default().Post(
         [source, value = std::move(value)]() mutable { source.TrySetResult(std::move(value)); });
+}
+
+void FailOnPool(const TaskCompletionSource<AppServiceResponse>& source) {
+    CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Failure, {}});
 }
 
 }  // namespace
@@ -101,26 +63,27 @@ namespace detail {
 // sent.
 class PendingReply {
 public:
-    PendingReply(sdbus::Result<DBusMap>&& result, std::shared_ptr<BusLoop> loop,
-                 std::shared_ptr<void> channel)
-        : result_(std::move(result)), loop_(std::move(loop)), channel_(std::move(channel)) {}
+    PendingReply(sdbus::MethodCall call, std::shared_ptr<BusLoop> loop, std::shared_ptr<void> channel)
+        : call_(std::move(call)), loop_(std::move(loop)), channel_(std::move(channel)) {}
 
     BusLoop* loop() const { return loop_.get(); }
 
     bool Answer(const ValueSet& response) {
         if (answered_) return false;
         answered_ = true;
-        result_.returnResults(ToDBus(response));
+        auto reply = call_.createReply();
+        ValueSetCodec::Write(reply, response);
+        reply.send();
         return true;
     }
     void RefuseIfUnanswered() {
         if (answered_) return;
         answered_ = true;
-        result_.returnError(sdbus::Error("org.freedesktop.DBus.Error.Failed", "the message was not handled"));
+        call_.createErrorReply(sdbus::Error(kFailed, "the message was not handled")).send();
     }
 
 private:
-    sdbus::Result<DBusMap> result_;
+    sdbus::MethodCall call_;
     std::shared_ptr<BusLoop> loop_;  // the request may outlive everything else that holds the loop
     std::shared_ptr<void> channel_;
     bool answered_ = false;
@@ -132,6 +95,20 @@ private:
 struct Channel {
     enum class State { Opening, Open, Closed };
 
+    ~Channel() { FailPending(AppServiceConnectionStatus::Unknown); }
+
+    // Ends every call still waiting for the service: Open with `openStatus`, each message as a transport
+    // failure. Dropping the proxy would only drop their callbacks.
+    void FailPending(AppServiceConnectionStatus openStatus) {
+        if (pendingOpen) CompleteOnPool(*std::exchange(pendingOpen, std::nullopt), openStatus);
+        auto sends = std::exchange(pendingSends, {});
+        for (const auto& [id, source] : sends) FailOnPool(source);
+    }
+
+    void FinishOpen(AppServiceConnectionStatus status) {
+        if (pendingOpen) CompleteOnPool(*std::exchange(pendingOpen, std::nullopt), status);
+    }
+
     ServiceNames names;
     std::string clientPath;
     std::weak_ptr<AppServiceConnection::Impl> owner;
@@ -140,13 +117,50 @@ struct Channel {
     sdbus::Slot ownerMatch;
     std::string serviceOwner;
     State state = State::Opening;
+    std::optional<TaskCompletionSource<AppServiceConnectionStatus>> pendingOpen;
+    std::map<uint64_t, TaskCompletionSource<AppServiceResponse>> pendingSends;
+    uint64_t nextSendId = 0;
 };
 
-struct AppServiceConnection::Impl {
+struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
     ~Impl() {
         if (loop) {
             auto* raw = loop.get();
             raw->Post([loop = loop, id = id] { loop->Release(id); });
+        }
+    }
+
+    // The channel's events (pushed messages, then perhaps its closing) reach the handlers one after the
+    // other, in the order they arrived on the bus, on one pool thread at a time.
+    void Deliver(std::function<void()> event) {
+        {
+            std::lock_guard lock(inboxMutex);
+            inbox.push_back(std::move(event));
+            if (delivering) return;
+            delivering = true;
+        }
+        ThreadPool::Default().Post([self = shared_from_this()] { self->DeliverQueued(); });
+    }
+
+    void DeliverQueued() {
+        for (;;) {
+            std::function<void()> event;
+            {
+                std::lock_guard lock(inboxMutex);
+                if (inbox.empty()) {
+                    delivering = false;
+                    return;
+                }
+                event = std::move(inbox.front());
+                inbox.pop_front();
+            }
+            try {
+                event();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "platform: exception escaped an app-service handler: %s\n", e.what());
+            } catch (...) {
+                std::fprintf(stderr, "platform: exception escaped an app-service handler\n");
+            }
         }
     }
 
@@ -167,6 +181,10 @@ struct AppServiceConnection::Impl {
     std::vector<ServiceClosedHandler> closedHandlers;
     std::shared_ptr<detail::BusLoop> loop;  // set by OpenAsync
     std::weak_ptr<Channel> channel;         // bus thread only
+
+    std::mutex inboxMutex;
+    std::deque<std::function<void()>> inbox;
+    bool delivering = false;
 };
 
 AppServiceRequest::AppServiceRequest(std::shared_ptr<detail::PendingReply> reply, ValueSet message,
@@ -233,34 +251,43 @@ void AppServiceConnection::ServiceClosed(ServiceClosedHandler handler) {
 
 namespace {
 
-// Bus thread: a message pushed to our client object.
+// Bus thread: a message pushed to our client object. Only sdbus::Error may leave here: anything else
+// thrown through sd-bus ends the process.
 void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* loop,
-                     sdbus::Result<DBusMap>&& result, const DBusMap& message) {
+                     sdbus::MethodCall call) {
     auto channel = weakChannel.lock();
     if (!channel) throw sdbus::Error(kAccessDenied, "this channel is closed");
-    const std::string sender = channel->object->getCurrentlyProcessedMessage()->getSender();
     // Anyone on the bus can call our object; only the service we opened the channel to may push.
     if (channel->state == Channel::State::Closed || channel->serviceOwner.empty() ||
-        sender != channel->serviceOwner) {
+        call.getSender() != channel->serviceOwner) {
         throw sdbus::Error(kAccessDenied, "only the service this channel was opened to may push to it");
     }
     auto owner = channel->owner.lock();
     if (!owner) throw sdbus::Error(kAccessDenied, "this channel is closed");
 
-    ValueSet converted;
-    std::exception_ptr conversionError;
     try {
-        converted = FromDBus(message);
-    } catch (...) {
-        conversionError = std::current_exception();
+        ValueSet converted;
+        std::exception_ptr conversionError;
+        try {
+            converted = ValueSetCodec::Read(call, kPushLimits);
+        } catch (const sdbus::Error&) {
+            throw;
+        } catch (...) {
+            conversionError = std::current_exception();
+        }
+        auto reply =
+            std::make_shared<detail::PendingReply>(std::move(call), loop->shared_from_this(), channel);
+        auto request =
+            std::make_shared<AppServiceRequest>(std::move(reply), std::move(converted), conversionError);
+        owner->Deliver([owner, request] {
+            AppServiceRequestReceivedEventArgs args(request);
+            for (const auto& handler : owner->RequestHandlers()) handler(args);
+        });
+    } catch (const sdbus::Error&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw sdbus::Error(kFailed, e.what());
     }
-    auto reply = std::make_shared<detail::PendingReply>(std::move(result), loop->shared_from_this(), channel);
-    auto request =
-        std::make_shared<AppServiceRequest>(std::move(reply), std::move(converted), conversionError);
-    ThreadPool::Default().Post([handlers = owner->RequestHandlers(), request]() mutable {
-        AppServiceRequestReceivedEventArgs args(std::move(request));
-        for (const auto& handler : handlers) handler(args);
-    });
 }
 
 // Bus thread: the owner of the service name changed.
@@ -273,11 +300,13 @@ void OnOwnerChanged(const std::weak_ptr<Channel>& weakChannel, sdbus::Message& s
         return;
     bool wasOpen = channel->state == Channel::State::Open;
     channel->state = Channel::State::Closed;
+    // An Open still pending fails as a refused Open would; messages still pending as transport failures.
+    channel->FailPending(AppServiceConnectionStatus::AppServiceUnavailable);
     channel->proxy.reset();
     if (!wasOpen) return;
     if (auto owner = channel->owner.lock()) {
-        ThreadPool::Default().Post([handlers = owner->ClosedHandlers()] {
-            for (const auto& handler : handlers) handler();
+        owner->Deliver([owner] {
+            for (const auto& handler : owner->ClosedHandlers()) handler();
         });
     }
 }
@@ -312,8 +341,9 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
             CompleteOnPool(source, Status::Unknown);
             return;
         }
+        auto channel = std::make_shared<Channel>();
+        channel->pendingOpen = source;
         try {
-            auto channel = std::make_shared<Channel>();
             channel->names = NamesFor(service);
             channel->clientPath = "/org/velmora/AppServiceClient/c" + std::to_string(impl->id);
             channel->owner = weakImpl;
@@ -322,11 +352,10 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
             std::weak_ptr<Channel> weakChannel = channel;
 
             channel->object = sdbus::createObject(raw->Connection(), channel->clientPath);
-            channel->object->registerMethod("RequestReceived")
-                .onInterface(channel->names.clientInterface)
-                .implementedAs([weakChannel, raw](sdbus::Result<DBusMap>&& result, DBusMap message) {
-                    OnPushedMessage(weakChannel, raw, std::move(result), message);
-                });
+            channel->object->registerMethod(channel->names.clientInterface, "RequestReceived", "a{sv}",
+                                            "a{sv}", [weakChannel, raw](sdbus::MethodCall call) {
+                                                OnPushedMessage(weakChannel, raw, std::move(call));
+                                            });
             channel->object->finishRegistration();
 
             // Watch the name before asking for its owner, so that no change falls between the two.
@@ -334,41 +363,53 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
                 "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
                 "member='NameOwnerChanged',arg0='" +
                     service + "'",
-                [weakChannel](sdbus::Message& signal) { OnOwnerChanged(weakChannel, signal); });
+                [weakChannel](sdbus::Message& signal) {
+                    try {
+                        OnOwnerChanged(weakChannel, signal);
+                    } catch (const std::exception& e) {
+                        std::fprintf(stderr, "platform: owner change not handled: %s\n", e.what());
+                    }
+                });
 
             raw->BusDaemon()
                 .callMethodAsync("GetNameOwner")
                 .onInterface("org.freedesktop.DBus")
                 .withTimeout(kCallTimeout)
                 .withArguments(service)
-                .uponReplyInvoke(
-                    [weakChannel, raw, packageFamily, source](const sdbus::Error* error, std::string owner) {
-                        auto channel = weakChannel.lock();
-                        if (!channel) return CompleteOnPool(source, Status::Unknown);
-                        if (error) {
-                            channel->state = Channel::State::Closed;
-                            bool noOwner = error->getName() == "org.freedesktop.DBus.Error.NameHasNoOwner";
-                            return CompleteOnPool(source, noOwner ? Status::AppUnavailable : Status::Unknown);
-                        }
+                .uponReplyInvoke([weakChannel, raw, packageFamily](const sdbus::Error* error,
+                                                                   std::string owner) {
+                    auto channel = weakChannel.lock();
+                    if (!channel) return;
+                    if (error) {
+                        channel->state = Channel::State::Closed;
+                        bool noOwner = error->getName() == "org.freedesktop.DBus.Error.NameHasNoOwner";
+                        return channel->FinishOpen(noOwner ? Status::AppUnavailable : Status::Unknown);
+                    }
+                    try {
                         channel->serviceOwner = owner;
                         channel->proxy = sdbus::createProxy(raw->Connection(), owner, channel->names.path);
                         channel->proxy->callMethodAsync("Open")
                             .onInterface(channel->names.serviceInterface)
                             .withTimeout(kCallTimeout)
                             .withArguments(packageFamily, sdbus::ObjectPath(channel->clientPath))
-                            .uponReplyInvoke([weakChannel, source](const sdbus::Error* error) {
+                            .uponReplyInvoke([weakChannel](const sdbus::Error* error) {
                                 auto channel = weakChannel.lock();
-                                if (!channel) return CompleteOnPool(source, Status::Unknown);
+                                if (!channel) return;
                                 if (error || channel->state != Channel::State::Opening) {
                                     channel->state = Channel::State::Closed;
-                                    return CompleteOnPool(source, Status::AppServiceUnavailable);
+                                    return channel->FinishOpen(Status::AppServiceUnavailable);
                                 }
                                 channel->state = Channel::State::Open;
-                                CompleteOnPool(source, Status::Success);
+                                channel->FinishOpen(Status::Success);
                             });
-                    });
+                    } catch (const std::exception&) {
+                        channel->state = Channel::State::Closed;
+                        channel->FinishOpen(Status::Unknown);
+                    }
+                });
         } catch (const std::exception&) {
-            CompleteOnPool(source, Status::Unknown);
+            channel->state = Channel::State::Closed;
+            channel->FinishOpen(Status::Unknown);
         }
     });
     if (!posted) source.TrySetResult(Status::Unknown);
@@ -378,9 +419,6 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
 Task<AppServiceResponse> AppServiceConnection::SendMessageAsync(ValueSet message) {
     TaskCompletionSource<AppServiceResponse> source;
     auto task = source.GetTask();
-    auto failure = [](const TaskCompletionSource<AppServiceResponse>& source) {
-        CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Failure, {}});
-    };
 
     std::shared_ptr<detail::BusLoop> loop;
     std::string interface;
@@ -390,31 +428,43 @@ Task<AppServiceResponse> AppServiceConnection::SendMessageAsync(ValueSet message
         interface = NamesFor(impl_->appServiceName).serviceInterface;
     }
     if (!loop) {
-        failure(source);
+        FailOnPool(source);
         return task;
     }
     std::weak_ptr<Impl> weakImpl = impl_;
-    bool posted = loop->Post([weakImpl, interface, message = std::move(message), source, failure] {
+    bool posted = loop->Post([weakImpl, interface, message = std::move(message), source] {
         auto impl = weakImpl.lock();
         auto channel = impl ? impl->channel.lock() : nullptr;
-        if (!channel || channel->state == Channel::State::Closed || !channel->proxy) return failure(source);
+        if (!channel || channel->state == Channel::State::Closed || !channel->proxy)
+            return FailOnPool(source);
+        const uint64_t id = channel->nextSendId++;
         try {
-            channel->proxy->callMethodAsync("SendMessage")
-                .onInterface(interface)
-                .withTimeout(kCallTimeout)
-                .withArguments(ToDBus(message))
-                .uponReplyInvoke([source, failure](const sdbus::Error* error, DBusMap reply) {
-                    if (error) return failure(source);
+            auto call = channel->proxy->createMethodCall(interface, "SendMessage");
+            ValueSetCodec::Write(call, message);
+            channel->pendingSends.emplace(id, source);
+            std::weak_ptr<Channel> weakChannel = channel;
+            channel->proxy->callMethod(
+                call,
+                [weakChannel, id](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                    auto channel = weakChannel.lock();
+                    if (!channel) return;
+                    auto pending = channel->pendingSends.find(id);
+                    if (pending == channel->pendingSends.end()) return;  // already failed
+                    auto source = std::move(pending->second);
+                    channel->pendingSends.erase(pending);
+                    if (error) return FailOnPool(source);
                     try {
-                        CompleteOnPool(
-                            source, AppServiceResponse{AppServiceResponseStatus::Success, FromDBus(reply)});
+                        CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Success,
+                                                                  ValueSetCodec::Read(reply)});
                     } catch (...) {
                         ThreadPool::Default().Post(
                             [source, e = std::current_exception()] { source.TrySetException(e); });
                     }
-                });
+                },
+                kCallTimeout);
         } catch (const std::exception&) {
-            failure(source);
+            channel->pendingSends.erase(id);
+            FailOnPool(source);
         }
     });
     if (!posted) source.TrySetResult(AppServiceResponse{AppServiceResponseStatus::Failure, {}});

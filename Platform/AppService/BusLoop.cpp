@@ -1,6 +1,7 @@
 #include "Platform/AppService/BusLoop.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -65,6 +66,8 @@ std::shared_ptr<BusLoop> BusLoop::Get() {
         // The thread keeps its loop alive while it runs, so that a reference dropped by work on the loop
         // thread itself can never free the loop under its own feet.
         loop->thread_ = std::thread([loop]() mutable {
+            // Named, so that tests and debuggers can tell when caller code ran here, where it must not.
+            pthread_setname_np(pthread_self(), kThreadName);
             loop->Run();
             loop.reset();
         });

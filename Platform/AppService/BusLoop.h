@@ -20,6 +20,8 @@ namespace platform::detail {
 // hand work over with Post().
 class BusLoop : public std::enable_shared_from_this<BusLoop> {
 public:
+    static constexpr const char* kThreadName = "velmora-bus";
+
     // The process-wide loop, connecting on first use. Throws PlatformError when there is no session bus;
     // a later call tries again.
     static std::shared_ptr<BusLoop> Get();

@@ -1,6 +1,8 @@
 // The desktop channel against a peer process over a private session bus.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <sdbus-c++/sdbus-c++.h>
 #include <atomic>
 #include <mutex>
@@ -35,6 +37,19 @@ utils::IDesktopAPIConnection::Params ParamsOf(const ValueSet& set) {
     utils::IDesktopAPIConnection::Params params;
     for (const auto& [key, value] : set) params.emplace(key, value);
     return params;
+}
+
+std::string CurrentThreadName() {
+    char name[16] = "";
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    return name;
+}
+
+// Where the caller of an operation continues once the operation has ended, and with what.
+template <typename T>
+platform::Task<std::pair<T, std::string>> ContinuationOf(platform::Task<T> operation) {
+    T result = co_await std::move(operation);
+    co_return std::pair<T, std::string>{std::move(result), CurrentThreadName()};
 }
 
 }  // namespace
@@ -123,8 +138,8 @@ TEST(DesktopConnection, ErrorRepliesAndTransportFailures) {
 
 TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams) {
     auto peer = StartPeer();
-    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
 
@@ -142,8 +157,8 @@ TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams
 
 TEST(DesktopConnection, AStrangersPushIsRefusedAndNeverDispatched) {
     auto peer = StartPeer();
-    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
     auto channel = connection.SendRequest("test.received", {}).Get().data;
@@ -197,8 +212,8 @@ TEST(DesktopConnection, AHundredConcurrentRequestsEachGetTheirOwnReply) {
 TEST(DesktopConnection, APushWithAnUnsupportedTypeIsContained) {
     auto peer = StartPeer();
     testsupport::LogCapture log;
-    testsupport::PushRecorder received;  // outlives the connection that calls it
     DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
     received.Attach(connection);
     ASSERT_TRUE(connection.Connect().Get());
     connection.SendRequest("test.push_unsupported", {}).Get();
@@ -209,4 +224,126 @@ TEST(DesktopConnection, APushWithAnUnsupportedTypeIsContained) {
     // The channel carries on.
     connection.SendRequest("test.push", ParamsOf(Push("connection_state_changed", std::nullopt))).Get();
     EXPECT_TRUE(received.WaitForCount(1));
+}
+
+TEST(DesktopConnection, TheServiceLeavingEndsPendingCallsAsFailuresOffTheBusThread) {
+    {
+        SCOPED_TRACE("a request pending");
+        auto peer = StartPeer();
+        DesktopAPIConnection connection;
+        ASSERT_TRUE(connection.Connect().Get());
+        auto pending = ContinuationOf(connection.SendRequest("test.hang", {}));
+        while (connection.SendRequest("test.received", {}).Get().data.Lookup("hanging").AsInt32() == 0) {
+        }
+        connection.SendRequest("test.release_name", {}).Get();
+        ASSERT_TRUE(pending.WaitFor(5s));
+        auto [response, thread] = pending.Get();
+        EXPECT_TRUE(response.is_error);  // a transport failure, as the Part's callers expect it
+        EXPECT_TRUE(response.data.Empty());
+        EXPECT_NE(thread, "velmora-bus");
+    }
+    {
+        SCOPED_TRACE("Open pending");
+        auto peer = StartPeer({"--release-name-on-open"});
+        testsupport::LogCapture log;
+        DesktopAPIConnection connection;
+        auto opening = ContinuationOf(connection.Connect());
+        ASSERT_TRUE(opening.WaitFor(5s));
+        auto [opened, thread] = opening.Get();
+        EXPECT_FALSE(opened);
+        EXPECT_NE(thread, "velmora-bus");
+        EXPECT_EQ(log.Lines(),
+                  std::vector<std::string>{"ERROR DesktopAPIConnection: OpenAsync failed with status: 3"});
+    }
+}
+
+TEST(DesktopConnection, NoHandlerRunsOnceTheConnectionIsDestroyedOrItsChannelDropped) {
+    auto peer = StartPeer();
+    enum class Ending { Destroy, Disconnect };
+    for (Ending ending : {Ending::Destroy, Ending::Disconnect}) {
+        SCOPED_TRACE(ending == Ending::Destroy ? "destroyed" : "disconnected");
+        struct Calls {
+            std::atomic<int> total{0};
+            std::atomic<bool> over{false};
+            std::atomic<int> late{0};
+        };
+        std::vector<std::shared_ptr<Calls>> rounds;
+        for (int round = 0; round < 40; ++round) {
+            auto calls = rounds.emplace_back(std::make_shared<Calls>());
+            auto connection = std::make_unique<DesktopAPIConnection>();
+            connection->SetNotificationHandler([calls](utils::IDesktopAPIConnection::Notification&&) {
+                ++calls->total;
+                std::this_thread::sleep_for(100us);  // widens the window a racing teardown could slip into
+                if (calls->over) ++calls->late;
+            });
+            ASSERT_TRUE(connection->Connect().Get());
+            connection->SendRequest("test.push_burst", {{"count", Value(int32_t{50})}}).Get();
+            while (calls->total == 0) std::this_thread::yield();
+            if (ending == Ending::Destroy) {
+                connection.reset();
+            } else {
+                connection->Disconnect();
+            }
+            calls->over = true;
+        }
+        // Pushes still on their way from earlier rounds have had every later round to turn up in.
+        int late = 0;
+        for (const auto& calls : rounds) late += calls->late;
+        EXPECT_EQ(late, 0);
+    }
+}
+
+TEST(DesktopConnection, PushesReachTheHandlerInTheOrderTheyWereSent) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
+    received.Attach(connection);
+    ASSERT_TRUE(connection.Connect().Get());
+    constexpr int32_t kBurst = 100;
+    constexpr int32_t kCount = 10 * kBurst;
+    for (int32_t first = 0; first < kCount; first += kBurst) {
+        connection.SendRequest("test.push_burst", {{"first", Value(first)}, {"count", Value(kBurst)}}).Get();
+        ASSERT_TRUE(received.WaitForCount(first + kBurst));
+    }
+    auto pushes = received.All();
+    int32_t outOfOrder = 0;
+    for (int32_t i = 0; i < kCount; ++i) outOfOrder += pushes[i].params.Lookup("n").AsInt32() != i;
+    EXPECT_EQ(outOfOrder, 0);
+}
+
+TEST(DesktopConnection, APushOverTheSizeBoundIsRefusedWithOneErrorLineAndTheChannelGoesOn) {
+    auto peer = StartPeer();
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
+    received.Attach(connection);
+    ASSERT_TRUE(connection.Connect().Get());
+    const std::string refusal =
+        "ERROR DesktopAPIConnection: failed to handle a pushed message: 0x80070057 the message is larger "
+        "than "
+        "1048576 bytes or holds more than 10000 values";
+    struct Case {
+        int32_t values;
+        int32_t textBytes;
+        bool delivered;
+    };
+    size_t expected = 0, refused = 0;
+    for (auto [values, textBytes, accepted] : std::vector<Case>{{9000, 0, true},
+                                                                {10001, 0, false},
+                                                                {0, 1000 * 1024, true},
+                                                                {0, 1024 * 1024, false},
+                                                                {100000, 0, false}}) {
+        SCOPED_TRACE(std::to_string(values) + " values, " + std::to_string(textBytes) + " bytes of text");
+        connection
+            .SendRequest("test.push_large", {{"values", Value(values)}, {"text_bytes", Value(textBytes)}})
+            .Get();
+        // A small push follows each large one: once it is in, the large one has been handled.
+        connection.SendRequest("test.push", ParamsOf(Push("connection_state_changed", ValueSet{}))).Get();
+        expected += accepted ? 2 : 1;
+        refused += accepted ? 0 : 1;
+        ASSERT_TRUE(received.WaitForCount(expected));
+        EXPECT_EQ(received.Count(), expected);
+        EXPECT_EQ(log.Count(refusal), refused);
+        EXPECT_EQ(received.At(received.Count() - 1).method, "connection_state_changed");
+    }
 }

@@ -2,8 +2,11 @@
 // desktop-link tests. One thread: the bus is polled here and delayed actions run between polls, so every
 // sdbus object is touched by this thread only.
 //
-//   desktop_test_peer [--name NAME] [--open-delay-ms N] [--fail-open] [--connected-push] [--logged-in]
+//   desktop_test_peer [--name NAME] [--open-delay-ms N] [--fail-open] [--release-name-on-open]
+//                     [--connected-push] [--logged-in]
 //
+// --release-name-on-open gives up the service name instead of answering Open, as a desktop app that quits
+// while a widget is opening its channel (the call then never gets an answer).
 // Prints "READY" once the name is owned. Besides the desktop messages it answers a few "test.*" methods
 // that let a test steer it through the very channel under test (see HandleTestMethod).
 #include <poll.h>
@@ -29,6 +32,7 @@ struct Options {
     std::string name = "corvana.partnerApi";
     int openDelayMs = 0;
     bool failOpen = false;
+    bool releaseNameOnOpen = false;
     bool connectedPush = false;
     bool loggedIn = false;
 };
@@ -166,8 +170,17 @@ private:
             client.proxy->callMethodAsync("RequestReceived")
                 .onInterface(options_.name + ".Client")
                 .withArguments(message)
-                .uponReplyInvoke([](const sdbus::Error* error, DBusMap) {
-                    if (error) std::fprintf(stderr, "peer: push refused: %s\n", error->getMessage().c_str());
+                .uponReplyInvoke([this, path = client.path](const sdbus::Error* error, DBusMap) {
+                    if (!error) return;
+                    // A channel the widget closed: forget it, as the desktop app would.
+                    // Later, as this callback belongs to the client's proxy.
+                    if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
+                        After(0, [this, path] {
+                            std::erase_if(clients_, [&](const Client& c) { return c.path == path; });
+                        });
+                        return;
+                    }
+                    std::fprintf(stderr, "peer: push refused: %s\n", error->getMessage().c_str());
                 });
         }
     }
@@ -176,6 +189,11 @@ private:
         std::string sender = object_->getCurrentlyProcessedMessage()->getSender();
         if (options_.failOpen) {
             result.returnError(sdbus::Error("org.velmora.Test.OpenRefused", "this peer refuses channels"));
+            return;
+        }
+        if (options_.releaseNameOnOpen) {
+            unanswered_.push_back(std::make_shared<sdbus::Result<>>(std::move(result)));
+            connection_->releaseName(options_.name);
             return;
         }
         auto pending = std::make_shared<sdbus::Result<>>(std::move(result));
@@ -234,10 +252,19 @@ private:
     // reply. test.dbus_error: a D-Bus error reply. test.push: pushes params["message"] to every client after
     // the reply. test.push_unsupported: pushes a message holding a uint64. test.fail: the next
     // params["count"] requests of params["method"] fail ("kind": "error", "no_message" or "dbus").
-    // test.received: the desktop methods received so far, their params, and the clients. test.exit: exits
-    // right after the reply. test.push_timed: pushes "timed" carrying its send time.
-    // test.push_timed_playback: pushes a playback state whose track name is its send time.
+    // test.received: the desktop methods received so far, their params, the clients and how many
+    // test.hang calls wait. test.exit: exits right after the reply. test.push_timed: pushes "timed"
+    // carrying its send time. test.push_timed_playback: pushes a playback state whose track name is its
+    // send time. test.push_burst: pushes params["count"] messages "numbered" carrying "n" =
+    // params["first"] (or 0), then one more each, back to back (the bus daemon lets 128 calls wait for
+    // their replies at a time). test.push_large: pushes "large" whose params hold params["values"]
+    // booleans and a text of params["text_bytes"] bytes. test.hang: never answered. test.release_name:
+    // gives up the service name after the reply, staying on the bus.
     void HandleTestMethod(sdbus::Result<DBusMap>&& result, const std::string& method, DBusMap& params) {
+        if (method == "test.hang") {
+            hanging_.push_back(std::make_shared<sdbus::Result<DBusMap>>(std::move(result)));
+            return;
+        }
         if (method == "test.echo") return result.returnResults(Result(params));
         if (method == "test.reply") return result.returnResults(params["reply"].get<DBusMap>());
         if (method == "test.dbus_error") {
@@ -258,10 +285,12 @@ private:
                 paths.push_back(client.path);
                 names.push_back(client.uniqueName);
             }
-            return result.returnResults(Result({{"methods", sdbus::Variant(received_)},
-                                                {"params", sdbus::Variant(paramsByIndex)},
-                                                {"client_paths", sdbus::Variant(paths)},
-                                                {"client_names", sdbus::Variant(names)}}));
+            return result.returnResults(
+                Result({{"methods", sdbus::Variant(received_)},
+                        {"params", sdbus::Variant(paramsByIndex)},
+                        {"client_paths", sdbus::Variant(paths)},
+                        {"client_names", sdbus::Variant(names)},
+                        {"hanging", sdbus::Variant(static_cast<int32_t>(hanging_.size()))}}));
         }
         result.returnResults(Result({}));
         if (method == "test.push") {
@@ -280,6 +309,18 @@ private:
             Push(Notification("playback_state_subscription", state));
         } else if (method == "test.exit") {
             After(20, [] { ::_exit(0); });
+        } else if (method == "test.push_burst") {
+            int32_t first = params.count("first") ? params["first"].get<int32_t>() : 0;
+            int32_t count = params["count"].get<int32_t>();
+            for (int32_t n = first; n < first + count; ++n)
+                Push(Notification("numbered", {{"n", sdbus::Variant(n)}}));
+        } else if (method == "test.push_large") {
+            DBusMap large{{"text", sdbus::Variant(std::string(params["text_bytes"].get<int32_t>(), 'x'))}};
+            for (int32_t i = 0; i < params["values"].get<int32_t>(); ++i)
+                large.emplace("v" + std::to_string(i), sdbus::Variant(true));
+            Push(Notification("large", std::move(large)));
+        } else if (method == "test.release_name") {
+            connection_->releaseName(options_.name);
         }
     }
 
@@ -296,6 +337,8 @@ private:
     std::vector<std::string> received_;
     std::vector<DBusMap> receivedParams_;
     std::map<std::string, Failure> failures_;
+    std::vector<std::shared_ptr<sdbus::Result<DBusMap>>> hanging_;
+    std::vector<std::shared_ptr<sdbus::Result<>>> unanswered_;
 };
 
 }  // namespace
@@ -310,6 +353,8 @@ int main(int argc, char** argv) {
             options.openDelayMs = std::atoi(argv[++i]);
         } else if (arg == "--fail-open") {
             options.failOpen = true;
+        } else if (arg == "--release-name-on-open") {
+            options.releaseNameOnOpen = true;
         } else if (arg == "--connected-push") {
             options.connectedPush = true;
         } else if (arg == "--logged-in") {

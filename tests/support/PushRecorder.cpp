@@ -5,20 +5,25 @@
 namespace testsupport {
 
 void PushRecorder::Attach(utils::IDesktopAPIConnection& connection) {
-    connection.SetNotificationHandler([this](Notification&& notification) {
-        std::lock_guard lock(mutex_);
-        pushes_.push_back(std::move(notification));
+    connection.SetNotificationHandler([pushes = pushes_](Notification&& notification) {
+        std::lock_guard lock(pushes->mutex);
+        pushes->received.push_back(std::move(notification));
     });
 }
 
 size_t PushRecorder::Count() {
-    std::lock_guard lock(mutex_);
-    return pushes_.size();
+    std::lock_guard lock(pushes_->mutex);
+    return pushes_->received.size();
 }
 
 PushRecorder::Notification PushRecorder::At(size_t index) {
-    std::lock_guard lock(mutex_);
-    return pushes_.at(index);
+    std::lock_guard lock(pushes_->mutex);
+    return pushes_->received.at(index);
+}
+
+std::vector<PushRecorder::Notification> PushRecorder::All() {
+    std::lock_guard lock(pushes_->mutex);
+    return pushes_->received;
 }
 
 bool PushRecorder::WaitForCount(size_t count, std::chrono::milliseconds timeout) {
@@ -35,8 +40,8 @@ std::optional<platform::ValueSet> PushRecorder::WaitFor(
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
         {
-            std::lock_guard lock(mutex_);
-            for (const auto& push : pushes_) {
+            std::lock_guard lock(pushes_->mutex);
+            for (const auto& push : pushes_->received) {
                 if (push.method == method && match(push.params)) return push.params;
             }
         }
