@@ -140,6 +140,7 @@ void DesktopAPIController::OnNotification(IDesktopAPIConnection::Notification&& 
         LogInfo(state.connected ? "DesktopAPIController: Desktop app connected"
                                 : "DesktopAPIController: Desktop app disconnected");
         if (state.connected) {
+            StartLink();
             RunHandshake();
         } else {
             Reconnect();
@@ -160,14 +161,49 @@ void DesktopAPIController::OnNotification(IDesktopAPIConnection::Notification&& 
 }
 
 void DesktopAPIController::OnClosed() {
+    StartLink();
     ConnectionStateChanged.Raise(ConnectionStateResponse{false});
     RunRetryLoop();
 }
 
 void DesktopAPIController::Reconnect() {
+    StartLink();
     connection_->Disconnect();
     ConnectionStateChanged.Raise(ConnectionStateResponse{false});
     auto connecting = ConnectAsync();
+}
+
+uint64_t DesktopAPIController::StartLink() {
+    std::lock_guard lock(mutex_);
+    return ++link_;
+}
+
+uint64_t DesktopAPIController::CurrentLink() {
+    std::lock_guard lock(mutex_);
+    return link_;
+}
+
+void DesktopAPIController::ScheduleReconnect(uint64_t link) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || reconnectScheduled_ || link != link_) return;
+        reconnectScheduled_ = true;
+    }
+    RunScheduledReconnect(link);
+}
+
+platform::FireAndForget DesktopAPIController::RunScheduledReconnect(uint64_t link) {
+    std::weak_ptr<DesktopAPIController> weak = weak_from_this();
+    co_await platform::ResumeAfter(retryPeriod_);
+    auto self = weak.lock();
+    if (!self) co_return;
+    {
+        std::lock_guard lock(mutex_);
+        reconnectScheduled_ = false;
+        if (stopping_ || link != link_) co_return;
+    }
+    LogInfo("DesktopAPIController: Reconnecting after a failed handshake or subscription");
+    Reconnect();
 }
 
 platform::FireAndForget DesktopAPIController::RunHandshake() {
@@ -181,6 +217,7 @@ platform::FireAndForget DesktopAPIController::RunHandshake() {
 
 Task<void> DesktopAPIController::IdentifyWithClientID() {
     auto self = shared_from_this();
+    const uint64_t link = CurrentLink();
     try {
         const char* feature =
             mode_ == WidgetMode::WebView ? "msft-gamebar-widget-v3-webview" : "msft-gamebar-widget-v3-native";
@@ -191,21 +228,25 @@ Task<void> DesktopAPIController::IdentifyWithClientID() {
         if (response.is_error) RaiseErrorText("client_connection_setup", response.data);
     } catch (...) {
         LogError("DesktopAPIController: IdentifyWithClientID failed");
+        ScheduleReconnect(link);
     }
 }
 
 Task<void> DesktopAPIController::SubscribeToLoginState() {
     auto self = shared_from_this();
+    const uint64_t link = CurrentLink();
     try {
         auto response = co_await connection_->SendRequest("login_state_subscription", {});
         if (response.is_error) RaiseErrorText("login_state_subscription", response.data);
     } catch (...) {
         LogError("DesktopAPIController: login_state_subscription failed");
+        ScheduleReconnect(link);
     }
 }
 
 Task<void> DesktopAPIController::SubscribeToPlaybackAndDevice() {
     auto self = shared_from_this();
+    const uint64_t link = CurrentLink();
     try {
         LogInfo("DesktopAPIController: Subscribing to playback state");
         auto response = co_await connection_->SendRequest("playback_state_subscription", {});
@@ -213,6 +254,7 @@ Task<void> DesktopAPIController::SubscribeToPlaybackAndDevice() {
         LogInfo("DesktopAPIController: Playback state subscription succeeded");
     } catch (...) {
         LogError("DesktopAPIController: Playback state subscription failed");
+        ScheduleReconnect(link);
     }
     try {
         LogInfo("DesktopAPIController: Subscribing to connect active device");
@@ -221,6 +263,7 @@ Task<void> DesktopAPIController::SubscribeToPlaybackAndDevice() {
         LogInfo("DesktopAPIController: Connect active device subscription succeeded");
     } catch (...) {
         LogError("DesktopAPIController: Connect active device subscription failed");
+        ScheduleReconnect(link);
     }
 }
 

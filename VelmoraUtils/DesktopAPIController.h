@@ -90,6 +90,13 @@ private:
     platform::FireAndForget RunRetryLoop();
     platform::FireAndForget RunHandshake();
 
+    // A channel the desktop app announced (or lost) starts a new link; a failed handshake or subscription
+    // step of a link reconnects once, after the retry period, unless a newer link has started by then.
+    uint64_t StartLink();
+    uint64_t CurrentLink();
+    void ScheduleReconnect(uint64_t link);
+    platform::FireAndForget RunScheduledReconnect(uint64_t link);
+
     // What an error response means for a command.
     enum class OnError { LogErrorText, LogFailureLine, Nothing };
     platform::Task<bool> SendCommand(std::string method, IDesktopAPIConnection::Params params,
@@ -99,7 +106,9 @@ private:
     const std::chrono::nanoseconds retryPeriod_;
     bool stopping_ = false;
     bool retrying_ = false;
-    std::mutex mutex_;  // guards stopping_ and retrying_
+    uint64_t link_ = 0;
+    bool reconnectScheduled_ = false;
+    std::mutex mutex_;  // guards the four fields above
     std::condition_variable retryDone_;
     std::unique_ptr<IDesktopAPIConnection> connection_;
 };

@@ -252,7 +252,7 @@ TEST(DesktopController, ConnectedMessageRunsTheHandshakeInOrderWithTheModesFeatu
 }
 
 TEST(DesktopController, AFailedIdentificationStillSubscribesToTheLoginState) {
-    Fixture f;
+    Fixture f(WidgetMode::Native, 10s);  // the reconnect that follows the failures comes after these lines
     f.script->Answer("client_connection_setup", Response{true, ErrorObject("unknown client")});
     f.script->Answer("login_state_subscription", Response{true, ErrorObject(std::nullopt)});
     testsupport::LogCapture log;
@@ -264,6 +264,29 @@ TEST(DesktopController, AFailedIdentificationStillSubscribesToTheLoginState) {
                                "ERROR DesktopAPIController: IdentifyWithClientID failed",
                                "ERROR DesktopAPIController Error: ",
                                "ERROR DesktopAPIController: login_state_subscription failed"}));
+}
+
+TEST(DesktopController, AFailedHandshakeOrSubscriptionStepReconnectsAfterTheRetryPeriod) {
+    for (std::string failing : {"", "client_connection_setup", "login_state_subscription",
+                                "playback_state_subscription", "connect_active_device_subscription"}) {
+        SCOPED_TRACE(failing.empty() ? "nothing fails" : failing);
+        Fixture f;
+        if (!failing.empty()) f.script->Answer(failing, Response{true, ErrorObject("busy")});
+        testsupport::LogCapture log;
+        f.script->Push("connection_state_changed", ValueSet{{"connected", Value("true")}});
+        ASSERT_TRUE(f.script->WaitForRequests(2));
+        f.script->Push("login_state_subscription", ValueSet{{"logged_in", Value(true)}});
+        ASSERT_TRUE(f.script->WaitForRequests(4));
+        if (failing.empty()) {
+            std::this_thread::sleep_for(100ms);  // five retry periods
+            EXPECT_EQ(f.script->ConnectCalls(), 0);
+            continue;
+        }
+        ASSERT_TRUE(f.script->WaitForConnects(1));
+        EXPECT_EQ(f.script->DisconnectCalls(), 1);
+        EXPECT_TRUE(
+            log.Contains("INFO DesktopAPIController: Reconnecting after a failed handshake or subscription"));
+    }
 }
 
 TEST(DesktopController, DisconnectedMessageReconnectsAndReportsDisconnectedTwice) {

@@ -7,7 +7,9 @@
 
 #include "Platform/Security/Cryptography.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
+#include "VelmoraUtils/DesktopAPIController.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/PushRecorder.h"
 #include "tests/support/SimulatorProcess.h"
 
@@ -46,8 +48,8 @@ struct Widget {
                                         const std::function<bool(const ValueSet&)>& match) {
         return pushes.WaitFor(method, match);
     }
-    testsupport::PushRecorder pushes;
     DesktopAPIConnection connection;
+    testsupport::PushRecorder pushes;
 };
 
 }  // namespace
@@ -161,4 +163,31 @@ TEST(CorvanaSim, InjectedFailuresAndDelaysHitOnlyTheirMethod) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(widget.Send("me").Lookup("username").AsString(), "gamer42");
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+}
+
+TEST(CorvanaSim, AWidgetStaysLinkedThroughADisconnectAndAFailedSubscription) {
+    enum class Trouble { Disconnect, FailedLoginSubscription };
+    for (Trouble trouble : {Trouble::Disconnect, Trouble::FailedLoginSubscription}) {
+        SCOPED_TRACE(trouble == Trouble::Disconnect ? "disconnect" : "failed login subscription");
+        Simulator sim;
+        testsupport::LogCapture log;
+        if (trouble == Trouble::FailedLoginSubscription) {
+            EXPECT_EQ(sim.Control("fail login_state_subscription 1"), "OK fail");
+        }
+        auto controller = utils::DesktopAPIController::Create(std::make_unique<DesktopAPIConnection>(),
+                                                              utils::WidgetMode::Native, 100ms);
+        controller->ConnectAsync().Get();
+        if (trouble == Trouble::Disconnect) {
+            ASSERT_TRUE(log.WaitFor("INFO DesktopAPIController: User logged in"));
+            EXPECT_EQ(sim.Control("disconnect"), "OK disconnect");
+            ASSERT_TRUE(log.WaitFor("INFO DesktopAPIController: User logged in", 2));
+            // The simulator forgets the channels it told 50 ms after telling them; the new one must stay.
+            std::this_thread::sleep_for(200ms);
+            EXPECT_EQ(sim.Counters()["clients"], 1);
+        } else {
+            ASSERT_TRUE(log.WaitFor("INFO DesktopAPIController: User logged in"));
+        }
+        EXPECT_EQ(sim.Control("logout"), "OK logout");
+        EXPECT_TRUE(log.WaitFor("INFO DesktopAPIController: User logged out"));
+    }
 }

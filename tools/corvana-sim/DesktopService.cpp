@@ -141,7 +141,8 @@ void DesktopService::OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& c
     std::string sender = object_->getCurrentlyProcessedMessage()->getSender();
     std::erase_if(clients_, [&](const Client& c) { return c.uniqueName == sender && c.path == clientPath; });
     result.returnResults();
-    clients_.push_back({sender, clientPath, sdbus::createProxy(*connection_, sender, clientPath)});
+    clients_.push_back(
+        {nextClientSerial_++, sender, clientPath, sdbus::createProxy(*connection_, sender, clientPath)});
     Push(clients_.back(), "connection_state_changed", {{"connected", S("true")}});
 }
 
@@ -293,10 +294,16 @@ void DesktopService::Push(Client& client, const std::string& method, DBusMap par
     client.proxy->callMethodAsync("RequestReceived")
         .onInterface(options_.busName + ".Client")
         .withArguments(Notification(method, std::move(params)))
-        .uponReplyInvoke([](const sdbus::Error* error, DBusMap) {
-            if (error)
-                std::fprintf(stderr, "corvana-sim: a widget refused a push: %s\n",
-                             error->getMessage().c_str());
+        .uponReplyInvoke([this, serial = client.serial](const sdbus::Error* error, DBusMap) {
+            if (!error) return;
+            // A channel the widget has closed: forget it (later, as this callback belongs to its proxy).
+            if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
+                After(0, [this, serial] {
+                    std::erase_if(clients_, [&](const Client& c) { return c.serial == serial; });
+                });
+                return;
+            }
+            std::fprintf(stderr, "corvana-sim: a widget refused a push: %s\n", error->getMessage().c_str());
         });
 }
 
@@ -410,9 +417,18 @@ void DesktopService::Command(const std::string& line) {
         loggedIn_ = false;
         PushLogin();
     } else if (command == "disconnect") {
-        for (auto& client : clients_) Push(client, "connection_state_changed", {{"connected", S("false")}});
-        // The pushes go out before the channels are forgotten.
-        After(50, [this] { clients_.clear(); });
+        std::vector<uint64_t> told;
+        for (auto& client : clients_) {
+            Push(client, "connection_state_changed", {{"connected", S("false")}});
+            told.push_back(client.serial);
+        }
+        // The pushes go out before the channels are forgotten; a widget may well have opened a new channel
+        // meanwhile, and that one stays.
+        After(50, [this, told] {
+            std::erase_if(clients_, [&](const Client& c) {
+                return std::find(told.begin(), told.end(), c.serial) != told.end();
+            });
+        });
     } else if (command == "crash") {
         std::fflush(stdout);
         ::_exit(3);

@@ -37,6 +37,7 @@ public:
 
 private:
     struct Client {
+        uint64_t serial = 0;  // tells apart the channels one widget opens over time
         std::string uniqueName;
         std::string path;
         std::unique_ptr<sdbus::IProxy> proxy;
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<sdbus::IObject> object_;
     sdbus::Slot ownerWatch_;
     std::vector<Client> clients_;
+    uint64_t nextClientSerial_ = 1;
     std::map<std::string, int> requests_;
     std::map<std::string, Injection> injections_;
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> delayed_;
