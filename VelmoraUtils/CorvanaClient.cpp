@@ -99,6 +99,7 @@ platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string acce
         platform::HttpRequestMessage request;
         request.method = platform::HttpMethod::Get;
         request.url = CorvanaEndpoints::WebApiOrigin() + std::string(kPartnerHomePathAndQuery);
+        request.maxResponseBytes = 4 * 1024 * 1024;
         platform::HttpClient client;
         co_await platform::ResumeBackground();
         request.headers.emplace_back("Authorization", "Bearer " + accessToken);

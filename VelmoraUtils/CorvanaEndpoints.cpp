@@ -1,6 +1,7 @@
 #include "VelmoraUtils/CorvanaEndpoints.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "VelmoraUtils/Logger.h"
 
@@ -23,7 +24,34 @@ std::string Origin(const char* variable, std::string_view fallback) {
     return origin;
 }
 
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
 }  // namespace
+
+void CorvanaEndpoints::ReportOverrides() {
+    const std::string accounts = Variable("VELMORA_ACCOUNTS_URL");
+    const std::string webApi = Variable("VELMORA_WEBAPI_URL");
+    const std::string caFile = Variable("VELMORA_CA_FILE");
+    if (accounts.empty() && webApi.empty() && caFile.empty()) return;
+
+    // Once per setting: the environment does not change while the widget runs.
+    static std::mutex mutex;
+    static std::string reported;
+    std::string line = "CorvanaEndpoints: development overrides in force - accounts: " +
+                       (accounts.empty() ? std::string(kAccountsOrigin) : accounts) +
+                       ", web API: " + (webApi.empty() ? std::string(kWebApiOrigin) : webApi) +
+                       ", extra CA: " + (caFile.empty() ? std::string("none") : caFile) +
+                       (caFile.empty() ? "" : " (trusted for the overridden origins only)");
+    {
+        std::lock_guard lock(mutex);
+        if (line == reported) return;
+        reported = line;
+    }
+    Logger::Instance().Log("INFO", line);
+}
 
 std::string CorvanaEndpoints::TokenUrl() {
     return Origin("VELMORA_ACCOUNTS_URL", kAccountsOrigin) + "/api/token";
@@ -34,9 +62,9 @@ std::string CorvanaEndpoints::WebApiOrigin() {
 }
 
 std::optional<std::string> CorvanaEndpoints::ExtraCaFile() {
-    const char* value = std::getenv("VELMORA_CA_FILE");
-    if (!value || !*value) return std::nullopt;
-    return std::string(value);
+    std::string value = Variable("VELMORA_CA_FILE");
+    if (value.empty()) return std::nullopt;
+    return value;
 }
 
 }  // namespace utils

@@ -8,8 +8,8 @@ namespace utils {
 
 // Where the Corvana web services live, and who we are to them. For the simulator and tests,
 // VELMORA_ACCOUNTS_URL and VELMORA_WEBAPI_URL replace the scheme, host and port of the accounts service and
-// of the web API (https only), and VELMORA_CA_FILE names an extra CA certificate to trust. Nothing else is
-// configurable.
+// of the web API (https only), and VELMORA_CA_FILE names an extra CA certificate to trust for those two
+// origins only (HttpClient::DefaultOptions). Nothing else is configurable.
 struct CorvanaEndpoints {
     static constexpr std::string_view kClientId = "5e0c9a7d2b4f4e61a8d3c7b90f1e2a46";
     // The desktop app checks the auth request's redirect URI against this, and the token exchange must
@@ -25,6 +25,11 @@ struct CorvanaEndpoints {
     static std::string TokenUrl();
     static std::string WebApiOrigin();
     static std::optional<std::string> ExtraCaFile();
+
+    // Logs one "INFO" line naming the overrides when any is set, so that a session log shows that the
+    // widget did not talk to the real services. Every front end calls it at start; a later call with the
+    // same setting logs nothing.
+    static void ReportOverrides();
 };
 
 }  // namespace utils

@@ -66,6 +66,7 @@ TokenManagerServices TokenManagerServices::Default() {
     TokenManagerServices services;
     services.sendTokenRequest = [](platform::HttpRequestMessage request) {
         // A new client for every request, as the token exchange and refresh each stand alone.
+        request.maxResponseBytes = 64 * 1024;
         return platform::HttpClient().SendRequestAsync(std::move(request));
     };
     services.readCredential = [](const std::string& userName) {

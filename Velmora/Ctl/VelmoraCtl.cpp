@@ -16,6 +16,7 @@
 #include "Platform/Threading/ThreadDispatcher.h"
 #include "Velmora/Ctl/RecordJson.h"
 #include "VelmoraUtils/CorvanaClient.h"
+#include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/Logger.h"
@@ -328,6 +329,7 @@ int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
     auto command = PlanCommand(options);
     if (options.logDir) utils::Logger::Instance().Initialize(*options.logDir);
+    utils::CorvanaEndpoints::ReportOverrides();
 
     auto deadline =
         steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(options.timeoutSeconds));

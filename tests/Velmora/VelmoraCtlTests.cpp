@@ -1,8 +1,12 @@
 // velmora-ctl run as a user would, against the desktop peer on a private session bus.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "VelmoraUtils/DesktopAPIConnection.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestHelpers.h"
 
 using testsupport::RunCtl;
@@ -49,7 +53,7 @@ TEST(VelmoraCtl, CommandsSucceedAndWatchPrintsEvents) {
 }
 
 TEST(VelmoraCtl, BadArgumentsAreUsageErrorsAndSendNothing) {
-    // No desktop app at all: a usage error must be found before anything is sent or awaited.
+    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
     for (std::vector<std::string> command : {std::vector<std::string>{"volume", "1.5"},
                                              {"volume", "loud"},
                                              {"seek", "ten"},
@@ -63,9 +67,35 @@ TEST(VelmoraCtl, BadArgumentsAreUsageErrorsAndSendNothing) {
         auto run = RunCtl(command);
         EXPECT_EQ(run.status, 2) << (command.empty() ? "(none)" : command[0]);
     }
+    // The desktop app saw no channel but the one opened here to ask it, and no request at all.
+    utils::DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    auto seen = connection.SendRequest("test.received", {}).Get().data;
+    EXPECT_EQ(seen.Lookup("methods").AsStringArray(), std::vector<std::string>{});
+    EXPECT_EQ(seen.Lookup("client_paths").AsStringArray().size(), 1u);
 }
 
 TEST(VelmoraCtl, NoDesktopAppMeansExitOneAfterTheTimeout) {
     auto run = RunCtl({"--timeout", "0.5", "status"});
     EXPECT_EQ(run.status, 1);
+}
+
+TEST(VelmoraCtl, TheSessionLogNamesTheDevelopmentOverridesAtStart) {
+    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    testsupport::TempDir logs;
+    ::setenv("VELMORA_WEBAPI_URL", "https://127.0.0.1:9443", 1);
+    auto run = RunCtl({"--log-dir", logs.path(), "status"});
+    ::unsetenv("VELMORA_WEBAPI_URL");
+    ASSERT_EQ(run.status, 0);
+    std::string directory = logs / "Corvana/XboxGameBar";
+    ASSERT_TRUE(std::filesystem::exists(directory));
+    std::string text;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        text += testsupport::ReadFile(entry.path());
+    const std::string line =
+        "] [INFO] : CorvanaEndpoints: development overrides in force - accounts: "
+        "https://accounts.corvana.com, web "
+        "API: https://127.0.0.1:9443, extra CA: none\n";
+    ASSERT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(text.find(line), text.rfind(line));
 }

@@ -1,0 +1,79 @@
+#include "Platform/Http/HttpTransferLoop.h"
+
+#include <curl/curl.h>
+#include <pthread.h>
+
+#include "Platform/Foundation/PlatformError.h"
+
+namespace platform::detail {
+
+HttpTransferLoop& HttpTransferLoop::Instance() {
+    static HttpTransferLoop* loop = new HttpTransferLoop();
+    return *loop;
+}
+
+HttpTransferLoop::HttpTransferLoop() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    multi_ = curl_multi_init();
+    if (!multi_) throw PlatformError(E_FAIL, "curl_multi_init failed");
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "velmora-http");
+        Run();
+    });
+    thread_.detach();
+}
+
+void HttpTransferLoop::Start(std::shared_ptr<Transfer> transfer) {
+    {
+        std::lock_guard lock(mutex_);
+        queued_.push_back(std::move(transfer));
+    }
+    curl_multi_wakeup(multi_);
+}
+
+void HttpTransferLoop::Run() {
+    for (;;) {
+        BeginQueued();
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        EndFinished();
+        // Returns early when a socket is ready, a curl timer is due or Start() wakes it.
+        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+}
+
+void HttpTransferLoop::BeginQueued() {
+    std::vector<std::shared_ptr<Transfer>> queued;
+    {
+        std::lock_guard lock(mutex_);
+        queued.swap(queued_);
+    }
+    for (auto& transfer : queued) {
+        try {
+            CURL* handle = transfer->Begin();
+            if (curl_multi_add_handle(multi_, handle) != CURLM_OK) {
+                throw PlatformError(E_FAIL, "curl_multi_add_handle failed");
+            }
+            running_.emplace(handle, std::move(transfer));
+        } catch (...) {
+            transfer->Fail(std::current_exception());
+        }
+    }
+}
+
+void HttpTransferLoop::EndFinished() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        CURL* handle = message->easy_handle;
+        CURLcode result = message->data.result;
+        curl_multi_remove_handle(multi_, handle);
+        auto found = running_.find(handle);
+        if (found == running_.end()) continue;
+        auto transfer = std::move(found->second);
+        running_.erase(found);
+        transfer->End(result);
+    }
+}
+
+}  // namespace platform::detail

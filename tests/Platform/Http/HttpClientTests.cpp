@@ -1,0 +1,155 @@
+// The HTTP client against real HTTPS servers on loopback.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstdlib>
+
+#include "Platform/Foundation/PlatformError.h"
+#include "Platform/Http/HttpClient.h"
+#include "Platform/Threading/ManualResetEvent.h"
+#include "Platform/Threading/ThreadPool.h"
+#include "tests/support/HttpsTestServer.h"
+
+using namespace std::chrono_literals;
+using platform::HttpClient;
+using platform::HttpRequestMessage;
+using platform::HttpResponseMessage;
+using platform::PlatformError;
+using testsupport::HttpsTestServer;
+using testsupport::SilentTcpServer;
+
+namespace {
+
+// curl's "maximum file size exceeded", in the network facility the client reports failures in.
+constexpr int32_t kTooLarge = static_cast<int32_t>(0x80072EE0) + 63;
+
+HttpRequestMessage Get(const std::string& url,
+                       size_t maxResponseBytes = HttpRequestMessage::kDefaultMaxResponseBytes) {
+    HttpRequestMessage request;
+    request.url = url;
+    request.maxResponseBytes = maxResponseBytes;
+    return request;
+}
+
+HttpClient::Options TrustingOptions(const HttpsTestServer& server, std::chrono::milliseconds timeout) {
+    HttpClient::Options options;
+    options.connectTimeout = timeout;
+    options.totalTimeout = timeout;
+    options.extraCaFile = server.CaFile();
+    options.extraCaOrigins = {server.Origin()};
+    return options;
+}
+
+// Serves n bytes at /fixed/n with a Content-Length, at /chunked/n without one, and at /endless for ever.
+void ServeBodies(HttpsTestServer& server) {
+    server.Get(R"(/fixed/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(std::string(std::stoul(request.matches[1]), 'x'), "text/plain");
+    });
+    server.Get(R"(/chunked/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+        auto left = std::make_shared<size_t>(std::stoul(request.matches[1]));
+        response.set_chunked_content_provider("text/plain", [left](size_t, httplib::DataSink& sink) {
+            size_t piece = std::min<size_t>(*left, 4096);
+            if (piece == 0) {
+                sink.done();
+                return true;
+            }
+            *left -= piece;
+            return sink.write(std::string(piece, 'x').data(), piece);
+        });
+    });
+    server.Get("/endless", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+            static const std::string piece(16384, 'x');
+            return sink.write(piece.data(), piece.size());
+        });
+    });
+}
+
+}  // namespace
+
+TEST(HttpClient, AResponseBodyOverTheRequestsLimitFailsWithoutWaitingForItsEnd) {
+    HttpsTestServer server;
+    ServeBodies(server);
+    server.Start();
+    HttpClient client(TrustingOptions(server, 60s));
+    constexpr size_t kLimit = 64 * 1024;
+    struct Case {
+        std::string path;
+        bool succeeds;
+    };
+    for (const auto& [path, succeeds] : std::vector<Case>{{"/fixed/65536", true},
+                                                          {"/chunked/65536", true},
+                                                          {"/fixed/65537", false},
+                                                          {"/chunked/65537", false},
+                                                          {"/endless", false}}) {
+        SCOPED_TRACE(path);
+        auto response = client.SendRequestAsync(Get(server.Origin() + path, kLimit));
+        ASSERT_TRUE(response.WaitFor(30s));
+        if (succeeds) {
+            EXPECT_EQ(response.Get().content.size(), kLimit);
+            continue;
+        }
+        try {
+            response.Get();
+            ADD_FAILURE() << "expected a failure";
+        } catch (const PlatformError& error) {
+            EXPECT_EQ(error.code(), kTooLarge) << error.what();
+        }
+    }
+}
+
+TEST(HttpClient, ServersThatNeverAnswerHoldBackNeitherThePoolNorOtherRequests) {
+    HttpsTestServer server;
+    ServeBodies(server);
+    server.Start();
+    auto silent = std::make_unique<SilentTcpServer>(SilentTcpServer::Behaviour::NeverAnswer);
+    HttpClient client(TrustingOptions(server, 60s));
+    std::vector<platform::Task<HttpResponseMessage>> hung;
+    for (int i = 0; i < 12; ++i) hung.push_back(client.SendRequestAsync(Get(silent->Origin() + "/")));
+
+    platform::ManualResetEvent ran;
+    platform::ThreadPool::Default().Post([&ran] { ran.Set(); });
+    EXPECT_TRUE(ran.Wait(5s));
+    auto answered = client.SendRequestAsync(Get(server.Origin() + "/fixed/10"));
+    ASSERT_TRUE(answered.WaitFor(10s));
+    EXPECT_EQ(answered.Get().statusCode, 200);
+
+    silent.reset();  // closes the connections it held
+    for (auto& request : hung) EXPECT_THROW(request.Get(), PlatformError);
+}
+
+TEST(HttpClient, TheExtraCaIsTrustedOnlyForTheOriginsTheOverridesName) {
+    HttpsTestServer server;
+    ServeBodies(server);
+    server.Start();
+    ::setenv("VELMORA_CA_FILE", server.CaFile().c_str(), 1);
+    struct Case {
+        const char* accounts;
+        const char* webApi;
+        bool trusted;
+    };
+    const std::string origin = server.Origin();
+    for (auto [accounts, webApi, trusted] : std::vector<Case>{{origin.c_str(), nullptr, true},
+                                                              {nullptr, origin.c_str(), true},
+                                                              {nullptr, "https://127.0.0.1:1", false},
+                                                              {"https://localhost:443", nullptr, false},
+                                                              {nullptr, nullptr, false}}) {
+        SCOPED_TRACE(std::string(accounts ? accounts : "-") + " " + (webApi ? webApi : "-"));
+        for (auto [variable, value] :
+             {std::pair{"VELMORA_ACCOUNTS_URL", accounts}, {"VELMORA_WEBAPI_URL", webApi}}) {
+            if (value) {
+                ::setenv(variable, value, 1);
+            } else {
+                ::unsetenv(variable);
+            }
+        }
+        auto response = HttpClient().SendRequestAsync(Get(origin + "/fixed/1"));
+        if (trusted) {
+            EXPECT_EQ(response.Get().statusCode, 200);
+        } else {
+            EXPECT_THROW(response.Get(), PlatformError);
+        }
+    }
+    for (const char* variable : {"VELMORA_CA_FILE", "VELMORA_ACCOUNTS_URL", "VELMORA_WEBAPI_URL"})
+        ::unsetenv(variable);
+}
