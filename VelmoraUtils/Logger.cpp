@@ -1,6 +1,10 @@
 #include "VelmoraUtils/Logger.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -13,6 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kSessionsKept = 10;
+constexpr int kNameAttempts = 99;
 
 // Local wall-clock time, truncated to whole seconds.
 std::string Now(const char* format) {
@@ -42,9 +47,13 @@ Logger& Logger::Instance() {
     return *logger;
 }
 
+Logger::~Logger() {
+    if (file_ >= 0) ::close(file_);
+}
+
 void Logger::Initialize(std::string_view baseFolderPath) {
     std::lock_guard guard(lock_);
-    if (file_.is_open()) return;
+    if (file_ >= 0) return;
 
     fs::path directory = fs::path(baseFolderPath) / "Corvana" / "XboxGameBar";
     std::error_code error;
@@ -54,33 +63,43 @@ void Logger::Initialize(std::string_view baseFolderPath) {
         return;
     }
 
-    fs::path path = directory / ("logs_" + Now("%Y-%m-%d_%H%M%S") + ".log");
-    // The file is UTF-8, so any message is written whole and the stream never fails on a character.
-    file_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!file_.is_open()) {
+    // Another process may open its session within the same second: never take over its file, take the
+    // next free name instead ("_02" and on sort after the plain name, so the order stays chronological).
+    // The file holds what the user listened to, so only the user may read it.
+    const std::string stamp = Now("%Y-%m-%d_%H%M%S");
+    fs::path path;
+    for (int attempt = 1; attempt <= kNameAttempts && file_ < 0; ++attempt) {
+        char suffix[8] = "";
+        if (attempt > 1) std::snprintf(suffix, sizeof suffix, "_%02d", attempt);
+        path = directory / ("logs_" + stamp + suffix + ".log");
+        file_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file_ < 0 && errno != EEXIST) break;
+    }
+    if (file_ < 0) {
         WriteDebugOutput("Logger: failed to open log file\n");
         return;
     }
+    fileFailed_ = false;
     filePath_ = path.string();
 
     PruneOldSessions(directory.string());
 
-    file_ << "\n--- Session started " << Now("%Y-%m-%d %H:%M:%S") << " ---\n\n";
-    file_.flush();
+    WriteToFile("\n--- Session started " + Now("%Y-%m-%d %H:%M:%S") + " ---\n\n");
 }
 
 void Logger::PruneOldSessions(const std::string& directory) {
     std::vector<fs::path> candidates;
     std::error_code error;
     fs::directory_iterator entries(directory, error);
+    // A listing that breaks off part way would make older files look like the newest: delete nothing then.
+    for (fs::directory_iterator end; !error && entries != end; entries.increment(error)) {
+        std::error_code typeError;
+        if (!entries->is_regular_file(typeError)) continue;
+        if (IsSessionFileName(entries->path().filename().string())) candidates.push_back(entries->path());
+    }
     if (error) {
         WriteDebugOutput("Logger: failed to iterate log directory\n");
         return;
-    }
-    for (const auto& entry : entries) {
-        std::error_code typeError;
-        if (!entry.is_regular_file(typeError)) continue;
-        if (IsSessionFileName(entry.path().filename().string())) candidates.push_back(entry.path());
     }
     // The names carry the opening time to the second, so descending name order is newest first.
     std::sort(candidates.begin(), candidates.end(), std::greater<>());
@@ -92,6 +111,21 @@ void Logger::PruneOldSessions(const std::string& directory) {
     }
 }
 
+// Under lock_. One write per line, so that a line is never split even across processes.
+void Logger::WriteToFile(const std::string& text) {
+    if (file_ < 0 || fileFailed_) return;
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(file_, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fileFailed_ = true;
+            return;
+        }
+        written += static_cast<size_t>(n);
+    }
+}
+
 void Logger::Log(std::string_view level, std::string_view message) {
     std::string debugLine(message);
     debugLine += '\n';
@@ -99,9 +133,10 @@ void Logger::Log(std::string_view level, std::string_view message) {
 
     {
         std::lock_guard guard(lock_);
-        if (file_.is_open() && file_.good()) {
-            file_ << '[' << Now("%Y-%m-%d %H:%M:%S") << "] [" << level << "] : " << message << '\n';
-            file_.flush();
+        if (file_ >= 0 && !fileFailed_) {
+            std::string line = "[" + Now("%Y-%m-%d %H:%M:%S") + "] [";
+            line.append(level).append("] : ").append(message).append("\n");
+            WriteToFile(line);
         }
     }
 
@@ -123,7 +158,7 @@ void Logger::RemoveListener(uint64_t token) {
 
 bool Logger::IsFileOpen() {
     std::lock_guard guard(lock_);
-    return file_.is_open();
+    return file_ >= 0;
 }
 
 std::string Logger::FilePath() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -20,6 +19,7 @@ public:
     using Listener = std::function<void(std::string_view level, std::string_view message)>;
 
     Logger() = default;
+    ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
@@ -38,9 +38,12 @@ public:
 
 private:
     void PruneOldSessions(const std::string& directory);
+    void WriteToFile(const std::string& text);
 
     std::mutex lock_;
-    std::ofstream file_;
+    int file_ = -1;
+    // A write that failed leaves the file failed for the rest of the session.
+    bool fileFailed_ = false;
     std::string filePath_;
 
     // Held shared while listeners run, so that RemoveListener returns only once no call is in flight.

@@ -1,5 +1,11 @@
+#include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
+#include <cerrno>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -39,7 +45,24 @@ std::vector<std::string> Lines(const std::string& text) {
 
 const std::regex kLinePattern(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] \[(INFO|ERROR)\] : (.*))");
 
+// While >= 0: how many more directory entries readdir returns before it fails with EIO.
+std::atomic<int> failReaddirAfter{-1};
+
 }  // namespace
+
+// The standard library lists directories through readdir; this stands in for it so that a listing can
+// break off part way, as it does when the disk fails or the folder is on a network that goes away.
+extern "C" struct dirent* readdir(DIR* directory) {
+    using Readdir = struct dirent* (*)(DIR*);
+    static const auto next = reinterpret_cast<Readdir>(dlsym(RTLD_NEXT, "readdir"));
+    int left = failReaddirAfter.load();
+    if (left == 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    if (left > 0) failReaddirAfter = left - 1;
+    return next(directory);
+}
 
 TEST(Logger, WritesNoFileBeforeInitialize) {
     TempDir base;
@@ -116,23 +139,56 @@ TEST(Logger, KeepsTheTenNewestSessionsAndLeavesOtherEntriesAlone) {
     EXPECT_TRUE(fs::is_directory(directory + "/logs_2099-01-01_000000.log"));
 }
 
-TEST(Logger, ReopeningWithinTheSameSecondTruncatesTheFile) {
+TEST(Logger, ASessionNeverTakesOverAnotherProcesssFileAndOnlyTheUserMayReadIt) {
     TempDir base;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        utils::Logger first;
-        first.Initialize(base.path());
-        testing::internal::CaptureStderr();
-        first.Log("INFO", "from the first session");
-        testing::internal::GetCapturedStderr();
-        utils::Logger second;
-        second.Initialize(base.path());
-        if (first.FilePath() != second.FilePath()) continue;  // crossed a second boundary: try again
-        std::string text = ReadFile(second.FilePath());
-        EXPECT_EQ(text.find("from the first session"), std::string::npos);
-        EXPECT_EQ(Lines(text).size(), 3u);
-        return;
+    std::string directory = LogDirectory(base);
+    // Another process opened its sessions this second and the next two: whatever second this one opens in,
+    // its name is taken.
+    std::vector<std::string> taken;
+    std::time_t now = std::time(nullptr);
+    for (int second = 0; second < 3; ++second) {
+        std::time_t at = now + second;
+        std::tm local{};
+        localtime_r(&at, &local);
+        char name[64];
+        std::strftime(name, sizeof name, "logs_%Y-%m-%d_%H%M%S.log", &local);
+        taken.push_back(directory + "/" + name);
+        WriteFile(taken.back(), "another process's line\n");
     }
-    FAIL() << "never opened two sessions within one second";
+
+    utils::Logger logger;
+    logger.Initialize(base.path());
+    ASSERT_TRUE(logger.IsFileOpen());
+    testing::internal::CaptureStderr();
+    logger.Log("INFO", "ours");
+    testing::internal::GetCapturedStderr();
+
+    for (const auto& path : taken) EXPECT_EQ(ReadFile(path), "another process's line\n") << path;
+    const std::string name = fs::path(logger.FilePath()).filename().string();
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(logs_\d{4}-\d{2}-\d{2}_\d{6}_02\.log)"))) << name;
+    EXPECT_NE(ReadFile(logger.FilePath()).find("] [INFO] : ours\n"), std::string::npos);
+    struct stat status {};
+    ASSERT_EQ(::stat(logger.FilePath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST(Logger, AListingThatBreaksOffDeletesNothingAndNeverThrows) {
+    TempDir base;
+    std::string directory = LogDirectory(base);
+    for (int i = 0; i < 12; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "logs_2020-01-%02d_120000.log", i + 1);
+        WriteFile(directory + "/" + name, "old");
+    }
+    utils::Logger logger;
+    testing::internal::CaptureStderr();
+    failReaddirAfter = 3;
+    EXPECT_NO_THROW(logger.Initialize(base.path()));
+    failReaddirAfter = -1;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Logger: failed to iterate log directory\n");
+    EXPECT_TRUE(logger.IsFileOpen());
+    EXPECT_EQ(SessionFiles(directory).size(), 13u);
+    EXPECT_EQ(Lines(ReadFile(logger.FilePath())).size(), 3u);  // the header was still written
 }
 
 TEST(Logger, LinesFromManyThreadsStayWhole) {
