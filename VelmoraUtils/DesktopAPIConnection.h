@@ -10,7 +10,9 @@ namespace utils {
 
 // The app-service channel to the Corvana desktop app ("corvana.partnerApi"). It knows the message
 // envelope but no message names: requests go out as value sets, replies come back as Responses, and every
-// message the desktop app pushes is acknowledged and handed to the one notification handler.
+// message the desktop app pushes is acknowledged and handed to the one notification handler. Pushes reach
+// the handler one at a time in the order they were sent; those of a channel already dropped never do, and
+// no handler runs once the connection is destroyed.
 class DesktopAPIConnection final : public IDesktopAPIConnection {
 public:
     DesktopAPIConnection();

@@ -78,8 +78,11 @@ private:
 // exports N + ".Client" at a path of its own for the messages the service pushes. Only the unique name that
 // owned N when the channel opened may push: anyone else on the bus is refused with AccessDenied.
 //
-// Replies complete tasks and handlers run on pool threads: the bus thread never runs caller code.
-// Dropping the last reference closes the channel and ends its events.
+// Replies complete tasks and handlers run on pool threads: the bus thread never runs caller code. The
+// channel's events reach its handlers one at a time, in the order they arrived: each pushed message, and
+// ServiceClosed after the messages before it. When the service leaves, calls still waiting end at once:
+// OpenAsync with AppServiceUnavailable, SendMessageAsync with Failure. Dropping the last reference closes
+// the channel and ends its events.
 class AppServiceConnection {
 public:
     using RequestReceivedHandler = std::function<void(const AppServiceRequestReceivedEventArgs&)>;

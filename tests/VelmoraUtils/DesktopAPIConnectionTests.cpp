@@ -233,7 +233,10 @@ TEST(DesktopConnection, TheServiceLeavingEndsPendingCallsAsFailuresOffTheBusThre
         DesktopAPIConnection connection;
         ASSERT_TRUE(connection.Connect().Get());
         auto pending = ContinuationOf(connection.SendRequest("test.hang", {}));
-        while (connection.SendRequest("test.received", {}).Get().data.Lookup("hanging").AsInt32() == 0) {
+        for (int i = 0;
+             i < 1000 &&
+             connection.SendRequest("test.received", {}).Get().data.Lookup("hanging").AsInt32() == 0;
+             ++i) {
         }
         connection.SendRequest("test.release_name", {}).Get();
         ASSERT_TRUE(pending.WaitFor(5s));
@@ -278,7 +281,8 @@ TEST(DesktopConnection, NoHandlerRunsOnceTheConnectionIsDestroyedOrItsChannelDro
             });
             ASSERT_TRUE(connection->Connect().Get());
             connection->SendRequest("test.push_burst", {{"count", Value(int32_t{50})}}).Get();
-            while (calls->total == 0) std::this_thread::yield();
+            for (int i = 0; i < 5000 && calls->total == 0; ++i) std::this_thread::sleep_for(1ms);
+            ASSERT_GT(calls->total, 0);
             if (ending == Ending::Destroy) {
                 connection.reset();
             } else {
