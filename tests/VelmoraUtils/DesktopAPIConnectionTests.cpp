@@ -52,6 +52,20 @@ platform::Task<std::pair<T, std::string>> ContinuationOf(platform::Task<T> opera
     co_return std::pair<T, std::string>{std::move(result), CurrentThreadName()};
 }
 
+// An open channel to the peer, recording what it pushes.
+class DesktopConnectionWithPushes : public testing::Test {
+protected:
+    void SetUp() override {
+        received.Attach(connection);
+        ASSERT_TRUE(connection.Connect().Get());
+    }
+
+    std::unique_ptr<ChildProcess> peer = StartPeer();
+    testsupport::LogCapture log;
+    DesktopAPIConnection connection;
+    testsupport::PushRecorder received;
+};
+
 }  // namespace
 
 TEST(DesktopConnection, ConnectWithoutTheDesktopAppYieldsFalseAndLogsTheStatus) {
@@ -136,13 +150,7 @@ TEST(DesktopConnection, ErrorRepliesAndTransportFailures) {
     EXPECT_EQ(both.data, error);
 }
 
-TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams) {
-    auto peer = StartPeer();
-    DesktopAPIConnection connection;
-    testsupport::PushRecorder received;
-    received.Attach(connection);
-    ASSERT_TRUE(connection.Connect().Get());
-
+TEST_F(DesktopConnectionWithPushes, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams) {
     connection.SendRequest("test.push", ParamsOf(Push("connection_state_changed", std::nullopt))).Get();
     connection
         .SendRequest("test.push",
@@ -155,12 +163,7 @@ TEST(DesktopConnection, PushesReachTheHandlerAndAPushWithoutParamsHasEmptyParams
     EXPECT_TRUE(byMethod.at("login_state_subscription").Lookup("logged_in").AsBoolean());
 }
 
-TEST(DesktopConnection, AStrangersPushIsRefusedAndNeverDispatched) {
-    auto peer = StartPeer();
-    DesktopAPIConnection connection;
-    testsupport::PushRecorder received;
-    received.Attach(connection);
-    ASSERT_TRUE(connection.Connect().Get());
+TEST_F(DesktopConnectionWithPushes, AStrangersPushIsRefusedAndNeverDispatched) {
     auto channel = connection.SendRequest("test.received", {}).Get().data;
     auto paths = channel.Lookup("client_paths").AsStringArray();
     auto names = channel.Lookup("client_names").AsStringArray();
@@ -209,13 +212,7 @@ TEST(DesktopConnection, AHundredConcurrentRequestsEachGetTheirOwnReply) {
     for (int32_t i = 0; i < 100; ++i) EXPECT_EQ(inFlight[i].Get().data.Lookup("n").AsInt32(), i);
 }
 
-TEST(DesktopConnection, APushWithAnUnsupportedTypeIsContained) {
-    auto peer = StartPeer();
-    testsupport::LogCapture log;
-    DesktopAPIConnection connection;
-    testsupport::PushRecorder received;
-    received.Attach(connection);
-    ASSERT_TRUE(connection.Connect().Get());
+TEST_F(DesktopConnectionWithPushes, APushWithAnUnsupportedTypeIsContained) {
     connection.SendRequest("test.push_unsupported", {}).Get();
     ASSERT_TRUE(
         log.WaitFor("ERROR DesktopAPIConnection: failed to handle a pushed message: 0x80004002 "
@@ -297,12 +294,7 @@ TEST(DesktopConnection, NoHandlerRunsOnceTheConnectionIsDestroyedOrItsChannelDro
     }
 }
 
-TEST(DesktopConnection, PushesReachTheHandlerInTheOrderTheyWereSent) {
-    auto peer = StartPeer();
-    DesktopAPIConnection connection;
-    testsupport::PushRecorder received;
-    received.Attach(connection);
-    ASSERT_TRUE(connection.Connect().Get());
+TEST_F(DesktopConnectionWithPushes, PushesReachTheHandlerInTheOrderTheyWereSent) {
     constexpr int32_t kBurst = 100;
     constexpr int32_t kCount = 10 * kBurst;
     for (int32_t first = 0; first < kCount; first += kBurst) {
@@ -315,17 +307,10 @@ TEST(DesktopConnection, PushesReachTheHandlerInTheOrderTheyWereSent) {
     EXPECT_EQ(outOfOrder, 0);
 }
 
-TEST(DesktopConnection, APushOverTheSizeBoundIsRefusedWithOneErrorLineAndTheChannelGoesOn) {
-    auto peer = StartPeer();
-    testsupport::LogCapture log;
-    DesktopAPIConnection connection;
-    testsupport::PushRecorder received;
-    received.Attach(connection);
-    ASSERT_TRUE(connection.Connect().Get());
+TEST_F(DesktopConnectionWithPushes, APushOverTheSizeBoundIsRefusedWithOneErrorLineAndTheChannelGoesOn) {
     const std::string refusal =
-        "ERROR DesktopAPIConnection: failed to handle a pushed message: 0x80070057 the message is larger "
-        "than "
-        "1048576 bytes or holds more than 10000 values";
+        "ERROR DesktopAPIConnection: failed to handle a pushed message: 0x80070057 "
+        "the message is larger than 1048576 bytes or holds more than 10000 values";
     struct Case {
         int32_t values;
         int32_t textBytes;
