@@ -9,6 +9,11 @@ namespace platform::detail {
 
 HttpTransferLoop& HttpTransferLoop::Instance() {
     static HttpTransferLoop* loop = new HttpTransferLoop();
+    // Made after the loop, whose construction initialised OpenSSL and so registered its exit handler
+    // first: this one therefore runs before it.
+    static struct StopAtExit {
+        ~StopAtExit() { loop->Stop(); }
+    } stopAtExit;
     return *loop;
 }
 
@@ -20,7 +25,16 @@ HttpTransferLoop::HttpTransferLoop() {
         pthread_setname_np(pthread_self(), "velmora-http");
         Run();
     });
-    thread_.detach();
+}
+
+// Transfers still under way are left as they are: the process is ending.
+void HttpTransferLoop::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    if (thread_.joinable()) thread_.join();
 }
 
 void HttpTransferLoop::Start(std::shared_ptr<Transfer> transfer) {
@@ -33,6 +47,10 @@ void HttpTransferLoop::Start(std::shared_ptr<Transfer> transfer) {
 
 void HttpTransferLoop::Run() {
     for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+        }
         BeginQueued();
         int running = 0;
         curl_multi_perform(multi_, &running);

@@ -29,13 +29,15 @@ public:
         virtual void Fail(std::exception_ptr error) noexcept = 0;
     };
 
-    // Never destroyed: transfers may be under way while the process exits.
+    // Never destroyed, as transfers may be under way while the process exits; its thread stops at exit,
+    // before the TLS library tears down what that thread may be using.
     static HttpTransferLoop& Instance();
 
     void Start(std::shared_ptr<Transfer> transfer);
 
 private:
     HttpTransferLoop();
+    void Stop();
     void Run();
     void BeginQueued();
     void EndFinished();
@@ -43,6 +45,7 @@ private:
     CURLM* multi_ = nullptr;
     std::mutex mutex_;
     std::vector<std::shared_ptr<Transfer>> queued_;
+    bool stopping_ = false;
     std::map<CURL*, std::shared_ptr<Transfer>> running_;  // loop thread only
     std::thread thread_;
 };
