@@ -1,28 +1,34 @@
 #include "VelmoraUtils/TokenStore.h"
 
+#include "Platform/Foundation/PlatformError.h"
 #include "Platform/Security/PasswordVault.h"
 
 namespace utils {
 
-std::optional<std::string> TokenStore::ReadCredential(const std::string& userName) {
+StoredCredential TokenStore::Read(const std::string& userName) {
     try {
         platform::PasswordVault vault;
-        return vault.Retrieve(kResource, userName).password;
+        return {StoredCredential::State::Found, vault.Retrieve(kResource, userName).password};
+    } catch (const platform::PlatformError& error) {
+        if (error.code() == platform::E_NOTFOUND) return {StoredCredential::State::Missing, {}};
+        if (error.code() == platform::E_ACCESSDENIED) return {StoredCredential::State::Locked, {}};
     } catch (...) {
-        return std::nullopt;
     }
+    return {StoredCredential::State::Unavailable, {}};
+}
+
+std::optional<std::string> TokenStore::ReadCredential(const std::string& userName) {
+    StoredCredential stored = Read(userName);
+    if (!stored.found()) return std::nullopt;
+    return std::move(stored.password);
 }
 
 bool TokenStore::SaveCredentials(const std::map<std::string, std::string>& entries) {
     for (const auto& [userName, password] : entries) {
         try {
-            platform::PasswordVault vault;
-            // Replace by removal and addition, so the save succeeds whether or not the entry existed.
-            try {
-                vault.Remove(vault.Retrieve(kResource, userName));
-            } catch (...) {
-            }
-            vault.Add({kResource, userName, password});
+            // The Secret Service replaces an item with the same attributes in place. Removing it first
+            // would leave a moment in which a reader (another process signing in) finds no token at all.
+            platform::PasswordVault().Add({kResource, userName, password});
         } catch (...) {
             return false;
         }

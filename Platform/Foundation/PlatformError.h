@@ -14,6 +14,7 @@ inline constexpr int32_t E_BOUNDS = static_cast<int32_t>(0x8000000B);
 inline constexpr int32_t E_NOINTERFACE = static_cast<int32_t>(0x80004002);
 inline constexpr int32_t E_INVALIDARG = static_cast<int32_t>(0x80070057);
 inline constexpr int32_t E_NOTFOUND = static_cast<int32_t>(0x80070490);
+inline constexpr int32_t E_ACCESSDENIED = static_cast<int32_t>(0x80070005);
 inline constexpr int32_t RPC_E_DISCONNECTED = static_cast<int32_t>(0x80010108);
 inline constexpr int32_t RPC_S_SERVER_UNAVAILABLE = static_cast<int32_t>(0x800706BA);
 

@@ -18,8 +18,12 @@ class PasswordVault {
 public:
     PasswordVault() = default;
 
-    // Throws PlatformError(E_NOTFOUND) when there is no such credential, another code when the vault fails.
+    // Throws PlatformError(E_NOTFOUND) when there is no such credential, E_ACCESSDENIED when it is there
+    // but its collection stays locked (the Secret Service is asked to unlock it first, which prompts the
+    // user on a desktop), another code when the vault fails.
     PasswordCredential Retrieve(const std::string& resource, const std::string& userName) const;
+    // Stores the credential, replacing in place one with the same resource and user name: a reader never
+    // finds it missing meanwhile.
     void Add(const PasswordCredential& credential) const;
     void Remove(const PasswordCredential& credential) const;
 

@@ -1,5 +1,6 @@
 #include "tests/support/PrivateBus.h"
 
+#include <libsecret/secret.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -66,6 +67,23 @@ void KeyringEnvironment::SetUp() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     throw std::runtime_error("gnome-keyring did not come up on the private bus");
+}
+
+void LockDefaultKeyring() {
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    SecretCollection* collection =
+        service ? secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                                   nullptr, &error)
+                : nullptr;
+    GList* objects = collection ? g_list_append(nullptr, collection) : nullptr;
+    const int locked = objects ? secret_service_lock_sync(service, objects, nullptr, nullptr, &error) : 0;
+    std::string message = error ? error->message : "";
+    g_clear_error(&error);
+    g_list_free(objects);
+    if (collection) g_object_unref(collection);
+    if (service) g_object_unref(service);
+    if (locked != 1) throw std::runtime_error("cannot lock the default keyring: " + message);
 }
 
 }  // namespace testsupport

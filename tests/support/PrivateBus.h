@@ -35,4 +35,8 @@ private:
     std::unique_ptr<ChildProcess> keyring_;
 };
 
+// Locks the keyring's default collection, as a screen lock or a user would. Nothing in a test can unlock
+// it again: unlocking asks for the password through a prompt, and there is none.
+void LockDefaultKeyring();
+
 }  // namespace testsupport
