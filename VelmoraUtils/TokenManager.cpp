@@ -6,6 +6,8 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Security/Cryptography.h"
+#include "Platform/Storage/ApplicationData.h"
+#include "Platform/Threading/ThreadPoolTimer.h"
 #include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/Logger.h"
 #include "VelmoraUtils/TokenStore.h"
@@ -60,6 +62,12 @@ const std::string& RequiredString(const nlohmann::json& body, const char* key) {
     return body.at(key).get_ref<const std::string&>();  // throws when missing or not a string
 }
 
+std::map<std::string, std::string> RefreshFields(const std::string& refreshToken) {
+    return {{"grant_type", "refresh_token"},
+            {"refresh_token", refreshToken},
+            {"client_id", std::string(CorvanaEndpoints::kClientId)}};
+}
+
 }  // namespace
 
 TokenManagerServices TokenManagerServices::Default() {
@@ -69,12 +77,16 @@ TokenManagerServices TokenManagerServices::Default() {
         request.maxResponseBytes = 64 * 1024;
         return platform::HttpClient().SendRequestAsync(std::move(request));
     };
-    services.readCredential = [](const std::string& userName) {
-        return TokenStore::ReadCredential(userName);
-    };
+    services.readCredential = [](const std::string& userName) { return TokenStore::Read(userName); };
     services.saveCredentials = [](const std::map<std::string, std::string>& entries) {
         return TokenStore::SaveCredentials(entries);
     };
+    services.startTimer = [](std::function<void()> handler, std::chrono::nanoseconds delay) {
+        auto timer = platform::ThreadPoolTimer::CreateTimer(std::move(handler), delay);
+        return std::function<void()>([timer] { timer->Cancel(); });
+    };
+    services.sessions = SessionTokens::ForProcess();
+    services.lockFolder = platform::JoinPath(platform::ApplicationData::Current().LocalFolder(), "Corvana");
     return services;
 }
 
@@ -106,17 +118,31 @@ TokenManager::~TokenManager() {
 void TokenManager::RegisterCallbacks() {
     std::weak_ptr<TokenManager> weak = weak_from_this();
     std::lock_guard lock(registrationLock_);
+    // The generation advances as each event arrives, not when its sequence reaches the dispatcher, so the
+    // order of the events decides which one is current.
     connectionStateToken_ = controller_->ConnectionStateChanged.Add(
         [weak, dispatcher = dispatcher_](const desktop_api_types::ConnectionStateResponse& state) {
-            if (!state.connected) OnConnectionLost(weak, dispatcher);
+            if (state.connected) return;
+            auto self = weak.lock();
+            if (!self) return;
+            const uint64_t generation = ++self->generation_;
+            if (self->stopped_) return;  // raised from a snapshot taken before Stop() unregistered us
+            OnConnectionLost(weak, dispatcher, generation);
         });
     loginStateToken_ =
         controller_->LoginStateChanged.Add([weak](const desktop_api_types::LoginStateResponse& state) {
-            OnLoginStateChanged(weak, state.logged_in);
+            auto self = weak.lock();
+            if (!self) return;
+            const uint64_t generation = ++self->generation_;
+            if (self->stopped_) return;
+            OnLoginStateChanged(weak, state.logged_in, generation);
         });
 }
 
 void TokenManager::Stop() {
+    // Flag first, then advance: a handler that advances the generation after us finds the flag set.
+    if (stopped_.exchange(true)) return;
+    ++generation_;
     {
         std::lock_guard lock(registrationLock_);
         if (controller_) {
@@ -127,22 +153,29 @@ void TokenManager::Stop() {
         loginStateToken_ = {};
     }
     CancelRefreshTimer();
+    if (services_->sessions->HasRefreshInFlight()) {
+        LogInfo("TokenManager: waiting for a token refresh to finish");
+        if (!services_->sessions->WaitForRefreshes(kStopWaitForRefresh))
+            LogError("TokenManager: a token refresh was still running when the manager stopped");
+    }
 }
 
 platform::FireAndForget TokenManager::OnConnectionLost(std::weak_ptr<TokenManager> weak,
-                                                       std::shared_ptr<platform::CoreDispatcher> dispatcher) {
+                                                       std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                       uint64_t generation) {
     try {
         co_await platform::ResumeForeground(dispatcher);
     } catch (...) {
         co_return;  // the page's dispatcher is gone: nobody left to tell
     }
     auto self = weak.lock();
-    if (!self) co_return;
+    if (!self || !self->IsCurrent(generation)) co_return;
     self->CancelRefreshTimer();
     self->loginStateCallback_(false);
 }
 
-platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn) {
+platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
+                                                          uint64_t generation) {
     auto self = weak.lock();
     if (!self) co_return;
     const std::string& owner = self->ownerName_;
@@ -185,8 +218,10 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
     } catch (...) {
         co_return;
     }
+    // Superseded by a later event or by Stop(): the tokens it got stay stored, the newer state stands.
+    if (!self->IsCurrent(generation)) co_return;
     if (outcome) {
-        self->StartRefreshTimer(expiresIn, userKey);
+        self->StartRefreshTimer(expiresIn, userKey, generation);
     } else if (!loggedIn) {
         self->CancelRefreshTimer();  // a failed sign-in leaves a running timer alone
     }
@@ -205,9 +240,8 @@ Task<CorvanaAuthCodeResult> TokenManager::GetAuthCodeAsync(std::shared_ptr<Deskt
     co_return CorvanaAuthCodeResult{2, {}};
 }
 
-Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(
-    std::shared_ptr<DesktopAPIController> controller, std::string userKey,
-    std::shared_ptr<const TokenManagerServices> services) {
+Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<DesktopAPIController> controller,
+                                                             std::string userKey, Services services) {
     try {
         const std::string verifier = MakeCodeVerifier();
         const std::string challenge = CodeChallengeFor(verifier);
@@ -230,10 +264,8 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(
         const std::string& accessToken = RequiredString(body, "access_token");
         const std::string& refreshToken = RequiredString(body, "refresh_token");
         int32_t expiresIn = ExpiresIn(body);
-        if (!services->saveCredentials({{userKey + kAccessTokenSuffix, accessToken},
-                                        {userKey + kRefreshTokenSuffix, refreshToken}})) {
-            LogError("TokenManager: failed to save user credentials");
-        }
+        co_await platform::ResumeBlocking();
+        StoreTokens(userKey, accessToken, refreshToken, *services);
         co_return CorvanaSignInResult{0, expiresIn};
     } catch (...) {
     }
@@ -241,18 +273,38 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(
     co_return CorvanaSignInResult{2, 0};
 }
 
-Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(
-    std::string userKey, std::shared_ptr<const TokenManagerServices> services) {
+Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(std::string userKey, Services services) {
+    SessionTokens::Joined joined = services->sessions->JoinRefresh(userKey);
+    if (!joined.leads) {
+        // The refresh on its way will rotate the refresh token: sending it a second time would be refused.
+        co_await joined.refresh->done;
+        co_return CorvanaSignInResult{joined.refresh->status, joined.refresh->expiresIn};
+    }
+    CorvanaSignInResult result = co_await RefreshUnderLockAsync(userKey, services);
+    services->sessions->FinishRefresh(userKey, joined.refresh, result.status, result.expiresIn);
+    co_return result;
+}
+
+Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKey, Services services) {
     try {
-        std::optional<std::string> stored = services->readCredential(userKey + kRefreshTokenSuffix);
-        if (!stored) {
-            LogError("TokenManager: no refresh token found in vault");
-            co_return CorvanaSignInResult{2, 0};
+        co_await platform::ResumeBlocking();
+        std::unique_ptr<platform::FileLock> lock = co_await LockRefreshesAsync(userKey, services);
+        co_await platform::ResumeBlocking();
+        // Read under the lock: another process may have rotated the token until a moment ago.
+        std::optional<std::string> refreshToken = ReadRefreshToken(userKey, *services);
+        if (!refreshToken) co_return CorvanaSignInResult{2, 0};
+        platform::HttpResponseMessage response =
+            co_await SendTokenRequest(*services, RefreshFields(*refreshToken));
+        if (response.statusCode == 400) {
+            // Refused. A different token in the vault now means someone refreshed after our read (a process
+            // that could not take the lock): theirs is the live one.
+            co_await platform::ResumeBlocking();
+            StoredCredential stored = services->readCredential(userKey + kRefreshTokenSuffix);
+            if (stored.found() && stored.password != *refreshToken) {
+                refreshToken = stored.password;
+                response = co_await SendTokenRequest(*services, RefreshFields(*refreshToken));
+            }
         }
-        std::map<std::string, std::string> fields{{"grant_type", "refresh_token"},
-                                                  {"refresh_token", *stored},
-                                                  {"client_id", std::string(CorvanaEndpoints::kClientId)}};
-        platform::HttpResponseMessage response = co_await SendTokenRequest(*services, fields);
         if (response.statusCode != 200) {
             LogError("TokenManager: refresh token request failed with status: " +
                      std::to_string(response.statusCode));
@@ -261,17 +313,40 @@ Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(
         auto body = nlohmann::json::parse(response.content);
         const std::string& accessToken = RequiredString(body, "access_token");
         int32_t expiresIn = ExpiresIn(body);
-        std::string refreshToken =
-            body.contains("refresh_token") ? RequiredString(body, "refresh_token") : *stored;
-        if (!services->saveCredentials({{userKey + kAccessTokenSuffix, accessToken},
-                                        {userKey + kRefreshTokenSuffix, refreshToken}})) {
-            LogError("TokenManager: failed to save user credentials");
-        }
+        std::string newRefreshToken =
+            body.contains("refresh_token") ? RequiredString(body, "refresh_token") : *refreshToken;
+        co_await platform::ResumeBlocking();
+        StoreTokens(userKey, accessToken, newRefreshToken, *services);
         co_return CorvanaSignInResult{0, expiresIn};
     } catch (...) {
     }
     LogError("TokenManager: RefreshAccessTokenAsync failed");
     co_return CorvanaSignInResult{2, 0};
+}
+
+Task<std::unique_ptr<platform::FileLock>> TokenManager::LockRefreshesAsync(std::string userKey,
+                                                                           Services services) {
+    if (services->lockFolder.empty()) co_return nullptr;
+    auto lock =
+        std::make_unique<platform::FileLock>(platform::JoinPath(services->lockFolder, userKey + ".lock"));
+    const auto deadline = std::chrono::steady_clock::now() + kRefreshLockWait;
+    bool waiting = false;
+    try {
+        while (!lock->TryLock()) {
+            if (!waiting)
+                LogInfo("TokenManager: waiting for another process to finish refreshing the tokens");
+            waiting = true;
+            if (std::chrono::steady_clock::now() >= deadline) {
+                LogError("TokenManager: another process holds the token lock; refreshing without it");
+                co_return nullptr;
+            }
+            co_await platform::ResumeAfter(std::chrono::milliseconds(20));
+        }
+    } catch (...) {
+        LogError("TokenManager: cannot take the token lock; refreshing without it");
+        co_return nullptr;
+    }
+    co_return lock;
 }
 
 Task<platform::HttpResponseMessage> TokenManager::SendTokenRequest(
@@ -290,49 +365,98 @@ Task<platform::HttpResponseMessage> TokenManager::SendTokenRequest(
     return services.sendTokenRequest(std::move(request));
 }
 
-void TokenManager::StartRefreshTimer(int64_t lifetimeSeconds, const std::string& userKey) {
-    CancelRefreshTimer();
-    auto delay = std::chrono::seconds(std::max<int64_t>(0, lifetimeSeconds - kRefreshMarginSeconds));
+std::optional<std::string> TokenManager::ReadRefreshToken(const std::string& userKey,
+                                                          const TokenManagerServices& services) {
+    std::optional<SessionTokens::Tokens> remembered = services.sessions->Remembered(userKey);
+    if (remembered && !remembered->savedToVault) return remembered->refreshToken;
+    StoredCredential stored = services.readCredential(userKey + kRefreshTokenSuffix);
+    if (stored.found()) return stored.password;
+    if (remembered) return remembered->refreshToken;
+    if (stored.state == StoredCredential::State::Locked) {
+        LogError("TokenManager: the vault is locked; no refresh token could be read");
+    } else {
+        LogError("TokenManager: no refresh token found in vault");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TokenManager::ReadAccessToken(const std::string& userKey,
+                                                         const TokenManagerServices& services) {
+    std::optional<SessionTokens::Tokens> remembered = services.sessions->Remembered(userKey);
+    if (remembered && !remembered->savedToVault) return remembered->accessToken;
+    StoredCredential stored = services.readCredential(userKey + kAccessTokenSuffix);
+    if (stored.found()) return stored.password;
+    if (remembered) return remembered->accessToken;
+    return std::nullopt;
+}
+
+void TokenManager::StoreTokens(const std::string& userKey, const std::string& accessToken,
+                               const std::string& refreshToken, const TokenManagerServices& services) {
+    bool saved = services.saveCredentials(
+        {{userKey + kAccessTokenSuffix, accessToken}, {userKey + kRefreshTokenSuffix, refreshToken}});
+    if (!saved) LogError("TokenManager: failed to save user credentials");
+    services.sessions->Remember(userKey, {accessToken, refreshToken, saved});
+}
+
+int64_t TokenManager::RefreshDelaySeconds(int64_t lifetimeSeconds) {
+    if (lifetimeSeconds > 2 * kRefreshMarginSeconds) return lifetimeSeconds - kRefreshMarginSeconds;
+    // A lifetime within twice the margin would put the refresh at once and loop: half the lifetime, and
+    // never sooner than the spacing.
+    return std::max(lifetimeSeconds / 2, kMinimumRefreshSpacingSeconds);
+}
+
+void TokenManager::StartRefreshTimer(int64_t lifetimeSeconds, const std::string& userKey,
+                                     uint64_t generation) {
+    const std::chrono::nanoseconds delay = std::chrono::seconds(RefreshDelaySeconds(lifetimeSeconds));
     std::weak_ptr<TokenManager> weak = weak_from_this();
-    auto timer = platform::ThreadPoolTimer::CreateTimer(
-        [weak, dispatcher = dispatcher_, userKey, services = services_] {
-            [](std::weak_ptr<TokenManager> weak, std::shared_ptr<platform::CoreDispatcher> dispatcher,
-               std::string userKey,
-               std::shared_ptr<const TokenManagerServices> services) -> platform::FireAndForget {
-                // The refresh runs whether or not the manager still exists: the tokens stay usable.
-                CorvanaSignInResult result = co_await RefreshAccessTokenAsync(userKey, services);
-                try {
-                    co_await platform::ResumeForeground(dispatcher);
-                } catch (...) {
-                    co_return;
-                }
-                auto self = weak.lock();
-                if (!self) co_return;
-                if (result.status == 0) {
-                    self->StartRefreshTimer(result.expiresIn, userKey);
-                } else {
-                    self->loginStateCallback_(false);  // no retry: the next login event starts over
-                }
-            }(weak, dispatcher, userKey, services);
+    std::function<void()> cancel = services_->startTimer(
+        [weak, dispatcher = dispatcher_, userKey, services = services_, generation] {
+            OnRefreshTimer(weak, dispatcher, userKey, services, generation);
         },
         delay);
-    std::lock_guard lock(timerLock_);
-    refreshTimer_ = std::move(timer);
+    {
+        std::lock_guard lock(timerLock_);
+        std::swap(cancel, cancelRefreshTimer_);
+        refreshTimerDelay_ = delay;
+    }
+    if (cancel) cancel();  // the timer this one replaces
+}
+
+platform::FireAndForget TokenManager::OnRefreshTimer(std::weak_ptr<TokenManager> weak,
+                                                     std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                     std::string userKey, Services services,
+                                                     uint64_t generation) {
+    // The refresh runs whether or not the manager still exists: the tokens stay usable.
+    CorvanaSignInResult result = co_await RefreshAccessTokenAsync(userKey, services);
+    try {
+        co_await platform::ResumeForeground(dispatcher);
+    } catch (...) {
+        co_return;
+    }
+    auto self = weak.lock();
+    if (!self || !self->IsCurrent(generation)) co_return;
+    if (result.status == 0) {
+        self->StartRefreshTimer(result.expiresIn, userKey, generation);
+    } else {
+        self->CancelRefreshTimer();
+        self->loginStateCallback_(false);  // no retry: the next login event starts over
+    }
 }
 
 void TokenManager::CancelRefreshTimer() {
-    std::shared_ptr<platform::ThreadPoolTimer> timer;
+    std::function<void()> cancel;
     {
         std::lock_guard lock(timerLock_);
-        timer = std::move(refreshTimer_);
+        cancel = std::move(cancelRefreshTimer_);
+        cancelRefreshTimer_ = nullptr;
+        refreshTimerDelay_.reset();
     }
-    if (timer) timer->Cancel();
+    if (cancel) cancel();
 }
 
 std::optional<std::chrono::nanoseconds> TokenManager::RefreshTimerDelay() {
     std::lock_guard lock(timerLock_);
-    if (!refreshTimer_) return std::nullopt;
-    return refreshTimer_->Delay();
+    return refreshTimerDelay_;
 }
 
 std::optional<std::string> TokenManager::GetAccessToken() {
@@ -342,7 +466,57 @@ std::optional<std::string> TokenManager::GetAccessToken() {
         userKey = userKey_;
     }
     if (!userKey) return std::nullopt;
-    return services_->readCredential(*userKey + kAccessTokenSuffix);
+    return ReadAccessToken(*userKey, *services_);
+}
+
+Task<std::optional<std::string>> TokenManager::GetAccessTokenAsync() {
+    std::optional<std::string> userKey;
+    {
+        std::lock_guard lock(lock_);
+        userKey = userKey_;
+    }
+    Services services = services_;
+    if (!userKey) co_return std::nullopt;
+    co_await platform::ResumeBlocking();
+    co_return ReadAccessToken(*userKey, *services);
+}
+
+Task<std::optional<std::string>> TokenManager::RefreshRejectedAccessTokenAsync(
+    std::string rejectedAccessToken) {
+    std::weak_ptr<TokenManager> weak = weak_from_this();
+    const uint64_t generation = generation_.load();
+    std::optional<std::string> userKey;
+    {
+        std::lock_guard lock(lock_);
+        userKey = userKey_;
+    }
+    Services services = services_;
+    std::shared_ptr<platform::CoreDispatcher> dispatcher = dispatcher_;
+    if (!userKey) co_return std::nullopt;
+
+    co_await platform::ResumeBlocking();
+    // A refresh since the caller read the token has replaced it already: the newer one is the answer.
+    std::optional<std::string> current = ReadAccessToken(*userKey, *services);
+    if (current && *current != rejectedAccessToken) co_return current;
+
+    CorvanaSignInResult result = co_await RefreshAccessTokenAsync(*userKey, services);
+    bool onDispatcher = true;
+    try {
+        co_await platform::ResumeForeground(dispatcher);
+    } catch (...) {
+        onDispatcher = false;
+    }
+    if (auto self = weak.lock(); onDispatcher && self && self->IsCurrent(generation)) {
+        if (result.status != 0) {
+            self->CancelRefreshTimer();
+            self->loginStateCallback_(false);
+        } else if (self->RefreshTimerDelay()) {
+            self->StartRefreshTimer(result.expiresIn, *userKey, generation);  // timed from the new lifetime
+        }
+    }
+    if (result.status != 0) co_return std::nullopt;
+    co_await platform::ResumeBlocking();
+    co_return ReadAccessToken(*userKey, *services);
 }
 
 std::string TokenManager::UserKeyFor(const std::string& userName) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,10 +12,12 @@
 
 #include "Platform/Foundation/Task.h"
 #include "Platform/Http/HttpClient.h"
+#include "Platform/Storage/FileLock.h"
 #include "Platform/Threading/CoreDispatcher.h"
-#include "Platform/Threading/ThreadPoolTimer.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/Event.h"
+#include "VelmoraUtils/SessionTokens.h"
+#include "VelmoraUtils/TokenStore.h"
 
 namespace utils {
 
@@ -28,21 +31,36 @@ struct CorvanaSignInResult {
     int32_t expiresIn = 0;
 };
 
-// What the token manager reaches outside the process through: the token endpoint and the vault. Tests put
-// fakes here; by default they are a new HTTP client per request and the token store.
+// What the token manager reaches outside itself through: the token endpoint, the vault, the refresh timer,
+// the process's session record and the lock files that order refreshes across processes. Tests put fakes
+// here; Default() gives the real ones.
 struct TokenManagerServices {
     std::function<platform::Task<platform::HttpResponseMessage>(platform::HttpRequestMessage)>
         sendTokenRequest;
-    std::function<std::optional<std::string>(const std::string& userName)> readCredential;
+    // Both block for up to the vault's deadline: the manager calls them on the blocking pool only.
+    std::function<StoredCredential(const std::string& userName)> readCredential;
     std::function<bool(const std::map<std::string, std::string>& entries)> saveCredentials;
+    // Arms a one-shot timer whose handler runs on a pool thread; the function returned cancels it.
+    std::function<std::function<void()>(std::function<void()> handler, std::chrono::nanoseconds delay)>
+        startTimer;
+    std::shared_ptr<SessionTokens> sessions;
+    // Folder of the per-user lock files (LocalFolder/Corvana); empty for no cross-process lock.
+    std::string lockFolder;
 
     static TokenManagerServices Default();
 };
 
 // Signs the user in to the Corvana web API without a password: the desktop app, already signed in, issues
-// an authorization code (PKCE S256) that is exchanged for tokens, which live in the vault and are
-// refreshed on a timer shortly before they expire. Driven by the controller's login and connection
-// events; the outcome reaches the front end through one callback, always on the dispatcher's thread.
+// an authorization code (PKCE S256) that is exchanged for tokens, which live in the vault (and in memory
+// for the life of the process) and are refreshed on a timer shortly before they expire. Driven by the
+// controller's login and connection events; the outcome reaches the front end through one callback,
+// always on the dispatcher's thread.
+//
+// Each login-state event, connection loss and Stop() starts a new generation. A sign-in or refresh of an
+// older generation still stores the tokens it obtained but arms no timer and reports nothing, so a late
+// answer never undoes a newer state. One refresh per user is in flight at a time in the process, and a
+// lock file orders refreshes across processes: the refresh token rotates, so a second refresh with the
+// same token would be refused.
 class TokenManager : public std::enable_shared_from_this<TokenManager> {
 public:
     using LoginStateCallback = std::function<void(bool signedIn)>;
@@ -51,6 +69,13 @@ public:
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.~-";
     static constexpr size_t kVerifierLength = 120;
     static constexpr int64_t kRefreshMarginSeconds = 300;
+    // The least time between two refreshes, whatever lifetime the token endpoint gives.
+    static constexpr int64_t kMinimumRefreshSpacingSeconds = 30;
+    // How long Stop() waits for a refresh in flight to store its result.
+    static constexpr std::chrono::seconds kStopWaitForRefresh{3};
+    // How long a refresh waits for another process's refresh of the same user before going on without
+    // the lock.
+    static constexpr std::chrono::seconds kRefreshLockWait{45};
 
     // Constructs the manager and registers its handlers on the controller.
     static std::shared_ptr<TokenManager> Create(
@@ -59,9 +84,19 @@ public:
         std::string ownerName, TokenManagerServices services = TokenManagerServices::Default());
     ~TokenManager();
 
-    // The access token of the signed-in user as the vault holds it now; empty before the first login.
+    // The signed-in user's access token: the vault's, or this process's copy when the vault could not
+    // store it; empty before the first login. Blocks on the vault: for command-line tools and tests.
     std::optional<std::string> GetAccessToken();
-    // Unregisters the handlers and cancels the refresh timer; a second call does nothing more.
+    // The same, read on the blocking pool, so no UI thread ever waits on the vault.
+    platform::Task<std::optional<std::string>> GetAccessTokenAsync();
+    // For a web API that refused `rejectedAccessToken` (401): the access token to try instead. When the
+    // tokens have not been refreshed since, they are refreshed now (joining a refresh in flight); empty
+    // when that fails, which is then reported as signed out.
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(
+        std::string rejectedAccessToken);
+    // Unregisters the handlers and cancels the refresh timer, then waits (at most kStopWaitForRefresh) for
+    // a refresh in flight to store its result: the server has already rotated the refresh token, and an
+    // exit before the answer is stored would lose the session. A second call does nothing more.
     void Stop();
 
     // The pieces of the sign-in, public for the front ends' diagnostics and for tests.
@@ -75,34 +110,56 @@ private:
                  std::shared_ptr<platform::CoreDispatcher> dispatcher, LoginStateCallback loginStateCallback,
                  std::string ownerName, TokenManagerServices services);
 
+    using Services = std::shared_ptr<const TokenManagerServices>;
+
     void RegisterCallbacks();
-    static platform::FireAndForget OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn);
+    bool IsCurrent(uint64_t generation) const { return generation_.load() == generation; }
+    static platform::FireAndForget OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
+                                                       uint64_t generation);
     static platform::FireAndForget OnConnectionLost(std::weak_ptr<TokenManager> weak,
-                                                    std::shared_ptr<platform::CoreDispatcher> dispatcher);
+                                                    std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                    uint64_t generation);
+    static platform::FireAndForget OnRefreshTimer(std::weak_ptr<TokenManager> weak,
+                                                  std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                  std::string userKey, Services services,
+                                                  uint64_t generation);
     static platform::Task<CorvanaAuthCodeResult> GetAuthCodeAsync(
         std::shared_ptr<DesktopAPIController> controller, std::string challenge);
     static platform::Task<CorvanaSignInResult> FetchAuthTokensAsync(
-        std::shared_ptr<DesktopAPIController> controller, std::string userKey,
-        std::shared_ptr<const TokenManagerServices> services);
-    static platform::Task<CorvanaSignInResult> RefreshAccessTokenAsync(
-        std::string userKey, std::shared_ptr<const TokenManagerServices> services);
+        std::shared_ptr<DesktopAPIController> controller, std::string userKey, Services services);
+    static platform::Task<CorvanaSignInResult> RefreshAccessTokenAsync(std::string userKey,
+                                                                       Services services);
+    static platform::Task<CorvanaSignInResult> RefreshUnderLockAsync(std::string userKey, Services services);
+    static platform::Task<std::unique_ptr<platform::FileLock>> LockRefreshesAsync(std::string userKey,
+                                                                                  Services services);
     static platform::Task<platform::HttpResponseMessage> SendTokenRequest(
         const TokenManagerServices& services, const std::map<std::string, std::string>& fields);
-    void StartRefreshTimer(int64_t lifetimeSeconds, const std::string& userKey);
+    static std::optional<std::string> ReadRefreshToken(const std::string& userKey,
+                                                       const TokenManagerServices& services);
+    static std::optional<std::string> ReadAccessToken(const std::string& userKey,
+                                                      const TokenManagerServices& services);
+    static void StoreTokens(const std::string& userKey, const std::string& accessToken,
+                            const std::string& refreshToken, const TokenManagerServices& services);
+    static int64_t RefreshDelaySeconds(int64_t lifetimeSeconds);
+    void StartRefreshTimer(int64_t lifetimeSeconds, const std::string& userKey, uint64_t generation);
     void CancelRefreshTimer();
 
     std::shared_ptr<DesktopAPIController> controller_;
     const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
     const LoginStateCallback loginStateCallback_;
     const std::string ownerName_;
-    const std::shared_ptr<const TokenManagerServices> services_;
+    const Services services_;
+
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<bool> stopped_{false};
 
     std::mutex registrationLock_;  // guards the controller reference and the two registrations
     EventToken connectionStateToken_;
     EventToken loginStateToken_;
 
     std::mutex timerLock_;
-    std::shared_ptr<platform::ThreadPoolTimer> refreshTimer_;
+    std::function<void()> cancelRefreshTimer_;
+    std::optional<std::chrono::nanoseconds> refreshTimerDelay_;
 
     std::mutex lock_;  // guards userKey_ only
     std::optional<std::string> userKey_;

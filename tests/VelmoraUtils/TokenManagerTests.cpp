@@ -4,12 +4,14 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ManualDispatcher.h"
 #include "VelmoraUtils/TokenManager.h"
 #include "tests/support/FakeDesktopConnection.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 using platform::HttpRequestMessage;
@@ -22,45 +24,104 @@ using Response = utils::IDesktopAPIConnection::Response;
 
 namespace {
 
-// The token endpoint and the vault, in memory.
+// The token endpoint, the vault and the refresh timer, in memory.
 struct FakeServices {
+    using Status = utils::StoredCredential::State;
+
+    struct Timer {
+        std::function<void()> handler;
+        std::chrono::nanoseconds delay;
+        bool cancelled = false;
+    };
+
     std::mutex mutex;
     std::vector<HttpRequestMessage> requests;
     std::vector<HttpResponseMessage> answers;  // taken in order; 500 when none is left
+    bool holdRequests = false;
+    std::vector<platform::TaskCompletionSource<HttpResponseMessage>> held;
     std::map<std::string, std::string> vault;
-    bool vaultFails = false;
+    bool vaultFails = false;   // no Secret Service: reads fail, saves are refused
+    bool vaultLocked = false;  // entries are there but cannot be read, saves are refused
+    std::vector<std::shared_ptr<Timer>> timers;
+    std::shared_ptr<utils::SessionTokens> sessions = std::make_shared<utils::SessionTokens>();
+    testsupport::TempDir lockFolder;
 
     utils::TokenManagerServices Services() {
         utils::TokenManagerServices services;
         services.sendTokenRequest = [this](HttpRequestMessage request) {
             platform::TaskCompletionSource<HttpResponseMessage> source;
-            std::lock_guard lock(mutex);
-            requests.push_back(std::move(request));
-            HttpResponseMessage answer{500, {}, ""};
-            if (!answers.empty()) {
-                answer = answers.front();
-                answers.erase(answers.begin());
+            std::optional<HttpResponseMessage> answer;
+            {
+                std::lock_guard lock(mutex);
+                requests.push_back(std::move(request));
+                if (holdRequests) {
+                    held.push_back(source);
+                } else {
+                    answer = NextAnswer();
+                }
             }
-            source.TrySetResult(answer);
+            if (answer) source.TrySetResult(*answer);
             return source.GetTask();
         };
-        services.readCredential = [this](const std::string& user) -> std::optional<std::string> {
+        services.readCredential = [this](const std::string& user) -> utils::StoredCredential {
             std::lock_guard lock(mutex);
+            if (vaultFails) return {Status::Unavailable, {}};
             auto it = vault.find(user);
-            if (it == vault.end()) return std::nullopt;
-            return it->second;
+            if (it == vault.end()) return {Status::Missing, {}};
+            if (vaultLocked) return {Status::Locked, {}};
+            return {Status::Found, it->second};
         };
         services.saveCredentials = [this](const std::map<std::string, std::string>& entries) {
             std::lock_guard lock(mutex);
-            if (vaultFails) return false;
+            if (vaultFails || vaultLocked) return false;
             for (const auto& [user, password] : entries) vault[user] = password;
             return true;
         };
+        services.startTimer = [this](std::function<void()> handler, std::chrono::nanoseconds delay) {
+            auto timer = std::make_shared<Timer>(Timer{std::move(handler), delay});
+            std::lock_guard lock(mutex);
+            timers.push_back(timer);
+            return std::function<void()>([this, timer] {
+                std::lock_guard lock(mutex);
+                timer->cancelled = true;
+            });
+        };
+        services.sessions = sessions;
+        services.lockFolder = lockFolder.path();
         return services;
+    }
+
+    HttpResponseMessage NextAnswer() {
+        HttpResponseMessage answer{500, {}, ""};
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.erase(answers.begin());
+        }
+        return answer;
     }
     void Answer(int status, nlohmann::json body) {
         std::lock_guard lock(mutex);
         answers.push_back({status, {}, body.dump()});
+    }
+    void AnswerText(int status, std::string body) {
+        std::lock_guard lock(mutex);
+        answers.push_back({status, {}, std::move(body)});
+    }
+    void HoldRequests() {
+        std::lock_guard lock(mutex);
+        holdRequests = true;
+    }
+    // Answers the held requests, in order, and stops holding.
+    void ReleaseRequests() {
+        std::vector<std::pair<platform::TaskCompletionSource<HttpResponseMessage>, HttpResponseMessage>>
+            release;
+        {
+            std::lock_guard lock(mutex);
+            holdRequests = false;
+            for (auto& source : held) release.emplace_back(source, NextAnswer());
+            held.clear();
+        }
+        for (auto& [source, answer] : release) source.TrySetResult(answer);
     }
     std::vector<HttpRequestMessage> Requests() {
         std::lock_guard lock(mutex);
@@ -70,6 +131,29 @@ struct FakeServices {
         std::lock_guard lock(mutex);
         auto it = vault.find(user);
         return it == vault.end() ? std::nullopt : std::optional(it->second);
+    }
+    void Store(const std::string& user, const std::string& password) {
+        std::lock_guard lock(mutex);
+        vault[user] = password;
+    }
+    std::vector<std::shared_ptr<Timer>> Armed() {
+        std::lock_guard lock(mutex);
+        std::vector<std::shared_ptr<Timer>> armed;
+        for (const auto& timer : timers)
+            if (!timer->cancelled) armed.push_back(timer);
+        return armed;
+    }
+    // The latest armed timer expires: its handler runs on a thread of its own, as on a pool thread, up to
+    // its first wait.
+    void FireTimer() {
+        auto armed = Armed();
+        ASSERT_FALSE(armed.empty());
+        auto timer = armed.back();
+        {
+            std::lock_guard lock(mutex);
+            timer->cancelled = true;  // a timer fires once
+        }
+        std::thread(timer->handler).join();
     }
 };
 
@@ -85,6 +169,12 @@ std::map<std::string, std::string> Form(const std::string& body) {
         start = end + 1;
     }
     return form;
+}
+
+nlohmann::json Tokens(std::string access, std::optional<std::string> refresh, double expiresIn = 3600) {
+    nlohmann::json body{{"access_token", access}, {"token_type", "Bearer"}, {"expires_in", expiresIn}};
+    if (refresh) body["refresh_token"] = *refresh;
+    return body;
 }
 
 struct Fixture {
@@ -103,11 +193,34 @@ struct Fixture {
     void Login(bool loggedIn) {
         script->Push("login_state_subscription", ValueSet{{"logged_in", Value(loggedIn)}});
     }
+    void AnswerMe() { script->Answer("me", Response{false, ValueSet{{"username", Value("ada")}}}); }
     bool WaitForOutcomes(size_t count) {
         return dispatcher->RunUntil([&] { return outcomes.size() >= count; }, 5s);
     }
     void StoreRefreshToken(const std::string& token) {
-        services.vault[userKey + "CorvanaRefreshToken"] = token;
+        services.Store(userKey + "CorvanaRefreshToken", token);
+    }
+    std::optional<std::string> StoredRefreshToken() {
+        return services.Stored(userKey + "CorvanaRefreshToken");
+    }
+    std::optional<std::string> StoredAccessToken() { return services.Stored(userKey + "CorvanaAccessToken"); }
+    // Signs in by refresh: "refresh-1" is stored, the answer is access-2 and refresh-2.
+    void FireTimer() { services.FireTimer(); }
+    // Pumps meanwhile: a sequence started on this (the dispatcher's) thread continues on it.
+    bool WaitForTokenRequests(size_t count) {
+        return dispatcher->RunUntil([&] { return services.Requests().size() >= count; }, 5s);
+    }
+    void SignIn() {
+        StoreRefreshToken("refresh-1");
+        services.Answer(200, Tokens("access-2", "refresh-2"));
+        Login(true);
+        ASSERT_TRUE(WaitForOutcomes(1));
+        ASSERT_EQ(outcomes, std::vector<bool>{true});
+    }
+    // A sequence that has finished its network part hands its last step to the dispatcher: run it.
+    void RunNextDispatcherStep() {
+        for (int i = 0; i < 5000 && dispatcher->PendingCount() == 0; ++i) std::this_thread::sleep_for(1ms);
+        ASSERT_GT(dispatcher->RunPending(), 0u);
     }
 
     std::shared_ptr<platform::ManualDispatcher> dispatcher = platform::ManualDispatcher::Create();
@@ -128,12 +241,6 @@ std::vector<std::string> ManagerLines(const testsupport::LogCapture& log) {
         if (line.find(" DesktopAPIController") == std::string::npos) lines.push_back(line);
     }
     return lines;
-}
-
-nlohmann::json Tokens(std::string access, std::optional<std::string> refresh, double expiresIn = 3600) {
-    nlohmann::json body{{"access_token", access}, {"token_type", "Bearer"}, {"expires_in", expiresIn}};
-    if (refresh) body["refresh_token"] = *refresh;
-    return body;
 }
 
 }  // namespace
@@ -211,20 +318,25 @@ TEST(TokenManager, WithoutARefreshTokenItExchangesANewCodeWithPkce) {
     }
 }
 
-TEST(TokenManager, ARefreshAnswerWithoutARefreshTokenKeepsTheStoredOne) {
+TEST(TokenManager, ARefreshAnswerWithoutARefreshTokenKeepsTheStoredOneAndTheTimerRefreshesAgain) {
     Fixture f;
     f.StoreRefreshToken("refresh-1");
-    f.services.Answer(200, Tokens("access-2", std::nullopt, 200));
-    f.services.Answer(200, Tokens("access-3", std::nullopt));  // the immediate refresh of a 200 s lifetime
+    f.services.Answer(200, Tokens("access-2", std::nullopt, 1000));
     f.Login(true);
     ASSERT_TRUE(f.WaitForOutcomes(1));
-    EXPECT_EQ(f.services.Stored(f.userKey + "CorvanaRefreshToken"), "refresh-1");
-    // 200 s is inside the margin: the timer is armed at zero and fires at once.
-    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return f.services.Requests().size() >= 2; }, 5s));
+    EXPECT_EQ(f.StoredRefreshToken(), "refresh-1");
+    EXPECT_EQ(f.manager->RefreshTimerDelay(), std::chrono::seconds(700));
+
+    f.services.Answer(200, Tokens("access-3", std::nullopt));
+    f.FireTimer();
     ASSERT_TRUE(f.dispatcher->RunUntil(
         [&] { return f.manager->RefreshTimerDelay() == std::chrono::seconds(3300); }, 5s));
+    auto requests = f.services.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Form(*requests[1].content)["refresh_token"], "refresh-1");
     EXPECT_EQ(f.manager->GetAccessToken(), "access-3");
-    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
+    EXPECT_EQ(f.services.Armed().size(), 1u);        // the fired timer replaced by one new timer
+    EXPECT_EQ(f.outcomes, std::vector<bool>{true});  // refreshed silently
 }
 
 TEST(TokenManager, FailedExchangesReportSignedOut) {
@@ -350,6 +462,280 @@ TEST(TokenManager, AManagerReleasedDuringASignInFinishesItThenGoes) {
     EXPECT_EQ(f.outcomes, std::vector<bool>{false});
     f.dispatcher->RunPending();
     EXPECT_TRUE(weak.expired());
+}
+
+TEST(TokenManager, ASupersededSignInKeepsItsTokensButArmsAndReportsNothing) {
+    struct Case {
+        std::string name;
+        std::function<void(Fixture&)> supersede;
+        std::vector<bool> reported;  // by the superseding event itself
+    };
+    for (const auto& c :
+         std::vector<Case>{{"logout", [](Fixture& f) { f.Login(false); }, {false}},
+                           {"connection lost",
+                            [](Fixture& f) { f.controller->ConnectionStateChanged.Raise({false}); },
+                            {false}},
+                           {"Stop()", [](Fixture& f) { f.manager->Stop(); }, {}}}) {
+        Fixture f;
+        f.StoreRefreshToken("refresh-1");
+        f.services.Answer(200, Tokens("access-2", "refresh-2"));
+        f.script->HoldRequests("me");
+        f.Login(true);
+        ASSERT_TRUE(f.script->WaitForRequests(1)) << c.name;  // the sign-in waits for the user name
+
+        c.supersede(f);
+        ASSERT_TRUE(f.WaitForOutcomes(c.reported.size())) << c.name;
+        std::weak_ptr<TokenManager> weak = f.manager;
+        f.manager.reset();  // the sign-in holds it until its end
+        f.script->ReleaseRequests("me");
+        ASSERT_TRUE(f.dispatcher->RunUntil([&] { return weak.expired(); }, 5s)) << c.name;
+
+        EXPECT_EQ(f.outcomes, c.reported) << c.name;
+        EXPECT_TRUE(f.services.Armed().empty()) << c.name;
+        EXPECT_EQ(f.StoredAccessToken(), "access-2") << c.name;  // the tokens it got are kept
+        EXPECT_EQ(f.StoredRefreshToken(), "refresh-2") << c.name;
+    }
+}
+
+TEST(TokenManager, ATimerRefreshThatEndsAfterALogoutArmsNothing) {
+    Fixture f;
+    f.SignIn();
+    f.services.HoldRequests();
+    f.FireTimer();
+    ASSERT_TRUE(f.WaitForTokenRequests(2));
+    f.Login(false);
+    ASSERT_TRUE(f.WaitForOutcomes(2));
+    EXPECT_TRUE(f.services.Armed().empty());
+
+    f.services.Answer(200, Tokens("access-3", "refresh-3"));
+    f.services.ReleaseRequests();
+    f.RunNextDispatcherStep();
+    EXPECT_EQ(f.outcomes, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(f.services.Armed().empty());
+    EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
+    EXPECT_EQ(f.StoredRefreshToken(), "refresh-3");
+}
+
+TEST(TokenManager, ARefreshAlreadyOnItsWayIsJoinedNotSentAgain) {
+    struct Case {
+        std::string name;
+        std::function<void(Fixture&)> alsoRefresh;  // while the second login's refresh is held
+        std::vector<bool> outcomes;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"another login",
+              [](Fixture& f) {
+                  f.AnswerMe();
+                  f.Login(true);
+              },
+              {true, true}},  // the second login is superseded by the third: only the third reports
+             // The first login's timer falls due: superseded by the second login, so it only refreshes.
+             {"the timer", [](Fixture& f) { f.FireTimer(); }, {true, true}}}) {
+        Fixture f;
+        f.SignIn();
+        f.services.HoldRequests();
+        f.AnswerMe();
+        f.Login(true);
+        ASSERT_TRUE(f.WaitForTokenRequests(2)) << c.name;
+
+        c.alsoRefresh(f);
+        EXPECT_EQ(f.services.Requests().size(), 2u) << c.name;
+        f.services.Answer(200, Tokens("access-3", "refresh-3"));
+        f.services.ReleaseRequests();
+        ASSERT_TRUE(f.WaitForOutcomes(c.outcomes.size())) << c.name;
+        ASSERT_TRUE(f.services.sessions->WaitForRefreshes(5s)) << c.name;
+
+        EXPECT_EQ(f.outcomes, c.outcomes) << c.name;
+        auto requests = f.services.Requests();
+        ASSERT_EQ(requests.size(), 2u) << c.name;
+        EXPECT_EQ(Form(*requests[1].content)["refresh_token"], "refresh-2") << c.name;
+        for (const auto& method : f.script->Methods()) EXPECT_NE(method, "auth_request") << c.name;
+        EXPECT_EQ(f.StoredRefreshToken(), "refresh-3") << c.name;
+    }
+}
+
+TEST(TokenManager, ARefusedRefreshGoesOnWithTheTokenAnotherProcessStored) {
+    Fixture f;
+    f.StoreRefreshToken("refresh-1");
+    f.services.HoldRequests();
+    f.Login(true);
+    ASSERT_TRUE(f.WaitForTokenRequests(1));
+    f.StoreRefreshToken("refresh-9");  // another process rotated it meanwhile
+    f.services.Answer(400, nlohmann::json{{"error", "invalid_grant"}});
+    f.services.Answer(200, Tokens("access-10", "refresh-10"));
+    testsupport::LogCapture log;
+    f.services.ReleaseRequests();
+    ASSERT_TRUE(f.WaitForOutcomes(1));
+
+    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
+    auto requests = f.services.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Form(*requests[1].content)["refresh_token"], "refresh-9");
+    for (const auto& method : f.script->Methods()) EXPECT_NE(method, "auth_request");
+    EXPECT_TRUE(ManagerLines(log).empty());
+    EXPECT_EQ(f.StoredRefreshToken(), "refresh-10");
+}
+
+TEST(TokenManager, TheRefreshTimerWaitsHalfAShortLifetimeAndNeverLessThan30Seconds) {
+    struct Case {
+        double expiresIn;
+        int64_t delaySeconds;
+    };
+    for (const auto& c : std::vector<Case>{{3600, 3300},
+                                           {3600.9, 3300},
+                                           {601, 301},
+                                           {600, 300},
+                                           {300, 150},
+                                           {200, 100},
+                                           {61, 30},
+                                           {60, 30},
+                                           {1, 30},
+                                           {0, 30},
+                                           {-5, 30}}) {
+        Fixture f;
+        f.StoreRefreshToken("refresh-1");
+        f.services.Answer(200, Tokens("access-2", "refresh-2", c.expiresIn));
+        f.Login(true);
+        ASSERT_TRUE(f.WaitForOutcomes(1)) << c.expiresIn;
+        EXPECT_EQ(f.manager->RefreshTimerDelay(), std::chrono::seconds(c.delaySeconds)) << c.expiresIn;
+    }
+}
+
+TEST(TokenManager, TokensTheVaultCannotStoreServeTheRestOfTheProcess) {
+    Fixture f;
+    {
+        std::lock_guard lock(f.services.mutex);
+        f.services.vaultFails = true;
+    }
+    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
+    f.services.Answer(200, Tokens("access-1", "refresh-1"));
+    testsupport::LogCapture log;
+    f.Login(true);
+    ASSERT_TRUE(f.WaitForOutcomes(1));
+    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
+    EXPECT_TRUE(log.Contains("ERROR TokenManager: failed to save user credentials"));
+    EXPECT_EQ(f.manager->GetAccessToken(), "access-1");
+    auto async = f.manager->GetAccessTokenAsync();
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return async.IsCompleted(); }, 5s));
+    EXPECT_EQ(async.Get(), "access-1");
+
+    // The next login refreshes with the token kept in memory instead of spending a new code.
+    f.AnswerMe();
+    f.services.Answer(200, Tokens("access-2", "refresh-2"));
+    f.Login(true);
+    ASSERT_TRUE(f.WaitForOutcomes(2));
+    EXPECT_EQ(f.outcomes, (std::vector<bool>{true, true}));
+    EXPECT_EQ(Form(*f.services.Requests().at(1).content)["refresh_token"], "refresh-1");
+    EXPECT_EQ(f.script->Count("auth_request"), 1);
+    EXPECT_EQ(f.manager->GetAccessToken(), "access-2");
+}
+
+TEST(TokenManager, ALockedVaultIsReportedAsLockedNotAsEmpty) {
+    Fixture f;
+    f.StoreRefreshToken("refresh-1");
+    {
+        std::lock_guard lock(f.services.mutex);
+        f.services.vaultLocked = true;
+    }
+    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
+    f.services.Answer(200, Tokens("access-1", "refresh-2"));
+    testsupport::LogCapture log;
+    f.Login(true);
+    ASSERT_TRUE(f.WaitForOutcomes(1));
+    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
+    EXPECT_TRUE(log.Contains("ERROR TokenManager: the vault is locked; no refresh token could be read"));
+    EXPECT_FALSE(log.Contains("ERROR TokenManager: no refresh token found in vault"));
+    EXPECT_EQ(f.manager->GetAccessToken(), "access-1");
+}
+
+TEST(TokenManager, StopWaitsForARefreshInFlightToStoreItsAnswer) {
+    Fixture f;
+    f.SignIn();
+    f.services.HoldRequests();
+    f.FireTimer();
+    ASSERT_TRUE(f.WaitForTokenRequests(2));
+
+    testsupport::LogCapture log;
+    std::atomic<bool> stopped = false;
+    std::optional<std::string> storedWhenStopped;
+    std::thread stopping([&] {
+        f.manager->Stop();
+        storedWhenStopped = f.StoredRefreshToken();
+        stopped = true;
+    });
+    for (int i = 0;
+         i < 5000 && !stopped && !log.Contains("INFO TokenManager: waiting for a token refresh to finish");
+         ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    f.services.Answer(200, Tokens("access-3", "refresh-3"));
+    f.services.ReleaseRequests();
+    stopping.join();
+    EXPECT_EQ(storedWhenStopped, "refresh-3");
+    EXPECT_TRUE(f.services.Armed().empty());
+    f.dispatcher->RunPending();
+    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
+}
+
+TEST(TokenManager, StopCancelsAnArmedTimer) {
+    Fixture f;
+    f.SignIn();
+    ASSERT_EQ(f.services.Armed().size(), 1u);
+    f.manager->Stop();
+    EXPECT_TRUE(f.services.Armed().empty());
+    EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
+}
+
+TEST(TokenManager, AFailedTimerRefreshReportsSignedOut) {
+    struct Case {
+        std::string name;
+        int status;
+        std::string body;
+        std::string line;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"refused", 400, R"({"error":"invalid_grant"})",
+              "ERROR TokenManager: refresh token request failed with status: 400"},
+             {"server error", 503, "", "ERROR TokenManager: refresh token request failed with status: 503"},
+             {"malformed", 200, "{not json", "ERROR TokenManager: RefreshAccessTokenAsync failed"},
+             {"no access token", 200, R"({"expires_in":3600})",
+              "ERROR TokenManager: RefreshAccessTokenAsync failed"}}) {
+        Fixture f;
+        f.SignIn();
+        f.services.AnswerText(c.status, c.body);
+        testsupport::LogCapture log;
+        f.FireTimer();
+        ASSERT_TRUE(f.WaitForOutcomes(2)) << c.name;
+        EXPECT_EQ(f.outcomes, (std::vector<bool>{true, false})) << c.name;
+        EXPECT_EQ(ManagerLines(log), std::vector<std::string>{c.line}) << c.name;
+        EXPECT_TRUE(f.services.Armed().empty()) << c.name;
+        EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value()) << c.name;
+        EXPECT_EQ(f.services.Requests().size(), 2u) << c.name;  // no retry
+    }
+}
+
+TEST(TokenManager, ARejectedAccessTokenIsRefreshedOnce) {
+    Fixture f;
+    f.SignIn();
+    auto await = [&](platform::Task<std::optional<std::string>> task) {
+        EXPECT_TRUE(f.dispatcher->RunUntil([&] { return task.IsCompleted(); }, 5s));
+        return task.Get();
+    };
+
+    f.services.Answer(200, Tokens("access-3", "refresh-3", 1000));
+    EXPECT_EQ(await(f.manager->RefreshRejectedAccessTokenAsync("access-2")), "access-3");
+    EXPECT_EQ(f.services.Requests().size(), 2u);
+    EXPECT_EQ(f.manager->RefreshTimerDelay(), std::chrono::seconds(700));  // timed from the new lifetime
+
+    // A token refused after it was replaced: the newer one, without another refresh.
+    EXPECT_EQ(await(f.manager->RefreshRejectedAccessTokenAsync("access-2")), "access-3");
+    EXPECT_EQ(f.services.Requests().size(), 2u);
+
+    f.services.Answer(400, nlohmann::json{{"error", "invalid_grant"}});
+    EXPECT_EQ(await(f.manager->RefreshRejectedAccessTokenAsync("access-3")), std::nullopt);
+    f.dispatcher->RunPending();
+    EXPECT_EQ(f.outcomes, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
 }
 
 TEST(TokenManager, UserKeysAreDistinctAndWellFormed) {

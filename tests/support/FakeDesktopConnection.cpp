@@ -1,5 +1,7 @@
 #include "tests/support/FakeDesktopConnection.h"
 
+#include <algorithm>
+
 namespace testsupport {
 
 using Response = utils::IDesktopAPIConnection::Response;
@@ -38,6 +40,33 @@ void FakeDesktopConnection::Script::ReleaseConnect(bool result) {
     for (auto& source : held) source.TrySetResult(result);
 }
 
+void FakeDesktopConnection::Script::HoldRequests(const std::string& method) {
+    std::lock_guard lock(mutex);
+    heldRequests[method];
+}
+
+void FakeDesktopConnection::Script::ReleaseRequests(const std::string& method) {
+    std::vector<std::pair<platform::TaskCompletionSource<Response>,
+                          std::pair<std::optional<Response>, std::exception_ptr>>>
+        release;
+    {
+        std::lock_guard lock(mutex);
+        auto held = heldRequests.find(method);
+        if (held == heldRequests.end()) return;
+        auto& queue = answers[method];
+        for (auto& source : held->second) {
+            std::pair<std::optional<Response>, std::exception_ptr> answer{Response{}, nullptr};
+            if (!queue.empty()) {
+                answer = std::move(queue.front());
+                queue.pop_front();
+            }
+            release.emplace_back(source, std::move(answer));
+        }
+        heldRequests.erase(held);
+    }
+    for (auto& [source, answer] : release) FakeDesktopConnection::Answer(source, std::move(answer));
+}
+
 std::vector<FakeDesktopConnection::Request> FakeDesktopConnection::Script::Requests() {
     std::lock_guard lock(mutex);
     return requests;
@@ -48,6 +77,12 @@ std::vector<std::string> FakeDesktopConnection::Script::Methods() {
     std::vector<std::string> methods;
     for (const auto& request : requests) methods.push_back(request.method);
     return methods;
+}
+
+int FakeDesktopConnection::Script::Count(const std::string& method) {
+    std::lock_guard lock(mutex);
+    return static_cast<int>(
+        std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.method == method; }));
 }
 
 bool FakeDesktopConnection::Script::WaitForRequests(size_t count, std::chrono::milliseconds timeout) {
@@ -118,6 +153,15 @@ void FakeDesktopConnection::Disconnect() {
     ++script_->disconnectCalls;
 }
 
+void FakeDesktopConnection::Answer(const platform::TaskCompletionSource<Response>& source,
+                                   std::pair<std::optional<Response>, std::exception_ptr> answer) {
+    if (answer.second) {
+        source.TrySetException(answer.second);
+    } else {
+        source.TrySetResult(std::move(*answer.first));
+    }
+}
+
 platform::Task<Response> FakeDesktopConnection::SendRequest(std::string method, Params params) {
     platform::TaskCompletionSource<Response> source;
     std::pair<std::optional<Response>, std::exception_ptr> answer{Response{}, nullptr};
@@ -126,18 +170,18 @@ platform::Task<Response> FakeDesktopConnection::SendRequest(std::string method, 
         platform::ValueSet set;
         for (auto& [key, value] : params) set.Insert(key, value);
         script_->requests.push_back({method, std::move(set)});
+        script_->changed.notify_all();
+        if (auto held = script_->heldRequests.find(method); held != script_->heldRequests.end()) {
+            held->second.push_back(source);
+            return source.GetTask();
+        }
         auto& queue = script_->answers[method];
         if (!queue.empty()) {
             answer = std::move(queue.front());
             queue.pop_front();
         }
-        script_->changed.notify_all();
     }
-    if (answer.second) {
-        source.TrySetException(answer.second);
-    } else {
-        source.TrySetResult(std::move(*answer.first));
-    }
+    Answer(source, std::move(answer));
     return source.GetTask();
 }
 

@@ -35,9 +35,14 @@ public:
         void HoldConnect();
         void StopHolding();
         void ReleaseConnect(bool result);
+        // While a method is held, its requests are recorded but wait unanswered until ReleaseRequests
+        // answers those waiting so far (each from the script, in order) and stops holding it.
+        void HoldRequests(const std::string& method);
+        void ReleaseRequests(const std::string& method);
 
         std::vector<Request> Requests();
         std::vector<std::string> Methods();
+        int Count(const std::string& method);
         bool WaitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
         bool WaitForConnects(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
         int ConnectCalls();
@@ -54,6 +59,7 @@ public:
         std::deque<bool> connectResults;
         bool holdConnect = false;
         std::vector<platform::TaskCompletionSource<bool>> heldConnects;
+        std::map<std::string, std::vector<platform::TaskCompletionSource<Response>>> heldRequests;
         int connectCalls = 0;
         int disconnectCalls = 0;
         NotificationHandler notificationHandler;
@@ -69,6 +75,9 @@ public:
     void SetClosedHandler(ClosedHandler handler) override;
 
 private:
+    static void Answer(const platform::TaskCompletionSource<Response>& source,
+                       std::pair<std::optional<Response>, std::exception_ptr> answer);
+
     std::shared_ptr<Script> script_;
 };
 
