@@ -6,6 +6,7 @@
 #include "Platform/Http/HttpClient.h"
 #include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/Logger.h"
+#include "VelmoraUtils/TokenManager.h"
 
 namespace utils::corvana_client {
 
@@ -80,11 +81,6 @@ std::vector<HomeSection> ConvertFeed(const json& root) {
     return sections;
 }
 
-// The result code the platform gives an HTTP error status.
-int32_t ResultCodeForStatus(int32_t status) {
-    return static_cast<int32_t>(0x80190000u + static_cast<uint32_t>(status));
-}
-
 }  // namespace
 
 std::vector<HomeSection> ParseHomeFeed(std::string_view text) {
@@ -94,7 +90,12 @@ std::vector<HomeSection> ParseHomeFeed(std::string_view text) {
     return ConvertFeed(root);
 }
 
-platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string accessToken) {
+namespace {
+
+// One request and its answer, without a log line.
+platform::Task<HomeFeedResult> FetchOnceAsync(std::string accessToken) {
+    HomeFeedResult result;
+    platform::HttpResponseMessage response;
     try {
         platform::HttpRequestMessage request;
         request.method = platform::HttpMethod::Get;
@@ -103,18 +104,64 @@ platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string acce
         platform::HttpClient client;
         co_await platform::ResumeBackground();
         request.headers.emplace_back("Authorization", "Bearer " + accessToken);
-
-        auto response = co_await client.SendRequestAsync(std::move(request));
-        if (!response.IsSuccessStatusCode()) {
-            throw platform::PlatformError(ResultCodeForStatus(response.statusCode),
-                                          "HTTP status " + std::to_string(response.statusCode));
-        }
-        if (response.content.empty()) co_return std::vector<HomeSection>{};
-        co_return ParseHomeFeed(response.content);
+        response = co_await client.SendRequestAsync(std::move(request));
+    } catch (const std::exception& error) {
+        result.failure = std::string("the web API could not be reached: ") + error.what();
+        co_return result;
     } catch (...) {
+        result.failure = "the web API could not be reached";
+        co_return result;
     }
+    result.statusCode = response.statusCode;
+    if (!response.IsSuccessStatusCode()) {
+        result.failure = "the web API answered with HTTP status " + std::to_string(response.statusCode);
+    } else if (!response.content.empty()) {
+        try {
+            result.sections = ParseHomeFeed(response.content);
+        } catch (...) {
+            result.failure = "the web API's answer is not a home feed";
+        }
+    }
+    co_return result;
+}
+
+void LogFailure() {
     Logger::Instance().LogError("corvana_client: FetchHomeSectionsAsync failed");
-    co_return std::vector<HomeSection>{};
+}
+
+}  // namespace
+
+platform::Task<HomeFeedResult> FetchHomeFeedAsync(std::string accessToken) {
+    HomeFeedResult result = co_await FetchOnceAsync(std::move(accessToken));
+    if (result.failure) LogFailure();
+    co_return result;
+}
+
+platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string accessToken) {
+    HomeFeedResult result = co_await FetchHomeFeedAsync(std::move(accessToken));
+    co_return std::move(result.sections);
+}
+
+platform::Task<HomeFeedResult> FetchHomeFeedAsync(std::shared_ptr<TokenManager> tokens) {
+    std::optional<std::string> accessToken = co_await tokens->GetAccessTokenAsync();
+    if (!accessToken) {
+        LogFailure();
+        co_return HomeFeedResult{{}, "not signed in: there is no access token", 0};
+    }
+    HomeFeedResult result = co_await FetchOnceAsync(*accessToken);
+    if (result.statusCode == 401) {
+        // A token can be refused before its timer comes round (revoked, or it outlived the lifetime the
+        // server gave): one refresh and one more try, never a loop.
+        Logger::Instance().Log("INFO", "corvana_client: the web API refused the access token; refreshing it");
+        std::optional<std::string> renewed = co_await tokens->RefreshRejectedAccessTokenAsync(*accessToken);
+        if (renewed) {
+            result = co_await FetchOnceAsync(*renewed);
+        } else {
+            result.failure = *result.failure + ", and the access token could not be refreshed";
+        }
+    }
+    if (result.failure) LogFailure();
+    co_return result;
 }
 
 }  // namespace utils::corvana_client

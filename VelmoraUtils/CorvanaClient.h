@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Platform/Foundation/Task.h"
+
+namespace utils {
+class TokenManager;
+}
 
 namespace utils::corvana_client {
 
@@ -33,6 +39,21 @@ inline constexpr std::string_view kPartnerHomePathAndQuery =
 // Fetches the partner-home feed with the given access token. Never fails: every failure ends in one log
 // line and an empty list. The token never appears in a log line.
 platform::Task<std::vector<HomeSection>> FetchHomeSectionsAsync(std::string accessToken);
+
+// One fetch of the feed: its sections, or why there are none.
+struct HomeFeedResult {
+    std::vector<HomeSection> sections;
+    // A one-line reason (never holding a token) when the feed could not be fetched; empty on success,
+    // an empty body included.
+    std::optional<std::string> failure;
+    int32_t statusCode = 0;  // the web API's HTTP status; 0 when it gave none
+};
+
+// FetchHomeSectionsAsync that tells a failure from an empty feed: the same request and log line.
+platform::Task<HomeFeedResult> FetchHomeFeedAsync(std::string accessToken);
+// The feed with the signed-in user's token. When the web API refuses the token (401), the tokens are
+// refreshed once and the fetch is tried once more.
+platform::Task<HomeFeedResult> FetchHomeFeedAsync(std::shared_ptr<TokenManager> tokens);
 
 // The feed's JSON text as sections. Throws on text that is not a JSON object; within valid JSON, shapes
 // that do not fit are skipped, never an error.

@@ -45,7 +45,8 @@ constexpr const char* kUsage =
     "  transfer DEVICE_ID     move playback to another device\n"
     "  login                  sign in to the web API; prints {\"signedIn\":true} or false\n"
     "  home                   sign in, then print the home feed's sections as JSON\n"
-    "exit status: 0 done, 1 the desktop app did not answer in time or refused, 2 usage error\n";
+    "exit status: 0 done, 1 the desktop app or the web API did not answer in time or refused, 2 usage "
+    "error\n";
 
 [[noreturn]] void Exit(int code) {
     std::fflush(stdout);
@@ -276,7 +277,16 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
     UsageError("unknown command '" + c + "'");
 }
 
-// Signs in as the native front end does; `home` then fetches the feed with the token.
+[[noreturn]] void StopAndExit(utils::TokenManager& manager, int code, const std::string& message) {
+    if (!message.empty()) std::fprintf(stderr, "velmora-ctl: %s\n", message.c_str());
+    std::fflush(stderr);
+    manager.Stop();
+    Exit(code);
+}
+
+// Signs in as the native front end does; `home` then fetches the feed with the token. Every way out stops
+// the token manager first, which lets a refresh in flight store its answer: the server has rotated the
+// refresh token by then, and exiting before the answer is stored would cost the next run a new code.
 [[noreturn]] void SignIn(const Options& options, const std::shared_ptr<DesktopAPIController>& controller,
                          steady_clock::time_point deadline) {
     std::mutex mutex;
@@ -295,21 +305,24 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
     {
         std::unique_lock lock(mutex);
         if (!reported.wait_until(lock, deadline, [&] { return signedIn.has_value(); })) {
-            NoAnswer("the sign-in did not finish within the time-out");
+            lock.unlock();
+            StopAndExit(*manager, kExitNoAnswer, "the sign-in did not finish within the time-out");
         }
     }
     if (options.command == "login") {
         std::printf("{\"signedIn\":%s}\n", *signedIn ? "true" : "false");
-        Exit(*signedIn ? kExitOk : kExitNoAnswer);
+        StopAndExit(*manager, *signedIn ? kExitOk : kExitNoAnswer, {});
     }
-    auto token = *signedIn ? manager->GetAccessToken() : std::nullopt;
-    if (!token) NoAnswer("not signed in");
-    auto sections = utils::corvana_client::FetchHomeSectionsAsync(*token);
-    if (!sections.WaitFor(std::max(deadline - steady_clock::now(), steady_clock::duration::zero()))) {
-        NoAnswer("the web API did not answer within the time-out");
+    if (!*signedIn) StopAndExit(*manager, kExitNoAnswer, "not signed in");
+    auto feed = utils::corvana_client::FetchHomeFeedAsync(manager);
+    if (!feed.WaitFor(std::max(deadline - steady_clock::now(), steady_clock::duration::zero()))) {
+        StopAndExit(*manager, kExitNoAnswer, "the web API did not answer within the time-out");
     }
-    std::printf("%s\n", velmora::Dump(velmora::ToJson(sections.Get())).c_str());
-    Exit(kExitOk);
+    auto result = feed.Get();
+    if (result.failure)
+        StopAndExit(*manager, kExitNoAnswer, "the home feed could not be fetched: " + *result.failure);
+    std::printf("%s\n", velmora::Dump(velmora::ToJson(result.sections)).c_str());
+    StopAndExit(*manager, kExitOk, {});
 }
 
 [[noreturn]] void Watch(const Options& options, Observations& seen) {

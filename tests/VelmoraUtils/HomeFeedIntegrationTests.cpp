@@ -120,3 +120,42 @@ TEST(HomeFeedWithoutAnAnswer, AnUntrustedCertificateIsRefused) {
     EXPECT_TRUE(FetchHomeSectionsAsync(kToken).Get().empty());
     EXPECT_FALSE(reached);
 }
+
+TEST_F(HomeFeedOverHttps, TheFailureFormSaysWhyAndTellsAnEmptyFeedFromAFailure) {
+    struct Case {
+        std::string name;
+        int status;
+        std::string body;
+        std::optional<std::string> failure;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"unauthorised", 401, R"({"error":"expired"})", "the web API answered with HTTP status 401"},
+             {"empty body", 200, "", std::nullopt},
+             {"malformed", 200, "{not json", "the web API's answer is not a home feed"},
+             {"feed", 200, kFeed, std::nullopt}}) {
+        log.Clear();
+        respond = [&c](const auto&, httplib::Response& response) {
+            response.status = c.status;
+            response.set_content(c.body, "application/json");
+        };
+        if (c.name == "unauthorised") server.Start(), PointAt(server.Origin(), server.CaFile());
+        auto result = utils::corvana_client::FetchHomeFeedAsync(std::string(kToken)).Get();
+        EXPECT_EQ(result.failure, c.failure) << c.name;
+        EXPECT_EQ(result.statusCode, c.status) << c.name;
+        EXPECT_EQ(result.sections.size(), c.name == "feed" ? 1u : 0u) << c.name;
+        EXPECT_EQ(log.Lines().size(), c.failure ? 1u : 0u) << c.name;
+    }
+}
+
+TEST(HomeFeedWithoutAnAnswer, TheFailureFormSaysTheWebApiCouldNotBeReached) {
+    testsupport::LogCapture log;
+    HttpsTestServer trusted;
+    SilentTcpServer silent(SilentTcpServer::Behaviour::CloseAtOnce);
+    PointAt(silent.Origin(), trusted.CaFile());
+    auto result = utils::corvana_client::FetchHomeFeedAsync(std::string(kToken)).Get();
+    ASSERT_TRUE(result.failure.has_value());
+    EXPECT_TRUE(result.failure->starts_with("the web API could not be reached")) << *result.failure;
+    EXPECT_EQ(result.failure->find(kToken), std::string::npos);
+    EXPECT_EQ(result.statusCode, 0);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR corvana_client: FetchHomeSectionsAsync failed"});
+}

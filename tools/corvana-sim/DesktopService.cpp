@@ -451,6 +451,10 @@ void DesktopService::Command(const std::string& line) {
             return reply("ERROR usage: fail METHOD COUNT [error|dbus] | delay METHOD COUNT MS");
         }
         injections_[method] = {count, kind, delayMs};
+    } else if (command == "hold-token") {
+        web_.HoldTokenAnswers();
+    } else if (command == "release-token") {
+        web_.ReleaseTokenAnswers();
     } else if (command == "expire-tokens") {
         accounts_.ExpireAccessTokens();
     } else if (command == "expires-in") {

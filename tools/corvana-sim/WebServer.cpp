@@ -78,8 +78,20 @@ WebServer::WebServer(Accounts& accounts, const std::string& certificatePem, cons
 }
 
 WebServer::~WebServer() {
+    ReleaseTokenAnswers();
     server_->stop();
     if (thread_.joinable()) thread_.join();
+}
+
+void WebServer::HoldTokenAnswers() {
+    std::lock_guard lock(holdMutex_);
+    holdTokenAnswers_ = true;
+}
+
+void WebServer::ReleaseTokenAnswers() {
+    std::lock_guard lock(holdMutex_);
+    holdTokenAnswers_ = false;
+    holdChanged_.notify_all();
 }
 
 int WebServer::Start(int port) {
@@ -103,6 +115,10 @@ void WebServer::Routes() {
         httplib::detail::parse_query_text(request.body, params);
         std::map<std::string, std::string> form(params.begin(), params.end());
         auto answer = accounts_.Token(form);
+        {
+            std::unique_lock lock(holdMutex_);
+            holdChanged_.wait(lock, [this] { return !holdTokenAnswers_; });
+        }
         response.status = answer.status;
         response.set_content(answer.body, "application/json");
     });

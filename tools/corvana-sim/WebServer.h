@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,6 +25,10 @@ public:
     // Listens on the port (0: any free one) and returns the port.
     int Start(int port);
     int FeedRequests() const { return feedRequests_; }
+    // While held, each token request is decided (and its tokens issued or rotated) when it arrives, but
+    // its answer waits for the release: a client that goes meanwhile never learns its new tokens.
+    void HoldTokenAnswers();
+    void ReleaseTokenAnswers();
 
 private:
     void Routes();
@@ -31,6 +37,9 @@ private:
     std::unique_ptr<httplib::SSLServer> server_;
     int port_ = 0;
     std::atomic<int> feedRequests_{0};
+    std::mutex holdMutex_;
+    std::condition_variable holdChanged_;
+    bool holdTokenAnswers_ = false;
     std::thread thread_;
 };
 

@@ -43,6 +43,8 @@ standard output:
   fail METHOD N [error|dbus]    the next N requests of METHOD fail (an error object, or a D-Bus error)
   delay METHOD N MS             the next N requests of METHOD are answered MS milliseconds late
   expire-tokens                 every access token issued so far expires now
+  hold-token                    decide each token request on arrival but hold its answer back
+  release-token                 send the held token answers, and stop holding
   expires-in SECONDS            the lifetime of access tokens issued from now on
   counters                      prints "COUNTERS {json}": requests by method, token requests by grant
                                 type, codes issued, feed requests, open channels, login state
