@@ -62,6 +62,17 @@ const std::string& RequiredString(const nlohmann::json& body, const char* key) {
     return body.at(key).get_ref<const std::string&>();  // throws when missing or not a string
 }
 
+// One of the user's tokens: this process's copy when the vault refused it (the vault then holds an older
+// one), else the vault's (another process may have stored a newer one), else the copy.
+StoredCredential ReadToken(const std::string& userKey, const char* suffix,
+                           std::string SessionTokens::Tokens::*kind, const TokenManagerServices& services) {
+    std::optional<SessionTokens::Tokens> remembered = services.sessions->Remembered(userKey);
+    if (remembered && !remembered->savedToVault) return {StoredCredential::State::Found, (*remembered).*kind};
+    StoredCredential stored = services.readCredential(userKey + suffix);
+    if (!stored.found() && remembered) return {StoredCredential::State::Found, (*remembered).*kind};
+    return stored;
+}
+
 std::map<std::string, std::string> RefreshFields(const std::string& refreshToken) {
     return {{"grant_type", "refresh_token"},
             {"refresh_token", refreshToken},
@@ -367,12 +378,10 @@ Task<platform::HttpResponseMessage> TokenManager::SendTokenRequest(
 
 std::optional<std::string> TokenManager::ReadRefreshToken(const std::string& userKey,
                                                           const TokenManagerServices& services) {
-    std::optional<SessionTokens::Tokens> remembered = services.sessions->Remembered(userKey);
-    if (remembered && !remembered->savedToVault) return remembered->refreshToken;
-    StoredCredential stored = services.readCredential(userKey + kRefreshTokenSuffix);
-    if (stored.found()) return stored.password;
-    if (remembered) return remembered->refreshToken;
-    if (stored.state == StoredCredential::State::Locked) {
+    StoredCredential token =
+        ReadToken(userKey, kRefreshTokenSuffix, &SessionTokens::Tokens::refreshToken, services);
+    if (token.found()) return token.password;
+    if (token.state == StoredCredential::State::Locked) {
         LogError("TokenManager: the vault is locked; no refresh token could be read");
     } else {
         LogError("TokenManager: no refresh token found in vault");
@@ -382,12 +391,10 @@ std::optional<std::string> TokenManager::ReadRefreshToken(const std::string& use
 
 std::optional<std::string> TokenManager::ReadAccessToken(const std::string& userKey,
                                                          const TokenManagerServices& services) {
-    std::optional<SessionTokens::Tokens> remembered = services.sessions->Remembered(userKey);
-    if (remembered && !remembered->savedToVault) return remembered->accessToken;
-    StoredCredential stored = services.readCredential(userKey + kAccessTokenSuffix);
-    if (stored.found()) return stored.password;
-    if (remembered) return remembered->accessToken;
-    return std::nullopt;
+    StoredCredential token =
+        ReadToken(userKey, kAccessTokenSuffix, &SessionTokens::Tokens::accessToken, services);
+    if (!token.found()) return std::nullopt;
+    return token.password;
 }
 
 void TokenManager::StoreTokens(const std::string& userKey, const std::string& accessToken,

@@ -217,6 +217,12 @@ struct Fixture {
         ASSERT_TRUE(WaitForOutcomes(1));
         ASSERT_EQ(outcomes, std::vector<bool>{true});
     }
+    // The timer falls due and its refresh request waits for ReleaseRequests.
+    void HoldATimerRefresh() {
+        services.HoldRequests();
+        FireTimer();
+        ASSERT_TRUE(WaitForTokenRequests(2));
+    }
     // A sequence that has finished its network part hands its last step to the dispatcher: run it.
     void RunNextDispatcherStep() {
         for (int i = 0; i < 5000 && dispatcher->PendingCount() == 0; ++i) std::this_thread::sleep_for(1ms);
@@ -500,9 +506,7 @@ TEST(TokenManager, ASupersededSignInKeepsItsTokensButArmsAndReportsNothing) {
 TEST(TokenManager, ATimerRefreshThatEndsAfterALogoutArmsNothing) {
     Fixture f;
     f.SignIn();
-    f.services.HoldRequests();
-    f.FireTimer();
-    ASSERT_TRUE(f.WaitForTokenRequests(2));
+    f.HoldATimerRefresh();
     f.Login(false);
     ASSERT_TRUE(f.WaitForOutcomes(2));
     EXPECT_TRUE(f.services.Armed().empty());
@@ -601,59 +605,58 @@ TEST(TokenManager, TheRefreshTimerWaitsHalfAShortLifetimeAndNeverLessThan30Secon
     }
 }
 
-TEST(TokenManager, TokensTheVaultCannotStoreServeTheRestOfTheProcess) {
-    Fixture f;
-    {
-        std::lock_guard lock(f.services.mutex);
-        f.services.vaultFails = true;
-    }
-    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
-    f.services.Answer(200, Tokens("access-1", "refresh-1"));
-    testsupport::LogCapture log;
-    f.Login(true);
-    ASSERT_TRUE(f.WaitForOutcomes(1));
-    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
-    EXPECT_TRUE(log.Contains("ERROR TokenManager: failed to save user credentials"));
-    EXPECT_EQ(f.manager->GetAccessToken(), "access-1");
-    auto async = f.manager->GetAccessTokenAsync();
-    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return async.IsCompleted(); }, 5s));
-    EXPECT_EQ(async.Get(), "access-1");
+TEST(TokenManager, AVaultThatCannotKeepTheSessionLeavesItUsableInTheProcess) {
+    struct Case {
+        std::string name;
+        std::function<void(FakeServices&)> breakVault;
+        std::string readLine;  // why no refresh token could be read
+        std::string notLine;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"no Secret Service", [](FakeServices& s) { s.vaultFails = true; },
+              "ERROR TokenManager: no refresh token found in vault", ""},
+             {"locked",
+              [](FakeServices& s) {
+                  s.vault[TokenManager::UserKeyFor("ada") + "CorvanaRefreshToken"] = "refresh-0";
+                  s.vaultLocked = true;
+              },
+              "ERROR TokenManager: the vault is locked; no refresh token could be read",
+              "ERROR TokenManager: no refresh token found in vault"}}) {
+        Fixture f;
+        {
+            std::lock_guard lock(f.services.mutex);
+            c.breakVault(f.services);
+        }
+        f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
+        f.services.Answer(200, Tokens("access-1", "refresh-1"));
+        testsupport::LogCapture log;
+        f.Login(true);
+        ASSERT_TRUE(f.WaitForOutcomes(1)) << c.name;
+        EXPECT_EQ(f.outcomes, std::vector<bool>{true}) << c.name;
+        EXPECT_TRUE(log.Contains(c.readLine)) << c.name;
+        EXPECT_FALSE(log.Contains(c.notLine)) << c.name;
+        EXPECT_TRUE(log.Contains("ERROR TokenManager: failed to save user credentials")) << c.name;
+        EXPECT_EQ(f.manager->GetAccessToken(), "access-1") << c.name;
+        auto async = f.manager->GetAccessTokenAsync();
+        ASSERT_TRUE(f.dispatcher->RunUntil([&] { return async.IsCompleted(); }, 5s)) << c.name;
+        EXPECT_EQ(async.Get(), "access-1") << c.name;
 
-    // The next login refreshes with the token kept in memory instead of spending a new code.
-    f.AnswerMe();
-    f.services.Answer(200, Tokens("access-2", "refresh-2"));
-    f.Login(true);
-    ASSERT_TRUE(f.WaitForOutcomes(2));
-    EXPECT_EQ(f.outcomes, (std::vector<bool>{true, true}));
-    EXPECT_EQ(Form(*f.services.Requests().at(1).content)["refresh_token"], "refresh-1");
-    EXPECT_EQ(f.script->Count("auth_request"), 1);
-    EXPECT_EQ(f.manager->GetAccessToken(), "access-2");
-}
-
-TEST(TokenManager, ALockedVaultIsReportedAsLockedNotAsEmpty) {
-    Fixture f;
-    f.StoreRefreshToken("refresh-1");
-    {
-        std::lock_guard lock(f.services.mutex);
-        f.services.vaultLocked = true;
+        // The next login refreshes with the token kept in memory instead of spending a new code.
+        f.AnswerMe();
+        f.services.Answer(200, Tokens("access-2", "refresh-2"));
+        f.Login(true);
+        ASSERT_TRUE(f.WaitForOutcomes(2)) << c.name;
+        EXPECT_EQ(f.outcomes, (std::vector<bool>{true, true})) << c.name;
+        EXPECT_EQ(Form(*f.services.Requests().at(1).content)["refresh_token"], "refresh-1") << c.name;
+        EXPECT_EQ(f.script->Count("auth_request"), 1) << c.name;
+        EXPECT_EQ(f.manager->GetAccessToken(), "access-2") << c.name;
     }
-    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
-    f.services.Answer(200, Tokens("access-1", "refresh-2"));
-    testsupport::LogCapture log;
-    f.Login(true);
-    ASSERT_TRUE(f.WaitForOutcomes(1));
-    EXPECT_EQ(f.outcomes, std::vector<bool>{true});
-    EXPECT_TRUE(log.Contains("ERROR TokenManager: the vault is locked; no refresh token could be read"));
-    EXPECT_FALSE(log.Contains("ERROR TokenManager: no refresh token found in vault"));
-    EXPECT_EQ(f.manager->GetAccessToken(), "access-1");
 }
 
 TEST(TokenManager, StopWaitsForARefreshInFlightToStoreItsAnswer) {
     Fixture f;
     f.SignIn();
-    f.services.HoldRequests();
-    f.FireTimer();
-    ASSERT_TRUE(f.WaitForTokenRequests(2));
+    f.HoldATimerRefresh();
 
     testsupport::LogCapture log;
     std::atomic<bool> stopped = false;
