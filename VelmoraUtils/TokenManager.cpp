@@ -291,6 +291,9 @@ Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(std::string user
         co_await joined.refresh->done;
         co_return CorvanaSignInResult{joined.refresh->status, joined.refresh->expiresIn};
     }
+    // Off the caller's thread first: were it a UI thread, the refresh would end there, and a Stop() waiting
+    // on that thread for the refresh to end would wait its full time.
+    co_await platform::ResumeBlocking();
     CorvanaSignInResult result = co_await RefreshUnderLockAsync(userKey, services);
     services->sessions->FinishRefresh(userKey, joined.refresh, result.status, result.expiresIn);
     co_return result;
@@ -298,7 +301,6 @@ Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(std::string user
 
 Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKey, Services services) {
     try {
-        co_await platform::ResumeBlocking();
         std::unique_ptr<platform::FileLock> lock = co_await LockRefreshesAsync(userKey, services);
         co_await platform::ResumeBlocking();
         // Read under the lock: another process may have rotated the token until a moment ago.

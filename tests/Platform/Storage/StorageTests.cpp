@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "Platform/Foundation/PlatformError.h"
 #include "Platform/Storage/ApplicationData.h"
+#include "Platform/Storage/FileLock.h"
 #include "Platform/Storage/LocalSettings.h"
 #include "tests/support/TempDir.h"
 
@@ -136,4 +138,23 @@ TEST(LocalSettings, ConcurrentWritersOfDifferentKeysLoseNoUpdateAndReadersNeverS
     EXPECT_EQ(values.Size(), 200u);
     EXPECT_EQ(values.Lookup("a99").AsInt32(), 99);
     EXPECT_EQ(values.Lookup("b0").AsInt32(), 0);
+}
+
+TEST(FileLock, OneHolderAtATimeEvenWithinAProcessAndTheFolderIsMadePrivate) {
+    TempDir dir;
+    const std::string path = dir / "Corvana/user.lock";
+    FileLock first(path);
+    FileLock second(path);
+    ASSERT_TRUE(first.TryLock());
+    EXPECT_TRUE(first.TryLock());  // already held
+    EXPECT_FALSE(second.TryLock());
+    EXPECT_FALSE(second.IsHeld());
+    first.Unlock();
+    EXPECT_TRUE(second.TryLock());
+    EXPECT_EQ(std::filesystem::status(dir / "Corvana").permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    FileLock unusable(dir / "Corvana/user.lock/inside-a-file.lock");
+    EXPECT_THROW(unusable.TryLock(), PlatformError);
 }
