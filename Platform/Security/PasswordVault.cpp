@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "Platform/Foundation/PlatformError.h"
@@ -76,20 +75,6 @@ struct ItemListFree {
     void operator()(GList* items) const { g_list_free_full(items, g_object_unref); }
 };
 
-// The secret of the first item that has one loaded.
-std::optional<std::string> FirstSecret(GList* items) {
-    for (GList* item = items; item; item = item->next) {
-        SecretValue* value = secret_item_get_secret(SECRET_ITEM(item->data));
-        if (!value) continue;
-        gsize length = 0;
-        const gchar* bytes = secret_value_get(value, &length);
-        std::string password(bytes, length);
-        secret_value_unref(value);
-        return password;
-    }
-    return std::nullopt;
-}
-
 [[noreturn]] void ThrowVaultError(GError* error, const char* what) {
     std::string message = std::string(what) + ": " + (error ? error->message : "unknown error");
     if (error) g_error_free(error);
@@ -105,35 +90,27 @@ void PasswordVault::SetCallTimeout(std::chrono::milliseconds timeout) {
 PasswordCredential PasswordVault::Retrieve(const std::string& resource, const std::string& userName) const {
     Deadline deadline;
     GError* error = nullptr;
-    // Searching rather than the one-call lookup: the lookup answers "nothing" for an item in a locked
-    // collection, which must not pass for a credential that was never stored.
+    // Finding the item only in a locked collection, the lookup asks the Secret Service to unlock it first
+    // (a desktop prompts the user) and answers "nothing" when it stays locked.
+    gchar* password = secret_password_lookup_sync(Schema(), deadline.cancellable(), &error, "resource",
+                                                  resource.c_str(), "username", userName.c_str(), nullptr);
+    if (error) ThrowVaultError(error, "vault lookup failed");
+    if (password) {
+        PasswordCredential credential{resource, userName, password};
+        secret_password_free(password);
+        return credential;
+    }
+    // Nothing came back: never stored, or stored but locked. Only a search without unlocking tells.
     std::unique_ptr<SecretService, GObjectUnref> service(
-        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, deadline.cancellable(), &error));
+        secret_service_get_sync(SECRET_SERVICE_NONE, deadline.cancellable(), &error));
     if (!service) ThrowVaultError(error, "vault unavailable");
     std::unique_ptr<GHashTable, HashTableUnref> attributes(secret_attributes_build(
         Schema(), "resource", resource.c_str(), "username", userName.c_str(), nullptr));
     std::unique_ptr<GList, ItemListFree> items(secret_service_search_sync(
-        service.get(), Schema(), attributes.get(),
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
-        deadline.cancellable(), &error));
+        service.get(), Schema(), attributes.get(), SECRET_SEARCH_ALL, deadline.cancellable(), &error));
     if (error) ThrowVaultError(error, "vault search failed");
-    if (!items) throw PlatformError(E_NOTFOUND, "no such credential");
-    if (auto password = FirstSecret(items.get())) return {resource, userName, *password};
-
-    // Found, but no secret came with it: its collection is locked. Ask for it to be unlocked (a desktop
-    // prompts the user) within the deadline, then read it again.
-    GList* unlocked = nullptr;
-    secret_service_unlock_sync(service.get(), items.get(), deadline.cancellable(), &unlocked, &error);
-    g_clear_error(&error);
-    const bool anyUnlocked = unlocked != nullptr;
-    g_list_free_full(unlocked, g_object_unref);
-    if (anyUnlocked) {
-        for (GList* item = items.get(); item; item = item->next) {
-            secret_item_load_secret_sync(SECRET_ITEM(item->data), deadline.cancellable(), nullptr);
-        }
-        if (auto password = FirstSecret(items.get())) return {resource, userName, *password};
-    }
-    throw PlatformError(E_ACCESSDENIED, "the vault is locked");
+    if (items) throw PlatformError(E_ACCESSDENIED, "the vault is locked");
+    throw PlatformError(E_NOTFOUND, "no such credential");
 }
 
 void PasswordVault::Add(const PasswordCredential& credential) const {
