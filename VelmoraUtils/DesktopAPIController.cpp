@@ -186,8 +186,8 @@ uint64_t DesktopAPIController::CurrentLink() {
 void DesktopAPIController::ScheduleReconnect(uint64_t link) {
     {
         std::lock_guard lock(mutex_);
-        if (stopping_ || reconnectScheduled_ || link != link_) return;
-        reconnectScheduled_ = true;
+        if (stopping_ || link != link_ || reconnectScheduledFor_ == link) return;
+        reconnectScheduledFor_ = link;
     }
     RunScheduledReconnect(link);
 }
@@ -199,7 +199,7 @@ platform::FireAndForget DesktopAPIController::RunScheduledReconnect(uint64_t lin
     if (!self) co_return;
     {
         std::lock_guard lock(mutex_);
-        reconnectScheduled_ = false;
+        if (reconnectScheduledFor_ == link) reconnectScheduledFor_.reset();
         if (stopping_ || link != link_) co_return;
     }
     LogInfo("DesktopAPIController: Reconnecting after a failed handshake or subscription");

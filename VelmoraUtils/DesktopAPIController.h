@@ -92,6 +92,7 @@ private:
 
     // A channel the desktop app announced (or lost) starts a new link; a failed handshake or subscription
     // step of a link reconnects once, after the retry period, unless a newer link has started by then.
+    // Each link schedules its own reconnect: one still pending for an older link will come to nothing.
     uint64_t StartLink();
     uint64_t CurrentLink();
     void ScheduleReconnect(uint64_t link);
@@ -107,7 +108,7 @@ private:
     bool stopping_ = false;
     bool retrying_ = false;
     uint64_t link_ = 0;
-    bool reconnectScheduled_ = false;
+    std::optional<uint64_t> reconnectScheduledFor_;
     std::mutex mutex_;  // guards the four fields above
     std::condition_variable retryDone_;
     std::unique_ptr<IDesktopAPIConnection> connection_;

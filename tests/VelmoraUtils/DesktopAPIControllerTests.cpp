@@ -289,6 +289,20 @@ TEST(DesktopController, AFailedHandshakeOrSubscriptionStepReconnectsAfterTheRetr
     }
 }
 
+TEST(DesktopController, AFailedStepOfANewLinkReconnectsWhileAnOlderLinksReconnectIsStillPending) {
+    // Long enough for the second link to start and fail before the first link's reconnect is due.
+    Fixture f(WidgetMode::Native, 500ms);
+    for (int link = 0; link < 2; ++link)
+        f.script->Answer("client_connection_setup", Response{true, ErrorObject("busy")});
+    f.script->Push("connection_state_changed", ValueSet{{"connected", Value("true")}});
+    ASSERT_TRUE(f.script->WaitForRequests(2));  // the first link's reconnect is scheduled by now
+    f.script->Push("connection_state_changed", ValueSet{{"connected", Value("true")}});
+    ASSERT_TRUE(f.script->WaitForRequests(4));
+    // The first link's reconnect comes to nothing, as a newer link has started; the second link's must not.
+    ASSERT_TRUE(f.script->WaitForConnects(1));
+    EXPECT_EQ(f.script->DisconnectCalls(), 1);
+}
+
 TEST(DesktopController, DisconnectedMessageReconnectsAndReportsDisconnectedTwice) {
     Fixture f;
     Recorder<ConnectionStateResponse> states;
