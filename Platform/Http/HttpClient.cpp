@@ -30,17 +30,19 @@ std::string ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
-// The system's certificates (some 200 KB), read once per process rather than for every request.
+// The system's certificates (some 200 KB), read once per process rather than for every request. Never
+// destroyed: it is first read on the transfer thread, so its exit handler would run before the one that
+// stops that thread, which may still be using it.
 const std::string& SystemCaBundle() {
-    static const std::string bundle = [] {
+    static const std::string* bundle = [] {
         for (const char* system :
              {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"}) {
             std::string text = ReadWholeFile(system);
-            if (!text.empty()) return text;
+            if (!text.empty()) return new std::string(std::move(text));
         }
-        return std::string();
+        return new std::string();
     }();
-    return bundle;
+    return *bundle;
 }
 
 // The system bundle and the extra CA in one blob: CURLOPT_CAINFO alone would replace the system
