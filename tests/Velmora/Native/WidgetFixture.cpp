@@ -38,13 +38,15 @@ ValueSet PlaybackMessage::ToValueSet() const {
 ValueSet Cluster(const std::vector<Device>& devices) {
     ValueSet list{{"_count", Value(static_cast<int32_t>(devices.size()))}};
     for (size_t i = 0; i < devices.size(); ++i) {
-        list.Insert(std::to_string(i), Value(ValueSet{{"device_id", Value(devices[i].id)},
-                                                      {"name", Value("Device " + devices[i].id)},
-                                                      {"device_type", Value("computer")},
-                                                      {"volume", Value(int32_t{50})},
-                                                      {"is_active", Value(devices[i].active)},
-                                                      {"is_local", Value(devices[i].self)},
-                                                      {"is_self", Value(devices[i].self)}}));
+        list.Insert(std::to_string(i),
+                    Value(ValueSet{{"device_id", Value(devices[i].id)},
+                                   {"name", Value(devices[i].name.empty() ? "Device " + devices[i].id
+                                                                          : devices[i].name)},
+                                   {"device_type", Value("computer")},
+                                   {"volume", Value(int32_t{50})},
+                                   {"is_active", Value(devices[i].active)},
+                                   {"is_local", Value(devices[i].self)},
+                                   {"is_self", Value(devices[i].self)}}));
     }
     return ValueSet{{"active_device_id", Value("")}, {"devices", Value(list)}};
 }

@@ -1,0 +1,73 @@
+import QtQuick
+import Velmora
+
+// The native widget page. The host draws the window's dark, translucent, rounded background; the page
+// lays its content on it: the signed-out view, or what is playing with the home rows under it when
+// expanded. In pinned-only mode only the now-playing block shows, at the opacity the player chose.
+FocusScope {
+    id: root
+
+    required property CorvanaWidgetNative page
+    readonly property QtObject vm: page.CorvanaWidgetViewModel
+
+    Accessible.role: Accessible.Pane
+    Accessible.name: Converters.ResourceStringConverter("", "VelmoraWidget_NarratorText")
+
+    SignedOutView {
+        objectName: "SignedOutView"
+        anchors.fill: parent
+        visible: !root.vm.IsSignedIn
+        viewModel: root.vm
+    }
+
+    Item {
+        id: signedIn
+        objectName: "SignedInView"
+        anchors.fill: parent
+        anchors.margins: GameBarResourceDictionary.padding
+        visible: root.vm.IsSignedIn
+        opacity: root.vm.IsPinnedOnly ? root.vm.Opacity : 1
+
+        NowPlaying {
+            id: nowPlaying
+            objectName: "NowPlaying"
+            anchors { left: parent.left; right: parent.right; top: parent.top }
+            page: root.page
+            viewModel: root.vm
+        }
+
+        Rectangle {
+            id: divider
+            visible: feed.visible
+            anchors {
+                left: parent.left
+                right: parent.right
+                top: nowPlaying.bottom
+                topMargin: GameBarResourceDictionary.padding
+            }
+            height: 1
+            color: GameBarResourceDictionary.divider
+        }
+
+        HomeFeed {
+            id: feed
+            visible: root.vm.IsExpanded && !root.vm.IsPinnedOnly
+            anchors {
+                left: parent.left
+                right: parent.right
+                top: divider.bottom
+                topMargin: GameBarResourceDictionary.padding
+                bottom: parent.bottom
+                bottomMargin: -GameBarResourceDictionary.padding
+            }
+            viewModel: root.vm
+        }
+    }
+
+    Connections {
+        target: root.vm
+        function onIsExpandedChanged() {
+            root.page.ScrollFeedToTop()
+        }
+    }
+}

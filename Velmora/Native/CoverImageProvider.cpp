@@ -1,0 +1,76 @@
+#include "Velmora/Native/CoverImageProvider.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QNetworkAccessManager>
+#include <QPainter>
+#include <QPainterPath>
+#include <QThreadStorage>
+
+#include "Velmora/Native/CoverImageResponse.h"
+
+namespace velmora {
+
+namespace {
+
+// The image loader runs requests on a thread of its own; each such thread gets one manager, so that
+// covers from one host share connections. Deleted when its thread ends.
+QThreadStorage<QNetworkAccessManager*>& Managers() {
+    static QThreadStorage<QNetworkAccessManager*> managers;
+    return managers;
+}
+
+}  // namespace
+
+QQuickImageResponse* CoverImageProvider::requestImageResponse(const QString& id, const QSize& requestedSize) {
+    QString shape;
+    QUrl url;
+    if (!ParseId(id, shape, url)) url = QUrl();
+    if (!Managers().hasLocalData()) Managers().setLocalData(networkFactory_.create(nullptr));
+    int side = std::max(requestedSize.width(), requestedSize.height());
+    return new CoverImageResponse(Managers().localData(), url, shape, std::max(side, 0));
+}
+
+bool CoverImageProvider::ParseId(const QString& id, QString& shape, QUrl& url) {
+    qsizetype slash = id.indexOf(QLatin1Char('/'));
+    if (slash <= 0) return false;
+    shape = id.left(slash);
+    if (shape != QLatin1String("rounded") && shape != QLatin1String("circle")) return false;
+    url = QUrl(QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8()), QUrl::StrictMode);
+    return url.isValid() && !url.isRelative() && !url.host().isEmpty();
+}
+
+QImage CoverImageProvider::Shape(const QByteArray& encoded, const QString& shape, int side) {
+    QBuffer buffer;
+    buffer.setData(encoded);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty()) return {};
+    int square = std::min(size.width(), size.height());
+    if (side <= 0) side = square;
+    // Decode only the centred square, already at the size shown: large covers cost no more than small.
+    reader.setClipRect(QRect((size.width() - square) / 2, (size.height() - square) / 2, square, square));
+    reader.setScaledSize(QSize(side, side));
+    QImage picture = reader.read();
+    if (picture.isNull()) return {};
+
+    QImage shaped(side, side, QImage::Format_ARGB32_Premultiplied);
+    shaped.fill(Qt::transparent);
+    QPainter painter(&shaped);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath outline;
+    if (shape == QLatin1String("circle")) {
+        outline.addEllipse(QRectF(0, 0, side, side));
+    } else {
+        qreal radius = side / 16.0;
+        outline.addRoundedRect(QRectF(0, 0, side, side), radius, radius);
+    }
+    painter.setClipPath(outline);
+    painter.drawImage(QRect(0, 0, side, side), picture);
+    painter.end();
+    return shaped;
+}
+
+}  // namespace velmora

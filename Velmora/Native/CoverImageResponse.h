@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QQuickImageResponse>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace velmora {
+
+// One cover being fetched and shaped for CoverImageProvider. Lives on the image loader's thread.
+class CoverImageResponse : public QQuickImageResponse {
+    Q_OBJECT
+
+public:
+    // An empty `url` (an id the provider does not serve) finishes at once with an error.
+    CoverImageResponse(QNetworkAccessManager* network, const QUrl& url, QString shape, int side);
+    ~CoverImageResponse() override;
+
+    QQuickTextureFactory* textureFactory() const override;
+    QString errorString() const override { return error_; }
+    void cancel() override;
+
+private:
+    void OnFinished();
+    void Fail(QString error);
+
+    QPointer<QNetworkReply> reply_;
+    const QString shape_;
+    const int side_;
+    QImage image_;
+    QString error_;
+};
+
+}  // namespace velmora

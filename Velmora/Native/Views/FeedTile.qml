@@ -1,0 +1,90 @@
+import QtQuick
+import QtQuick.Templates as T
+import Velmora
+
+// One feed item: its cover (round for an artist), name and second line. A click plays it.
+T.AbstractButton {
+    id: tile
+
+    required property QtObject modelData
+    required property int index
+    objectName: "FeedTile"
+    readonly property QtObject itemStyle: CorvanaResourceDictionary.itemStyle(modelData.ImageStyle)
+
+    width: CorvanaResourceDictionary.tileSize
+    height: CorvanaResourceDictionary.tileHeight
+    focusPolicy: Qt.StrongFocus
+    hoverEnabled: true
+
+    Accessible.role: Accessible.Button
+    Accessible.name: modelData.Name
+    Accessible.description: modelData.Description
+    Accessible.onPressAction: tile.clicked()
+    Keys.onReturnPressed: tile.clicked()
+    Keys.onEnterPressed: tile.clicked()
+    onClicked: modelData.PlayAsync()
+
+    contentItem: Column {
+        spacing: GameBarResourceDictionary.spacing
+
+        Item {
+            id: art
+            width: tile.width
+            height: width
+
+            Cover {
+                anchors.fill: parent
+                shape: tile.itemStyle.shape
+                source: tile.modelData.Image
+            }
+            // Hover and focus: the cover dims and a play badge shows what a click does.
+            Rectangle {
+                anchors.fill: parent
+                radius: tile.itemStyle.shape === "circle" ? width / 2 : width / 16
+                color: Qt.rgba(0, 0, 0, tile.down ? 0.45 : 0.3)
+                visible: tile.hovered || tile.visualFocus
+            }
+            Rectangle {
+                visible: tile.hovered || tile.visualFocus
+                width: 36
+                height: 36
+                radius: 18
+                anchors { right: parent.right; bottom: parent.bottom; margins: GameBarResourceDictionary.spacing }
+                color: CorvanaResourceDictionary.accent
+
+                Icon {
+                    anchors.centerIn: parent
+                    glyph: "play"
+                    size: 18
+                    color: "#000000"
+                }
+            }
+            FocusRing {
+                radius: tile.itemStyle.shape === "circle" ? width / 2 : width / 16 + 2
+                visible: tile.visualFocus
+            }
+        }
+
+        Column {
+            id: captions
+            width: tile.width
+            spacing: 2
+
+            PlainLabel {
+                objectName: "TileName"
+                width: parent.width
+                horizontalAlignment: tile.itemStyle.captionAlignment
+                font: GameBarTypography.captionStrong
+                text: tile.modelData.Name
+            }
+            PlainLabel {
+                objectName: "TileDescription"
+                width: parent.width
+                horizontalAlignment: tile.itemStyle.captionAlignment
+                font: GameBarTypography.caption
+                color: GameBarResourceDictionary.textSecondary
+                text: tile.modelData.Description
+            }
+        }
+    }
+}

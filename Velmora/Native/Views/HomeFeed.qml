@@ -1,0 +1,42 @@
+import QtQuick
+import QtQuick.Templates as T
+import Velmora
+
+// The home rows, scrolling vertically; each row scrolls its tiles sideways.
+ListView {
+    id: feed
+
+    required property QtObject viewModel
+
+    objectName: "FeedScrollViewer"
+    model: viewModel.Categories
+    clip: true
+    spacing: GameBarResourceDictionary.spacingLarge
+    boundsBehavior: Flickable.StopAtBounds
+    // Rows are few and light; keeping them made spares Tab a row to move into.
+    cacheBuffer: 600
+    bottomMargin: GameBarResourceDictionary.padding
+    Accessible.role: Accessible.List
+    Accessible.name: Converters.ResourceStringConverter("", "CorvanaHomeFeed_NarratorText")
+
+    T.ScrollBar.vertical: T.ScrollBar {
+        id: scrollBar
+        visible: feed.viewModel.IsScrollBarEnabled
+        policy: T.ScrollBar.AsNeeded
+        minimumSize: 0.1
+        padding: 2
+        implicitWidth: 8
+        contentItem: Rectangle {
+            implicitWidth: 4
+            radius: 2
+            color: scrollBar.pressed ? Qt.rgba(1, 1, 1, 0.5) : Qt.rgba(1, 1, 1, 0.3)
+            opacity: scrollBar.active || scrollBar.hovered ? 1 : 0
+        }
+    }
+
+    delegate: FeedRow {
+        width: ListView.view.width
+        // Tabbing into a row that is partly out of view brings it in.
+        onActiveFocusChanged: if (activeFocus) ListView.view.positionViewAtIndex(index, ListView.Contain)
+    }
+}

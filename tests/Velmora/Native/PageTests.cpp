@@ -1,0 +1,342 @@
+// The native page bound to its view model, offscreen, over the fake desktop connection: what it shows,
+// what its controls send, what a screen reader and the keyboard get.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QQuickWindow>
+#include <QUrl>
+
+#include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
+#include "tests/Velmora/Native/PageFixture.h"
+#include "tests/support/LogCapture.h"
+
+using testsupport::CoverServer;
+using testsupport::Device;
+using testsupport::PlaybackMessage;
+using velmora::CorvanaWidgetViewModel;
+
+namespace {
+
+class NativePage : public testsupport::PageFixture {
+protected:
+    NativePage() { CreatePage(); }
+
+    static PlaybackMessage Track() {
+        PlaybackMessage track;
+        track.uri = "corvana:track:neon";
+        track.name = "Neon Boss Fight";
+        track.artist = "Pixel Orchestra";
+        track.album = "Final Stage";
+        track.image = CoverServer::Instance().Url("neon-boss-fight");
+        track.timestamp = std::to_string(velmora::ConvertedPlaybackState::NowMs());
+        return track;
+    }
+    static PlaybackMessage Episode() {
+        PlaybackMessage episode = Track();
+        episode.uri = "corvana:episode:speedrun";
+        episode.name = "Speedrunning the Classics";
+        episode.artist = "Ignored for episodes";
+        episode.album = "Game Talk Weekly";
+        episode.image = CoverServer::Instance().Url("game-talk");
+        episode.duration = 1820000;
+        return episode;
+    }
+    static PlaybackMessage Advertisement() {
+        PlaybackMessage ad = Track();
+        ad.uri = "corvana:ad:1";
+        ad.name = "Corvana Premium";
+        ad.advertisement = true;
+        ad.canAdd = false;
+        return ad;
+    }
+
+    QString Text(const char* objectName) { return Find(objectName)->property("text").toString(); }
+    static QString AccessibleName(QQuickItem* item) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(item);
+        return accessible ? accessible->text(QAccessible::Name) : QString();
+    }
+    // The name of the icon the item's Icon child draws.
+    static QString IconName(QQuickItem* item) {
+        for (auto* child : item->findChildren<QQuickItem*>()) {
+            QString source = child->property("source").toUrl().toString();
+            if (source.startsWith("image://icon/")) return source.section('/', 3, 3);
+        }
+        return {};
+    }
+};
+
+}  // namespace
+
+TEST_F(NativePage, NowPlayingFollowsTheKindOfContent) {
+    SignIn();
+    struct Case {
+        const char* label;
+        PlaybackMessage message;
+        QString title;
+        QString artist;
+        bool previousNext;
+        bool skipBackAhead;
+        bool shuffle;
+    };
+    const Case cases[] = {
+        {"track", Track(), "Neon Boss Fight", "Pixel Orchestra", true, false, true},
+        {"episode", Episode(), "Speedrunning the Classics", "Game Talk Weekly", false, true, false},
+        // An advertisement keeps the transport buttons of what came before (the episode's here).
+        {"advertisement", Advertisement(), "Advertisement", "Pixel Orchestra", false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Push(c.message);
+        EXPECT_EQ(Text("TrackTitle"), c.title);
+        EXPECT_EQ(Text("TrackArtist"), c.artist);
+        EXPECT_EQ(Showing("PreviousButton"), c.previousNext);
+        EXPECT_EQ(Showing("NextButton"), c.previousNext);
+        EXPECT_EQ(Showing("SkipBackButton"), c.skipBackAhead);
+        EXPECT_EQ(Showing("SkipAheadButton"), c.skipBackAhead);
+        EXPECT_EQ(Showing("ShuffleButton"), c.shuffle);
+    }
+}
+
+TEST_F(NativePage, PlayPauseIconAndNameFollowPlayback) {
+    SignIn();
+    auto* button = Find("PlayPauseButton");
+    for (bool paused : {false, true, false}) {
+        PlaybackMessage state = Track();
+        state.paused = paused;
+        Push(state);
+        EXPECT_EQ(IconName(button), paused ? "play" : "pause");
+        EXPECT_EQ(AccessibleName(button), paused ? "Play" : "Pause");
+    }
+}
+
+TEST_F(NativePage, EachControlSendsItsDesktopRequest) {
+    SignIn();
+    struct Case {
+        const char* button;
+        PlaybackMessage state;
+        std::string method;
+    };
+    PlaybackMessage paused = Track();
+    paused.paused = true;
+    PlaybackMessage saved = Track();
+    saved.inLibrary = true;
+    const Case cases[] = {
+        {"PlayPauseButton", Track(), "playback_pause"},  {"PlayPauseButton", paused, "playback_resume"},
+        {"NextButton", Track(), "playback_next"},        {"PreviousButton", Track(), "playback_previous"},
+        {"ShuffleButton", Track(), "playback_shuffle"},  {"LibraryButton", Track(), "library_add"},
+        {"LibraryButton", saved, "library_remove"},      {"SkipBackButton", Episode(), "playback_seek"},
+        {"SkipAheadButton", Episode(), "playback_seek"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " -> " + c.method);
+        Push(c.state);
+        script->ClearRequests();
+        Click(Find(c.button));
+        ASSERT_TRUE(script->WaitForRequests(1));
+        EXPECT_EQ(Methods(), std::vector<std::string>{c.method});
+    }
+}
+
+TEST_F(NativePage, AFeedTilePlaysItsContext) {
+    SignIn();
+    Push(Track());
+    script->ClearRequests();
+    auto tiles = FindAll("RowTiles");
+    ASSERT_FALSE(tiles.empty());
+    QQuickItem* second = nullptr;
+    QMetaObject::invokeMethod(tiles.front(), "itemAtIndex", Q_RETURN_ARG(QQuickItem*, second), Q_ARG(int, 1));
+    Click(second);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_play"});
+    EXPECT_EQ(script->Requests().front().params.Lookup("context").AsString(), "corvana:playlist:boss-fight");
+}
+
+TEST_F(NativePage, TheDevicePickerListsDevicesAndMovesPlayback) {
+    SignIn();
+    Push(Track());
+    const std::string longName(300, 'W');
+    PushDevices({{"desk", true, true, "This computer"},
+                 {"phone", false, false, longName},
+                 {"speaker", false, false, "Kitchen speaker"}});
+    Click(Find("DevicePickerButton"));
+    EXPECT_TRUE(Vm().IsPlaybackDevicesFlyoutOpen());
+    auto* list = Find("DeviceList");
+    ASSERT_TRUE(Shows(list));
+    EXPECT_EQ(list->property("count").toInt(), 3);
+
+    // However long, a name stays inside the flyout, elided.
+    QQuickItem* phone = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, phone), Q_ARG(int, 1));
+    ASSERT_NE(phone, nullptr);
+    auto* name = FindAll("DeviceName", phone).value(0);
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->property("truncated").toBool());
+    EXPECT_LE(name->mapToItem(list, QPointF(name->width(), 0)).x(), list->width());
+    EXPECT_EQ(AccessibleName(phone), QString::fromStdString(longName));
+
+    script->ClearRequests();
+    Click(phone);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"connect_transfer"});
+    EXPECT_EQ(script->Requests().front().params.Lookup("device_id").AsString(), "phone");
+    EXPECT_FALSE(Vm().IsPlaybackDevicesFlyoutOpen());
+    EXPECT_FALSE(Showing("DeviceList"));
+}
+
+TEST_F(NativePage, TheDesktopAppVanishingWhileTheFlyoutIsOpenLeavesAUsableWindow) {
+    SignIn();
+    Push(Track());
+    PushDevices({{"desk", true, true, "This computer"}, {"phone", false, false, "Phone"}});
+    Click(Find("DevicePickerButton"));
+    ASSERT_TRUE(Shows(Find("DeviceList")));
+
+    script->Close();
+    ASSERT_TRUE(PumpUntil([&] { return !Vm().IsSignedIn(); }));
+    EXPECT_FALSE(Vm().IsPlaybackDevicesFlyoutOpen());
+    EXPECT_FALSE(Showing("DeviceList"));
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{480, 488}));
+    EXPECT_EQ(window->size(), QSize(480, 488));
+    auto* start = Find("StartListeningButton");
+    ASSERT_TRUE(Shows(start));
+    Click(start);
+    EXPECT_EQ(widget->launches.back(), "corvana:open:minimized");
+}
+
+TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
+    SignIn();
+    PlaybackMessage state = Track();
+    state.disallowed = {"disallow_skipping_prev"};
+    Push(state);
+    PushDevices({{"desk", true, true, "This computer"}});
+    // Tab visits the controls in order, skipping the disabled Previous button.
+    std::vector<std::string> visited;
+    for (int i = 0; i < 7; ++i) {
+        Key(Qt::Key_Tab);
+        auto* focused = window->activeFocusItem();
+        visited.push_back(focused ? focused->objectName().toStdString() : "");
+    }
+    EXPECT_EQ(visited,
+              (std::vector<std::string>{"LibraryButton", "ShuffleButton", "PlayPauseButton", "NextButton",
+                                        "DevicePickerButton", "ExpandButton", "FeedTile"}));
+    // The visible focus mark follows.
+    while (window->activeFocusItem() && window->activeFocusItem()->objectName() != "PlayPauseButton")
+        Key(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_NE(window->activeFocusItem(), nullptr);
+    EXPECT_TRUE(window->activeFocusItem()->property("visualFocus").toBool());
+
+    for (int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        SCOPED_TRACE(key);
+        script->ClearRequests();
+        Key(key);
+        ASSERT_TRUE(script->WaitForRequests(1));
+        EXPECT_EQ(Methods(), std::vector<std::string>{"playback_pause"});
+    }
+}
+
+TEST_F(NativePage, TextsFromOutsideShowLiterallyAndLoadNothing) {
+    feed[0].items[0].name = "<b>x</b>";
+    feed[0].items[1].name = "<img src=https://example.invalid/x.png>";
+    SignIn();
+    PlaybackMessage state = Track();
+    state.name = "<i>Neon</i> &amp; <u>more</u>";
+    Push(state);
+    EXPECT_EQ(Text("TrackTitle"), "<i>Neon</i> &amp; <u>more</u>");
+    QStringList names;
+    for (auto* name : FindAll("TileName")) names << name->property("text").toString();
+    EXPECT_TRUE(names.contains("<b>x</b>"));
+    EXPECT_TRUE(names.contains("<img src=https://example.invalid/x.png>"));
+    // Every text of the page is plain: nothing it shows is read as markup.
+    std::function<void(QQuickItem*)> checkPlain = [&](QQuickItem* item) {
+        if (item->inherits("QQuickText")) {
+            EXPECT_EQ(item->property("textFormat").toInt(), 0)
+                << item->property("text").toString().toStdString();
+        }
+        for (auto* child : item->childItems()) checkPlain(child);
+    };
+    checkPlain(window->contentItem());
+}
+
+TEST_F(NativePage, ACoverThatFailsToLoadShowsThePlaceholder) {
+    SignIn();
+    Push(Track());
+    auto* cover = Find("NowPlayingCover");
+    ASSERT_TRUE(PumpUntil([&] { return cover->property("loaded").toBool(); }));
+    PlaybackMessage broken = Track();
+    broken.image = CoverServer::Instance().MissingUrl();
+    Push(broken);
+    // The old track's picture goes once the new one has failed, and the placeholder shows instead.
+    ASSERT_TRUE(PumpUntil([&] { return !cover->property("loaded").toBool(); }));
+    EXPECT_EQ(Grab().isNull(), false);
+}
+
+TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacity) {
+    SignIn();
+    Push(Track());
+    ASSERT_TRUE(Showing("FeedScrollViewer"));
+    widget->ChangeOpacity(0.6);
+    widget->ChangeDisplayMode(platform::GameBarDisplayMode::PinnedOnly);
+    Pump();
+    EXPECT_FALSE(Showing("FeedScrollViewer"));
+    EXPECT_FALSE(Showing("PlayPauseButton"));
+    EXPECT_TRUE(Showing("TrackTitle"));
+    EXPECT_TRUE(Showing("PinnedCorvanaLogo"));
+    EXPECT_DOUBLE_EQ(Find("SignedInView")->opacity(), 0.6);
+
+    widget->ChangeDisplayMode(platform::GameBarDisplayMode::Foreground);
+    Pump();
+    EXPECT_TRUE(Showing("FeedScrollViewer"));
+    EXPECT_FALSE(Showing("PinnedCorvanaLogo"));
+    EXPECT_DOUBLE_EQ(Find("SignedInView")->opacity(), 1);
+}
+
+TEST_F(NativePage, ExpandingShowsTheFeedFromItsTop) {
+    SignIn();
+    Push(Track());
+    auto* feed = Find("FeedScrollViewer");
+    feed->setProperty("contentY", 200);
+    Click(Find("ExpandButton"));
+    EXPECT_FALSE(Vm().IsExpanded());
+    EXPECT_EQ(window->size(), QSize(320, 194));
+    EXPECT_FALSE(Shows(feed));
+
+    Click(Find("ExpandButton"));
+    EXPECT_TRUE(Vm().IsExpanded());
+    EXPECT_EQ(window->size(), QSize(320, 612));
+    EXPECT_TRUE(Shows(feed));
+    EXPECT_EQ(feed->property("contentY").toDouble(), feed->property("originY").toDouble());
+}
+
+TEST_F(NativePage, TheCoverDecodesAtItsShownHeight) {
+    EXPECT_EQ(Vm().CurrentlyPlayingTrackImageDecodeHeight(), Find("NowPlayingCover")->height());
+    page->OnCoverSizeChanged(0);
+    EXPECT_EQ(Vm().CurrentlyPlayingTrackImageDecodeHeight(), Find("NowPlayingCover")->height());
+    page->OnCoverSizeChanged(96.7);
+    EXPECT_EQ(Vm().CurrentlyPlayingTrackImageDecodeHeight(), 96);
+}
+
+TEST_F(NativePage, TeardownBeforeSignInCompletesLoadsNoFeed) {
+    account->hold = true;
+    ReportLogin();
+    ASSERT_TRUE(PumpUntil([&] { return account->TokenRequests() == 1; }));
+    page->Shutdown();
+    account->Release();
+    Pump();
+    EXPECT_EQ(feedLoads, 0);
+    EXPECT_FALSE(Vm().IsSignedIn());
+}
+
+class NativePageWithoutWidget : public testsupport::PageFixture {};
+
+TEST_F(NativePageWithoutWidget, ANavigationParameterThatIsNoWidgetLeavesTheSpinner) {
+    testsupport::LogCapture log;
+    CreatePage(std::any(42));
+    EXPECT_TRUE(Vm().ShowSpinner());
+    EXPECT_TRUE(Shows(Find("Spinner")));
+    EXPECT_FALSE(Shows(Find("StartListeningButton")));
+    EXPECT_TRUE(widget->sizes.empty());
+    std::vector<std::string> errors;
+    for (const auto& line : log.Lines()) {
+        if (line.rfind("ERROR", 0) == 0) errors.push_back(line);
+    }
+    EXPECT_EQ(errors.size(), 1u) << (errors.empty() ? "" : errors.front());
+}
