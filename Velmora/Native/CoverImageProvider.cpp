@@ -5,30 +5,17 @@
 #include <QNetworkAccessManager>
 #include <QPainter>
 #include <QPainterPath>
-#include <QThreadStorage>
 
 #include "Velmora/Native/CoverImageResponse.h"
 
 namespace velmora {
 
-namespace {
-
-// The image loader runs requests on a thread of its own; each such thread gets one manager, so that
-// covers from one host share connections. Deleted when its thread ends.
-QThreadStorage<QNetworkAccessManager*>& Managers() {
-    static QThreadStorage<QNetworkAccessManager*> managers;
-    return managers;
-}
-
-}  // namespace
-
 QQuickImageResponse* CoverImageProvider::requestImageResponse(const QString& id, const QSize& requestedSize) {
     QString shape;
     QUrl url;
     if (!ParseId(id, shape, url)) url = QUrl();
-    if (!Managers().hasLocalData()) Managers().setLocalData(networkFactory_.create(nullptr));
     int side = std::max(requestedSize.width(), requestedSize.height());
-    return new CoverImageResponse(Managers().localData(), url, shape, std::max(side, 0));
+    return new CoverImageResponse(networkFactory_, url, shape, std::max(side, 0));
 }
 
 bool CoverImageProvider::ParseId(const QString& id, QString& shape, QUrl& url) {

@@ -8,10 +8,10 @@
 
 namespace velmora {
 
-CoverImageResponse::CoverImageResponse(QNetworkAccessManager* network, const QUrl& url, QString shape,
-                                       int side)
+CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url,
+                                       QString shape, int side)
     : shape_(std::move(shape)), side_(side) {
-    if (url.isEmpty() || !network) {
+    if (url.isEmpty()) {
         // The loader connects to finished() only once the response is returned.
         QMetaObject::invokeMethod(
             this, [this] { Fail(QStringLiteral("not a cover address")); }, Qt::QueuedConnection);
@@ -19,6 +19,9 @@ CoverImageResponse::CoverImageResponse(QNetworkAccessManager* network, const QUr
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(CoverImageProvider::kTimeoutMs);
+    // A manager of its own, gone with the response: the loader's thread may end with the engine at any
+    // time, and with the manager go its connections, even those of a cancelled load.
+    QNetworkAccessManager* network = networkFactory.create(this);
     reply_ = network->get(request);
     connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         if (received > CoverImageProvider::kMaximumBytes || total > CoverImageProvider::kMaximumBytes)

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QUrl>
 
-class QNetworkAccessManager;
 class QNetworkReply;
+class QQmlNetworkAccessManagerFactory;
 
 namespace velmora {
 
@@ -17,7 +17,8 @@ class CoverImageResponse : public QQuickImageResponse {
 
 public:
     // An empty `url` (an id the provider does not serve) finishes at once with an error.
-    CoverImageResponse(QNetworkAccessManager* network, const QUrl& url, QString shape, int side);
+    CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url, QString shape,
+                       int side);
     ~CoverImageResponse() override;
 
     QQuickTextureFactory* textureFactory() const override;

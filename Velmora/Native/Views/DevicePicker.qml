@@ -26,33 +26,59 @@ T.Popup {
     focus: true
     padding: GameBarResourceDictionary.spacing
     width: CommonStyles.flyoutWidth
+    // From the list's full length, not its height, which the flyout's height limits.
+    implicitHeight: topPadding + bottomPadding + title.implicitHeight + GameBarResourceDictionary.spacingSmall
+                    + (list.count === 0 ? empty.implicitHeight : list.contentHeight)
     x: opener.width - width
 
     readonly property real margin: GameBarResourceDictionary.spacing
-    // How tall the list may be before it scrolls.
-    property real listLimit: Number.MAX_VALUE
-    onAboutToShow: {
-        listLimit = Number.MAX_VALUE
+    // Below the button when the window has room there (expanded), else from the top of the window, the
+    // list scrolling what does not fit.
+    function place() {
         const top = opener.mapToItem(null, 0, 0).y
         const below = windowHeight - (top + opener.height) - margin
         if (implicitHeight <= below) {
             y = opener.height + GameBarResourceDictionary.spacingSmall
+            height = implicitHeight
         } else {
-            // Not enough room below: from the top of the window, scrolling what does not fit.
             y = margin - top
-            const room = windowHeight - 2 * margin
-            if (implicitHeight > room)
-                listLimit = Math.max(CommonStyles.listEntryHeight, list.contentHeight - (implicitHeight - room))
+            height = Math.min(implicitHeight, windowHeight - 2 * margin)
         }
+    }
+    onAboutToShow: {
+        list.forceLayout()
+        place()
         list.currentIndex = Math.max(0, list.selectedIndex())
         list.forceActiveFocus(Qt.PopupFocusReason)
     }
+    onImplicitHeightChanged: if (visible) place()
+    onWindowHeightChanged: if (visible) place()
 
     background: Rectangle {
         radius: GameBarResourceDictionary.cornerRadius
         color: GameBarResourceDictionary.raisedSurface
         border.width: 1
         border.color: GameBarResourceDictionary.divider
+
+        // A soft shadow of two layers, which every scene graph backend draws.
+        Rectangle {
+            z: -1
+            anchors.fill: parent
+            anchors.margins: -2
+            anchors.topMargin: 2
+            anchors.bottomMargin: -6
+            radius: parent.radius + 2
+            color: Qt.rgba(0, 0, 0, 0.22)
+        }
+        Rectangle {
+            z: -2
+            anchors.fill: parent
+            anchors.margins: -5
+            anchors.topMargin: 4
+            anchors.bottomMargin: -12
+            radius: parent.radius + 5
+            color: Qt.rgba(0, 0, 0, 0.12)
+        }
     }
 
     contentItem: Column {
@@ -61,6 +87,7 @@ T.Popup {
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
 
         PlainLabel {
+            id: title
             width: parent.width
             leftPadding: GameBarResourceDictionary.spacing
             topPadding: GameBarResourceDictionary.spacingSmall
@@ -71,6 +98,7 @@ T.Popup {
         }
 
         PlainLabel {
+            id: empty
             objectName: "NoDevices"
             visible: list.count === 0
             width: parent.width
@@ -84,7 +112,8 @@ T.Popup {
             id: list
             objectName: "DeviceList"
             width: parent.width
-            height: Math.min(contentHeight, flyout.listLimit)
+            // What the flyout's height leaves for the list once the title is placed.
+            height: Math.max(0, Math.min(contentHeight, flyout.availableHeight - y))
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true

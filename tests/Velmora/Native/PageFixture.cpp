@@ -273,14 +273,22 @@ void PageFixture::PushDevices(const std::vector<Device>& devices) {
     PumpUntil([&] { return Vm().PlaybackDevices()->Count() == static_cast<int>(devices.size()); });
 }
 
-QList<QQuickItem*> PageFixture::FindAll(const QString& objectName, QQuickItem* under) {
-    QList<QQuickItem*> found;
+void PageFixture::ForEachItem(const std::function<void(QQuickItem*)>& visit, QQuickItem* under) {
     // Delegates and popups are items of the scene but no QObject children of the page: walk the scene.
     std::function<void(QQuickItem*)> walk = [&](QQuickItem* item) {
-        if (item->objectName() == objectName) found.append(item);
+        visit(item);
         for (auto* child : item->childItems()) walk(child);
     };
     walk(under ? under : window->contentItem());
+}
+
+QList<QQuickItem*> PageFixture::FindAll(const QString& objectName, QQuickItem* under) {
+    QList<QQuickItem*> found;
+    ForEachItem(
+        [&](QQuickItem* item) {
+            if (item->objectName() == objectName) found.append(item);
+        },
+        under);
     return found;
 }
 
@@ -321,15 +329,17 @@ void PageFixture::Key(int key, Qt::KeyboardModifiers modifiers) {
 
 QImage PageFixture::Grab() {
     Pump();
-    // Covers load on the image loader's thread and then fade in: wait until every picture has settled.
-    PumpUntil([&] {
-        for (auto* image : window->contentItem()->findChildren<QQuickItem*>()) {
-            if (!image->inherits("QQuickImage")) continue;
-            if (image->property("status").toInt() == 2 /* Loading */) return false;
-            if (image->opacity() != 0 && image->opacity() != 1) return false;
-        }
-        return true;
+    // Covers load on the image loader's thread and then fade in: wait until every one has settled.
+    bool settled = PumpUntil([&] {
+        bool settled = true;
+        ForEachItem([&](QQuickItem* item) {
+            if (item->inherits("QQuickImage") && item->property("status").toInt() == 2 /* Loading */)
+                settled = false;
+            if (item->property("fading").toBool()) settled = false;
+        });
+        return settled;
     });
+    EXPECT_TRUE(settled) << "covers still loading or fading";
     return window->grabWindow();
 }
 

@@ -86,6 +86,8 @@ protected:
 
     // The first item of the window named `objectName`; fails the test when there is none.
     QQuickItem* Find(const QString& objectName);
+    // Visits every item of the window's scene, or of the tree under `under`.
+    void ForEachItem(const std::function<void(QQuickItem*)>& visit, QQuickItem* under = nullptr);
     // Every item named `objectName` in the window, or under `under`.
     QList<QQuickItem*> FindAll(const QString& objectName, QQuickItem* under = nullptr);
     // An item shows when it is in the window and it and all its parents are visible and not transparent.
