@@ -1,11 +1,12 @@
 #include "Velmora/FrontEnd.h"
+#include "Velmora/Native/CorvanaWidgetNative.h"
 #include "Velmora/PageTypes.h"
 
 namespace velmora {
 
 // Each front end adds its entry here: {page type name, factory, hook to run before the application object}.
 std::vector<FrontEnd> BuiltInFrontEnds() {
-    return {};
+    return {{kNativePageType, CorvanaWidgetNative::Factory(), {}}};
 }
 
 std::vector<FrontEndModule> FrontEndModules() {

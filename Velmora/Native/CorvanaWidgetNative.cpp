@@ -45,6 +45,14 @@ CorvanaWidgetNative::Services CorvanaWidgetNative::Services::Default() {
     return services;
 }
 
+platform::PageFactory CorvanaWidgetNative::Factory(Services services) {
+    return [services = std::move(services)](const platform::PageContext& context) {
+        auto page = Create(context.engine, context.dispatcher, services);
+        page->OnNavigatedTo(context.parameter);
+        return std::shared_ptr<platform::Page>(page);
+    };
+}
+
 std::shared_ptr<CorvanaWidgetNative> CorvanaWidgetNative::Create(
     QQmlEngine& engine, std::shared_ptr<platform::CoreDispatcher> dispatcher, Services services) {
     std::shared_ptr<CorvanaWidgetNative> page(

@@ -10,6 +10,7 @@
 
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Threading/CoreDispatcher.h"
+#include "Platform/Ui/Page.h"
 #include "Velmora/Native/ViewModels/CorvanaWidgetViewModel.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/IDesktopAPIConnection.h"
@@ -22,15 +23,16 @@ namespace velmora {
 // The native widget page: it owns the desktop link, the token manager and the widget view model, and its
 // markup (CorvanaWidgetNative.qml) binds to the view model, which it sees as the page's property
 // CorvanaWidgetViewModel. UI thread only; made by the frame for the runtime type
-// "Velmora.CorvanaWidgetNative".
-class CorvanaWidgetNative : public QObject, public std::enable_shared_from_this<CorvanaWidgetNative> {
+// "Velmora.CorvanaWidgetNative" (Factory()).
+class CorvanaWidgetNative : public QObject,
+                            public platform::Page,
+                            public std::enable_shared_from_this<CorvanaWidgetNative> {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The frame makes the page.")
     Q_PROPERTY(velmora::CorvanaWidgetViewModel* CorvanaWidgetViewModel READ ViewModelObject CONSTANT)
 
 public:
-    static constexpr const char* kTypeName = "Velmora.CorvanaWidgetNative";
     static constexpr const char* kClientName = "CorvanaWidgetNative";
     static constexpr const char* kMarkupUrl = "qrc:/Velmora/CorvanaWidgetNative.qml";
     // The object name of the feed's scroll viewer in the markup.
@@ -57,15 +59,19 @@ public:
                                                        Services services = Services::Default());
     ~CorvanaWidgetNative() override;
 
+    // What the frame calls to navigate to the page: Create with the frame's engine and dispatcher, then
+    // OnNavigatedTo with the parameter.
+    static platform::PageFactory Factory(Services services = Services::Default());
+
     // The navigation parameter: the Game Bar widget as a std::shared_ptr<platform::IGameBarWidget>.
     // Anything else leaves the view model unregistered, and the spinner up.
     void OnNavigatedTo(const std::any& parameter);
 
     // The markup's root item, owned by the page.
-    QQuickItem* Item() const { return item_; }
+    QQuickItem* Item() const override { return item_; }
     // The widget window is closing: stops and releases the token manager, then marks the view model as
     // closing, so that no later sign-in loads the feed. Once only; later calls do nothing.
-    void Shutdown();
+    void Shutdown() override;
 
     const std::shared_ptr<CorvanaWidgetViewModel>& ViewModel() const { return viewModel_; }
     CorvanaWidgetViewModel* ViewModelObject() const { return viewModel_.get(); }

@@ -15,7 +15,7 @@ T.AbstractButton {
     hoverEnabled: true
 
     Accessible.role: Accessible.Button
-    Accessible.name: modelData.Name
+    Accessible.name: modelData ? modelData.Name : ""
     Accessible.description: selected ? Converters.ResourceStringConverter("", "CorvanaDevicePicker_SelectedText") : ""
     Accessible.onPressAction: entry.clicked()
     Keys.onReturnPressed: entry.clicked()
@@ -53,7 +53,7 @@ T.AbstractButton {
             PlainLabel {
                 objectName: "DeviceName"
                 width: parent.width
-                text: entry.modelData.Name
+                text: entry.modelData ? entry.modelData.Name : ""
                 font: entry.selected ? GameBarTypography.bodyStrong : GameBarTypography.body
                 color: entry.selected ? CorvanaResourceDictionary.accent : GameBarResourceDictionary.textPrimary
             }

@@ -15,7 +15,7 @@ FocusScope {
         objectName: "RowTitle"
         width: parent.width
         font: GameBarTypography.bodyStrong
-        text: row.modelData.Name
+        text: row.modelData ? row.modelData.Name : ""
     }
 
     ListView {
@@ -34,9 +34,9 @@ FocusScope {
         clip: true
         boundsBehavior: Flickable.StopAtBounds
         cacheBuffer: 400
-        model: row.modelData.Items
+        model: row.modelData ? row.modelData.Items : null
         Accessible.role: Accessible.List
-        Accessible.name: row.modelData.Name
+        Accessible.name: row.modelData ? row.modelData.Name : ""
 
         delegate: FeedTile {
             onActiveFocusChanged: if (activeFocus) ListView.view.positionViewAtIndex(index, ListView.Contain)

@@ -9,7 +9,8 @@ T.AbstractButton {
     required property QtObject modelData
     required property int index
     objectName: "FeedTile"
-    readonly property QtObject itemStyle: CorvanaResourceDictionary.itemStyle(modelData.ImageStyle)
+    // The delegate outlives its item for a moment when the rows are replaced.
+    readonly property QtObject itemStyle: CorvanaResourceDictionary.itemStyle(modelData ? modelData.ImageStyle : "")
 
     width: CorvanaResourceDictionary.tileSize
     height: CorvanaResourceDictionary.tileHeight
@@ -17,12 +18,12 @@ T.AbstractButton {
     hoverEnabled: true
 
     Accessible.role: Accessible.Button
-    Accessible.name: modelData.Name
-    Accessible.description: modelData.Description
+    Accessible.name: modelData ? modelData.Name : ""
+    Accessible.description: modelData ? modelData.Description : ""
     Accessible.onPressAction: tile.clicked()
     Keys.onReturnPressed: tile.clicked()
     Keys.onEnterPressed: tile.clicked()
-    onClicked: modelData.PlayAsync()
+    onClicked: if (modelData) modelData.PlayAsync()
 
     contentItem: Column {
         spacing: GameBarResourceDictionary.spacing
@@ -35,7 +36,7 @@ T.AbstractButton {
             Cover {
                 anchors.fill: parent
                 shape: tile.itemStyle.shape
-                source: tile.modelData.Image
+                source: tile.modelData ? tile.modelData.Image : ""
             }
             // Hover and focus: the cover dims and a play badge shows what a click does.
             Rectangle {
@@ -75,7 +76,7 @@ T.AbstractButton {
                 width: parent.width
                 horizontalAlignment: tile.itemStyle.captionAlignment
                 font: GameBarTypography.captionStrong
-                text: tile.modelData.Name
+                text: tile.modelData ? tile.modelData.Name : ""
             }
             PlainLabel {
                 objectName: "TileDescription"
@@ -83,7 +84,7 @@ T.AbstractButton {
                 horizontalAlignment: tile.itemStyle.captionAlignment
                 font: GameBarTypography.caption
                 color: GameBarResourceDictionary.textSecondary
-                text: tile.modelData.Description
+                text: tile.modelData ? tile.modelData.Description : ""
             }
         }
     }

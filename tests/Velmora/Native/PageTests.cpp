@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QQmlComponent>
+#include <QQmlError>
 #include <QQuickWindow>
 #include <QUrl>
 
@@ -339,4 +341,34 @@ TEST_F(NativePageWithoutWidget, ANavigationParameterThatIsNoWidgetLeavesTheSpinn
         if (line.rfind("ERROR", 0) == 0) errors.push_back(line);
     }
     EXPECT_EQ(errors.size(), 1u) << (errors.empty() ? "" : errors.front());
+}
+
+TEST_F(NativePage, ConverterMisuseInTheMarkupIsAReportedBindingError) {
+    QList<QQmlError> reported;
+    QObject::connect(&engine, &QQmlEngine::warnings,
+                     [&](const QList<QQmlError>& errors) { reported << errors; });
+    QQmlComponent component(&engine);
+    component.setData(R"(
+import QtQuick
+import Velmora
+Item {
+    property var value: "Neon"
+    visible: Converters.NullToVisibilityConverter(value)
+    property string narrator: Converters.ResourceStringConverter("", "CorvanaNext_ButtonNarratorText")
+}
+)",
+                      QUrl("qrc:/tests/ConverterUse.qml"));
+    std::unique_ptr<QObject> item(component.create());
+    ASSERT_NE(item, nullptr) << component.errorString().toStdString();
+    EXPECT_TRUE(item->property("visible").toBool());
+    EXPECT_EQ(item->property("narrator").toString(), "Next");
+    item->setProperty("value", "");
+    EXPECT_FALSE(item->property("visible").toBool());
+    EXPECT_TRUE(reported.isEmpty());
+
+    item->setProperty("value", 5);
+    ASSERT_EQ(reported.size(), 1);
+    EXPECT_TRUE(reported.front().description().contains("NullToVisibilityConverter"))
+        << reported.front().toString().toStdString();
+    EXPECT_FALSE(item->property("visible").toBool()) << "the binding keeps its last value";
 }

@@ -43,7 +43,7 @@ struct Device {
     std::string id;
     bool active = false;
     bool self = false;
-    std::string name;  // "Device <id>" when empty
+    std::string name = {};  // "Device <id>" when empty
 };
 platform::ValueSet Cluster(const std::vector<Device>& devices);
 
