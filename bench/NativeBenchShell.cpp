@@ -67,17 +67,18 @@ void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
             if (!page) return;
             int64_t now = MonotonicNs();
             const auto& vm = *page->ViewModel();
-            if (!seen->signedIn && vm.IsSignedIn()) {
+            QQuickItem* signedInView = FindItem(item, QStringLiteral("SignedInView"));
+            if (!seen->signedIn && vm.IsSignedIn() && signedInView && signedInView->isVisible()) {
                 seen->signedIn = true;
                 Say("SIGNED_IN_FRAME " + std::to_string(now));
             }
-            if (!seen->feed && vm.IsSignedIn() && vm.Categories() && vm.Categories()->Count() > 0) {
+            if (!seen->feed && seen->signedIn && vm.Categories() && vm.Categories()->Count() > 0) {
                 seen->feed = true;
                 Say("FEED_FRAME " + std::to_string(now));
             }
             QQuickItem* title = FindItem(item, QStringLiteral("TrackTitle"));
             QString shown = title ? title->property("text").toString() : QString();
-            if (vm.IsSignedIn() && shown != seen->title && shown == vm.CurrentlyPlayingTrack()) {
+            if (seen->signedIn && shown != seen->title && shown == vm.CurrentlyPlayingTrack()) {
                 seen->title = shown;
                 Say("TITLE_FRAME " + std::to_string(now) + " " + shown.toStdString());
             }

@@ -13,54 +13,63 @@ FocusScope {
     Accessible.role: Accessible.Pane
     Accessible.name: Converters.ResourceStringConverter("", "VelmoraWidget_NarratorText")
 
-    SignedOutView {
+    // Both views are built between the first frames, while the widget connects and signs in, so that
+    // connecting starts as soon as the page exists.
+    Loader {
         objectName: "SignedOutView"
         anchors.fill: parent
+        asynchronous: true
         visible: !root.vm.IsSignedIn
-        viewModel: root.vm
+        sourceComponent: SignedOutView {
+            viewModel: root.vm
+        }
     }
 
-    Item {
+    Loader {
         id: signedIn
         objectName: "SignedInView"
         anchors.fill: parent
         anchors.margins: GameBarResourceDictionary.padding
-        visible: root.vm.IsSignedIn
+        asynchronous: true
+        visible: root.vm.IsSignedIn && status === Loader.Ready
         opacity: root.vm.IsPinnedOnly ? root.vm.Opacity : 1
+        focus: visible
 
-        NowPlaying {
-            id: nowPlaying
-            objectName: "NowPlaying"
-            anchors { left: parent.left; right: parent.right; top: parent.top }
-            page: root.page
-            viewModel: root.vm
-        }
-
-        Rectangle {
-            id: divider
-            visible: feed.visible
-            anchors {
-                left: parent.left
-                right: parent.right
-                top: nowPlaying.bottom
-                topMargin: GameBarResourceDictionary.padding
+        sourceComponent: Item {
+            NowPlaying {
+                id: nowPlaying
+                objectName: "NowPlaying"
+                anchors { left: parent.left; right: parent.right; top: parent.top }
+                page: root.page
+                viewModel: root.vm
             }
-            height: 1
-            color: GameBarResourceDictionary.divider
-        }
 
-        HomeFeed {
-            id: feed
-            visible: root.vm.IsExpanded && !root.vm.IsPinnedOnly
-            anchors {
-                left: parent.left
-                right: parent.right
-                top: divider.bottom
-                topMargin: GameBarResourceDictionary.padding
-                bottom: parent.bottom
-                bottomMargin: -GameBarResourceDictionary.padding
+            Rectangle {
+                id: divider
+                visible: feed.visible
+                anchors {
+                    left: parent.left
+                    right: parent.right
+                    top: nowPlaying.bottom
+                    topMargin: GameBarResourceDictionary.padding
+                }
+                height: 1
+                color: GameBarResourceDictionary.divider
             }
-            viewModel: root.vm
+
+            HomeFeed {
+                id: feed
+                visible: root.vm.IsExpanded && !root.vm.IsPinnedOnly
+                anchors {
+                    left: parent.left
+                    right: parent.right
+                    top: divider.bottom
+                    topMargin: GameBarResourceDictionary.padding
+                    bottom: parent.bottom
+                    bottomMargin: -GameBarResourceDictionary.padding
+                }
+                viewModel: root.vm
+            }
         }
     }
 

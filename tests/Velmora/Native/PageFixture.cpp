@@ -199,6 +199,8 @@ PageFixture::PageFixture() {
     }
     host->setParentItem(window->contentItem());
     QQmlProperty::write(host, QStringLiteral("anchors.fill"), QVariant::fromValue(window->contentItem()));
+    // As the shell's windows do: asynchronous parts of the markup are built between frames.
+    engine.setIncubationController(window->incubationController());
     widget = std::make_shared<WindowWidget>(*window);
     window->show();
 }
@@ -221,7 +223,9 @@ void PageFixture::CreatePage(const std::any& parameter) {
     page->Item()->setParentItem(slot);
     QQmlProperty::write(page->Item(), QStringLiteral("anchors.fill"), QVariant::fromValue(slot));
     page->OnNavigatedTo(parameter);
-    Pump();
+    // The two views are built in the background from the start.
+    ASSERT_TRUE(PumpUntil(
+        [&] { return !FindAll("NowPlaying").isEmpty() && !FindAll("SignedOutMessage").isEmpty(); }));
 }
 
 void PageFixture::Pump() {
