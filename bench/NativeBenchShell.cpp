@@ -4,7 +4,6 @@
 //   FEED_FRAME <ns>            the first frame that shows the home rows
 //   PUSH <ns> <title>          a playback state whose title differs from the last one reached the page
 //   TITLE_FRAME <ns> <title>   the first frame that shows a new title
-#include <time.h>
 
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -17,14 +16,11 @@
 #include "Velmora/Main.h"
 #include "Velmora/Native/CorvanaWidgetNative.h"
 #include "Velmora/PageTypes.h"
+#include "bench/ProcessMeasures.h"
+
+using bench::MonotonicNs;
 
 namespace {
-
-int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 void Say(const std::string& line) {
     static std::mutex mutex;

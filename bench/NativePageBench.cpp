@@ -5,60 +5,30 @@
 //
 //   native_page_bench [--runs N] [--pushes N] [--idle-seconds S]
 #include <signal.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "bench/ProcessMeasures.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tests/support/TestHelpers.h"
 
+using bench::CpuMs;
+using bench::MonotonicNs;
+using bench::PssKiB;
+
 namespace {
 
 using namespace std::chrono_literals;
-
-int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-long PssKiB(pid_t pid) {
-    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    for (std::string line; std::getline(rollup, line);) {
-        if (line.rfind("Pss:", 0) == 0) return std::atol(line.c_str() + 4);
-    }
-    return -1;
-}
-
-// User plus system CPU time of a process so far, in milliseconds.
-double CpuMs(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14) utime = std::stoll(field);
-        if (index == 15) {
-            stime = std::stoll(field);
-            break;
-        }
-    }
-    return (utime + stime) * 1000.0 / sysconf(_SC_CLK_TCK);
-}
 
 double Percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());

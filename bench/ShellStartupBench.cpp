@@ -5,33 +5,21 @@
 //   shell_startup_bench [--runs N] [--label TEXT] [--program PATH]
 // --program runs another build of the shell (one that shows a page and reports FIRST_FRAME the same way).
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/ProcessMeasures.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PrivateBus.h"
 
+using bench::MonotonicNs;
+using bench::PssKiB;
+
 namespace {
-
-int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-long PssKiB(pid_t pid) {
-    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    for (std::string line; std::getline(rollup, line);) {
-        if (line.rfind("Pss:", 0) == 0) return std::atol(line.c_str() + 4);
-    }
-    return -1;
-}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
