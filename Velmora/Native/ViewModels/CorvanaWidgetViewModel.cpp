@@ -403,7 +403,9 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
         }
         co_await ApplyExpandedState();
     } catch (...) {
-        ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
+        // The page went away while the feed was on its way (its UI thread may already refuse work):
+        // nothing failed, there is just nobody left to show the feed to.
+        if (!closing_) ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
     }
 }
 

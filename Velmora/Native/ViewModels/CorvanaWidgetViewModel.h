@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -386,7 +387,8 @@ private:
     double durationMs_ = 0;
     bool playbackStateReceived_ = false;
     bool hasContext_ = false;
-    bool closing_ = false;
+    // Also read where a feed load fails, which may be off the UI thread.
+    std::atomic<bool> closing_ = false;
     // Bumped by every sign-in, sign-out and MarkClosing, so that a feed load started before one of them
     // does not apply its result after it.
     uint64_t signInGeneration_ = 0;

@@ -153,6 +153,20 @@ TEST_F(WidgetCommands, NoFeedIsShownAfterSignOutOrClosing) {
     EXPECT_EQ(log->Counts(), Counts{});
 }
 
+TEST_F(WidgetCommands, AFeedLoadThatTheClosingPageCutsShortIsNoFailure) {
+    vm->RegisterForWidgetEvents(widget);
+    Pump();
+    testsupport::LogCapture lines;
+    tokens->Hold();
+    vm->SetSignedIn(true);
+    vm->MarkClosing();
+    // The window has closed: its UI thread takes no more work, so the load cannot come back to it.
+    ui->Shutdown();
+    std::thread([&] { tokens->Release(); }).join();
+    EXPECT_EQ(vm->Categories(), nullptr);
+    for (const auto& line : lines.Lines()) EXPECT_NE(line.rfind("ERROR", 0), 0u) << line;
+}
+
 TEST_F(WidgetCommands, PlaybackCommandsReachTheDesktopApp) {
     struct Case {
         const char* what;
