@@ -79,6 +79,19 @@ std::map<std::string, std::string> RefreshFields(const std::string& refreshToken
             {"client_id", std::string(CorvanaEndpoints::kClientId)}};
 }
 
+std::function<void()> StartPoolTimer(std::function<void()> handler, std::chrono::nanoseconds delay) {
+    auto timer = platform::ThreadPoolTimer::CreateTimer(std::move(handler), delay);
+    return [timer] { timer->Cancel(); };
+}
+
+// Services a caller left empty that have a harmless stand-in: a record of sign-ins of the manager's own
+// (never another manager's remembered tokens) and the pool's timer.
+TokenManagerServices Completed(TokenManagerServices services) {
+    if (!services.sessions) services.sessions = std::make_shared<SessionTokens>();
+    if (!services.startTimer) services.startTimer = StartPoolTimer;
+    return services;
+}
+
 }  // namespace
 
 TokenManagerServices TokenManagerServices::Default() {
@@ -92,10 +105,7 @@ TokenManagerServices TokenManagerServices::Default() {
     services.saveCredentials = [](const std::map<std::string, std::string>& entries) {
         return TokenStore::SaveCredentials(entries);
     };
-    services.startTimer = [](std::function<void()> handler, std::chrono::nanoseconds delay) {
-        auto timer = platform::ThreadPoolTimer::CreateTimer(std::move(handler), delay);
-        return std::function<void()>([timer] { timer->Cancel(); });
-    };
+    services.startTimer = StartPoolTimer;
     services.sessions = SessionTokens::ForProcess();
     services.lockFolder = platform::JoinPath(platform::ApplicationData::Current().LocalFolder(), "Corvana");
     return services;
@@ -120,7 +130,7 @@ TokenManager::TokenManager(std::shared_ptr<DesktopAPIController> controller,
       dispatcher_(std::move(dispatcher)),
       loginStateCallback_(std::move(loginStateCallback)),
       ownerName_(std::move(ownerName)),
-      services_(std::make_shared<const TokenManagerServices>(std::move(services))) {}
+      services_(std::make_shared<const TokenManagerServices>(Completed(std::move(services)))) {}
 
 TokenManager::~TokenManager() {
     Stop();

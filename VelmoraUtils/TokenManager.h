@@ -33,7 +33,8 @@ struct CorvanaSignInResult {
 
 // What the token manager reaches outside itself through: the token endpoint, the vault, the refresh timer,
 // the process's session record and the lock files that order refreshes across processes. Tests put fakes
-// here; Default() gives the real ones.
+// here; Default() gives the real ones. A manager given no sessions keeps a record of its own, and one given
+// no timer uses the pool's.
 struct TokenManagerServices {
     std::function<platform::Task<platform::HttpResponseMessage>(platform::HttpRequestMessage)>
         sendTokenRequest;

@@ -117,10 +117,11 @@ utils::TokenManagerServices FakeAccount::Services() {
         answered.TrySetResult({200, {}, body.dump()});
         return answered.GetTask();
     };
-    services.readCredential = [this](const std::string& user) -> std::optional<std::string> {
+    services.readCredential = [this](const std::string& user) -> utils::StoredCredential {
         std::lock_guard lock(mutex);
         auto found = vault.find(user);
-        return found == vault.end() ? std::nullopt : std::optional(found->second);
+        if (found == vault.end()) return {utils::StoredCredential::State::Missing, {}};
+        return {utils::StoredCredential::State::Found, found->second};
     };
     services.saveCredentials = [this](const std::map<std::string, std::string>& entries) {
         std::lock_guard lock(mutex);
