@@ -1,0 +1,101 @@
+// The progress bar and the two times beside it. Between pushes the bar moves on by itself from the
+// position, duration and speed it was given: a compositor animation to the end of the item, so no script
+// runs per frame, and the elapsed time is rewritten once per second of playback. While paused nothing
+// runs at all. Clicking or dragging the bar seeks, a few commands a second at most, then the final one.
+import { setText } from '../dom.js';
+import { formatTime, isPlaying, positionAt } from '../playback.js';
+import { createThrottle } from '../throttle.js';
+import { Slider, railTransform } from './slider.js';
+
+const SEEK_INTERVAL_MS = 250;
+
+export class ProgressView {
+    constructor({ bar, elapsed, duration }, send) {
+        this.elapsed = elapsed;
+        this.duration = duration;
+        this.playback = null;
+        this.receivedAt = 0;
+        this.animations = [];
+        this.tick = null;
+        const seek = createThrottle((ms) => send(`seekTo:${Math.round(ms)}`), SEEK_INTERVAL_MS);
+        this.slider = new Slider(bar, {
+            label: 'Seek',
+            step: 5000,
+            bigStep: 15000,
+            describe: (value, max) => ({
+                now: Math.floor(value / 1000),
+                max: Math.floor(max / 1000),
+                text: `${formatTime(value)} of ${formatTime(max)}`,
+            }),
+            onInput: (ms) => {
+                this.stop();
+                setText(this.elapsed, formatTime(ms));
+                seek.update(ms);
+            },
+            onCommit: (ms) => {
+                seek.finish(ms);
+                // Until the desktop app reports the new position, the bar goes on from where it was let go.
+                if (this.playback && this.playback.timing) {
+                    this.playback = { ...this.playback, timing: { ...this.playback.timing, position: ms } };
+                    this.receivedAt = performance.now();
+                    this.run();
+                }
+            },
+        });
+    }
+
+    show(playback, receivedAt, seekable) {
+        this.playback = playback;
+        this.receivedAt = receivedAt;
+        this.slider.setEnabled(seekable);
+        this.run();
+    }
+
+    run() {
+        this.stop();
+        const playback = this.playback;
+        const timing = playback && playback.timing;
+        if (!timing) {
+            this.slider.show(0, 1);
+            setText(this.elapsed, formatTime(0));
+            setText(this.duration, formatTime(0));
+            return;
+        }
+        const now = performance.now();
+        const position = positionAt(playback, this.receivedAt, now);
+        setText(this.duration, formatTime(timing.duration));
+        if (this.slider.dragging || this.slider.keyboardValue !== null) return;
+        this.slider.show(position, timing.duration);
+        setText(this.elapsed, formatTime(position));
+        if (!isPlaying(playback) || timing.speed <= 0 || position >= timing.duration) return;
+
+        const remaining = (timing.duration - position) / timing.speed;
+        const keyframes = [
+            { transform: railTransform(position / timing.duration) },
+            { transform: railTransform(1) },
+        ];
+        this.animations = this.slider.movingParts.map((part) =>
+            part.animate(keyframes, { duration: remaining, easing: 'linear', fill: 'forwards' }));
+        this.scheduleTick(position, timing.speed);
+    }
+
+    // The elapsed time and the slider's value, at each whole second of playback.
+    scheduleTick(position, speed) {
+        const untilNextSecond = (1000 - (position % 1000)) / speed;
+        this.tick = setTimeout(() => {
+            this.tick = null;
+            const now = positionAt(this.playback, this.receivedAt, performance.now());
+            setText(this.elapsed, formatTime(now));
+            this.slider.value = now;
+            this.slider.describeValue();
+            if (now < this.playback.timing.duration) this.scheduleTick(now, speed);
+        }, Math.max(16, untilNextSecond + 1));
+    }
+
+    stop() {
+        for (const animation of this.animations) animation.cancel();
+        this.animations = [];
+        if (this.tick !== null) clearTimeout(this.tick);
+        this.tick = null;
+    }
+}

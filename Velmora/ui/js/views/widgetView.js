@@ -1,0 +1,46 @@
+// The whole widget: which of its three faces shows (starting, signed out, signed in), whether the home
+// rows show, and the parts that draw themselves from the state.
+import { byId, setAttribute, setClass, setHidden, showControl } from '../dom.js';
+import { DevicePickerView } from './devicePickerView.js';
+import { FeedView } from './feedView.js';
+import { NowPlayingView } from './nowPlayingView.js';
+
+export class WidgetView {
+    constructor({ send, dispatch }) {
+        this.root = byId('widget');
+        this.faces = { starting: byId('starting'), signedOut: byId('signed-out'), signedIn: byId('signed-in') };
+        this.expand = byId('expand');
+        this.expanded = false;
+        byId('start-listening').addEventListener('click', () => send('launchCorvana'));
+        byId('open-corvana').addEventListener('click', () => send('openCorvana'));
+        this.expand.addEventListener('click', () => send(`setExpanded:${!this.expanded}`));
+        this.nowPlaying = new NowPlayingView(send);
+        this.devices = new DevicePickerView(send);
+        this.feed = new FeedView(send, () => dispatch({ type: 'retryHome' }));
+        this.shown = null;
+    }
+
+    render(state) {
+        const previous = this.shown;
+        this.shown = state;
+        for (const [phase, face] of Object.entries(this.faces)) setHidden(face, state.phase !== phase);
+        setAttribute(this.root, 'data-phase', state.phase);
+        if (state.phase !== 'signedIn') {
+            this.devices.close({ returnFocus: false });
+            return;
+        }
+        this.expanded = state.expanded;
+        setClass(this.root, 'expanded', state.expanded);
+        showControl(this.expand, {
+            icon: state.expanded ? 'collapse' : 'expand',
+            label: state.expanded ? 'Collapse' : 'Expand',
+            enabled: true,
+        });
+        setAttribute(this.expand, 'aria-expanded', state.expanded ? 'true' : 'false');
+        if (!previous || previous.playback !== state.playback || previous.phase !== state.phase) {
+            this.nowPlaying.show(state.playback, state.playbackReceivedAt);
+        }
+        this.devices.show(state);
+        this.feed.show(state);
+    }
+}
