@@ -5,6 +5,8 @@ import QtWebEngine
 // refused here, so that no default dialog, window or prompt ever appears over the game. Navigation,
 // certificate errors and the context menu are decided in C++ (WebViewPagePolicy).
 WebEngineView {
+    // The host draws the window's rounded, translucent background; an opaque view would square it off.
+    backgroundColor: "transparent"
     settings.javascriptCanOpenWindows: false
     settings.javascriptCanAccessClipboard: false
     settings.javascriptCanPaste: false

@@ -108,6 +108,10 @@ void WebView::Navigate(const QUrl& url) {
     if (item_) item_->setProperty("url", url);
 }
 
+void WebView::Reload() {
+    if (item_) QMetaObject::invokeMethod(item_, "reload");
+}
+
 void WebView::PostWebMessageAsString(const QString& text) {
     if (bridge_) bridge_->Send(text);
 }

@@ -30,6 +30,8 @@ public:
     WebView& operator=(const WebView&) = delete;
 
     void Navigate(const QUrl& url);
+    // Loads the current document anew.
+    void Reload();
     // Delivered to the page's 'message' listeners; dropped while the page has none or is still loading.
     void PostWebMessageAsString(const QString& text);
     // Called on the UI thread, inside the web view's own event, for each text the page posts. Texts posted

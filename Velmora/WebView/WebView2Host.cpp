@@ -53,6 +53,14 @@ platform::Task<void> WebView2Host::Initialize(QQuickItem* hostElement,
     co_return;
 }
 
+void WebView2Host::PostWebMessageAsString(const std::string& text) {
+    if (webView_) webView_->PostWebMessageAsString(QString::fromStdString(text));
+}
+
+void WebView2Host::Reload() {
+    if (webView_) webView_->Reload();
+}
+
 void WebView2Host::RegisterCoreEventHandlers(platform::WebView& webView,
                                              std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                              MessageCallback onMessage) {

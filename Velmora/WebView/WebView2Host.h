@@ -9,6 +9,7 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/Threading/CoreDispatcher.h"
 #include "Platform/WebView/WebView.h"
+#include "Velmora/WebView/IWebViewHost.h"
 
 class QQuickItem;
 
@@ -18,14 +19,10 @@ namespace velmora {
 // LocalFolder/WebView2) showing the packaged folder InstalledLocation/ui under the content origin, and
 // every text the web page posts handed to one callback on the UI thread. The page posts its events
 // through WebView(). The host lives as long as the page; UI thread only.
-class WebView2Host {
+class WebView2Host final : public IWebViewHost {
 public:
-    // Called on the UI thread after the web view's own event has returned, once per message, with a copy
-    // of the text (UTF-8).
-    using MessageCallback = std::function<void(std::string message)>;
-
     WebView2Host();
-    ~WebView2Host();
+    ~WebView2Host() override;
     WebView2Host(const WebView2Host&) = delete;
     WebView2Host& operator=(const WebView2Host&) = delete;
 
@@ -34,7 +31,10 @@ public:
     // the error, and nothing is retried.
     platform::Task<void> Initialize(QQuickItem* hostElement,
                                     std::shared_ptr<platform::CoreDispatcher> dispatcher,
-                                    MessageCallback onMessage);
+                                    MessageCallback onMessage) override;
+    bool HasWebView() const override { return webView_ != nullptr; }
+    void PostWebMessageAsString(const std::string& text) override;
+    void Reload() override;
     // Messages the page posts from now on go through the dispatcher to onMessage; earlier ones were dropped.
     static void RegisterCoreEventHandlers(platform::WebView& webView,
                                           std::shared_ptr<platform::CoreDispatcher> dispatcher,

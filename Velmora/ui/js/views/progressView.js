@@ -56,9 +56,10 @@ export class ProgressView {
         const playback = this.playback;
         const timing = playback && playback.timing;
         if (!timing) {
+            // Nothing to measure: an empty bar and no times rather than a misleading 0:00.
             this.slider.show(0, 1);
-            setText(this.elapsed, formatTime(0));
-            setText(this.duration, formatTime(0));
+            setText(this.elapsed, '');
+            setText(this.duration, '');
             return;
         }
         const now = performance.now();
