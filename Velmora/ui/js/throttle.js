@@ -1,7 +1,14 @@
 // Values that change faster than the desktop app should hear about them (a dragged slider): the first goes
 // out at once, then at most one per interval, and the last one always goes out, so the app ends where the
 // player let go. Nothing runs while no value is waiting.
-export function createThrottle(send, intervalMs, clock = { now: () => performance.now(), setTimeout, clearTimeout }) {
+const pageClock = {
+    now: () => performance.now(),
+    // Called as methods of this object, the window's own timers would refuse the foreign receiver.
+    setTimeout: (run, ms) => setTimeout(run, ms),
+    clearTimeout: (timer) => clearTimeout(timer),
+};
+
+export function createThrottle(send, intervalMs, clock = pageClock) {
     let lastSentAt = -Infinity;
     let lastSent;
     let waiting;
