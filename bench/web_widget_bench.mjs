@@ -13,7 +13,7 @@ import { readFileSync, readdirSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { createInterface } from 'node:readline';
 import { fileURLToPath } from 'node:url';
-import { percentile, run, sleep, startSession, startWidget, until } from '../tests/web/harness.mjs';
+import { coversInView, percentile, run, sleep, startSession, startWidget, until } from '../tests/web/harness.mjs';
 
 const root = resolve(dirname(fileURLToPath(import.meta.url)), '..');
 const option = (name, fallback) => {
@@ -84,13 +84,16 @@ let widget;
 let monitor;
 try {
     widget = await startWidget(session, buildDir);
-    const { page } = widget;
+    let { page } = widget;
     await page.locator('#signed-in').waitFor({ state: 'visible', timeout: 60000 });
     await until(async () => (await page.locator('.row').count()) > 0, 'the feed');
-    await until(() => page.evaluate(() => [...document.images].every((img) => !img.getAttribute('src') || img.complete)),
-        'the covers');
-    await sleep(2000);
+    await coversInView(page);
+    // Measured as a player has it: no debugger attached, and settled.
+    await widget.detach();
+    await sleep(3000);
     const memory = pssOfTree(widget.process.child.pid);
+    await widget.attach();
+    page = widget.page;
     console.log(`memory: PSS ${mib(memory.total)} MiB over ${memory.processes} processes `
         + `(${Object.entries(memory.byKind).map(([k, v]) => `${k} ${mib(v)}`).join(', ')}) [goal < 200 MiB]`);
 
@@ -107,20 +110,31 @@ try {
             } catch { /* not an event */ }
         });
     });
-    // The pushes to velmora, not those to the velmora-ctl that asked for each seek.
-    const velmoraName = /'([^']+)'/.exec(await run('gdbus', ['call', '--session', '--dest', 'org.freedesktop.DBus',
-        '--object-path', '/org/freedesktop/DBus', '--method', 'org.freedesktop.DBus.GetNameOwner', 'org.velmora.Velmora'],
-    session.env))[1];
+    // The pushes to velmora, not those to the velmora-ctl that asked for each seek: a bus name is velmora's
+    // when the bus says velmora's process owns it.
+    const owners = new Map();
+    const isVelmora = async (name) => {
+        if (!owners.has(name)) {
+            const reply = await run('gdbus', ['call', '--session', '--dest', 'org.freedesktop.DBus', '--object-path',
+                '/org/freedesktop/DBus', '--method', 'org.freedesktop.DBus.GetConnectionUnixProcessID', name],
+            session.env).catch(() => '');
+            owners.set(name, Number((/uint32 (\d+)/.exec(reply) || [])[1]) === widget.process.child.pid);
+        }
+        return owners.get(name);
+    };
     monitor = monitorPushes(session.env);
     await sleep(300);
     const latencies = [];
     for (let i = 0; i < pushes; i += 1) {
-        const position = 1000 * (i + 3) + 7;
+        // Distinct positions inside the first item (184 s).
+        const position = 3000 + (i % 150) * 1000 + Math.floor(i / 150) + 7;
         await session.ctl('seek', String(position));
         const stamp = await until(() => page.evaluate((p) => window.benchStamps.find((s) => s.position === p), position),
             `push ${i}`, 10000);
-        const push = await until(() => monitor.seen.find((m) => m.position === position && m.destination === velmoraName),
-            `the push ${i} on the bus`, 10000);
+        const push = await until(async () => {
+            for (const m of monitor.seen) if (m.position === position && await isVelmora(m.destination)) return m;
+            return null;
+        }, `the push ${i} on the bus`, 10000);
         latencies.push(stamp.stamp - push.time);
     }
     console.log(`push to DOM updated over ${latencies.length}: p50 ${percentile(latencies, 0.5).toFixed(2)} ms, `
@@ -128,6 +142,8 @@ try {
 
     if (soakMinutes > 0) {
         await session.ctl('resume');
+        await widget.detach();
+        await sleep(3000);
         const start = pssOfTree(widget.process.child.pid).total;
         const end = Date.now() + soakMinutes * 60000;
         let level = 0;
@@ -143,6 +159,7 @@ try {
         const after = pssOfTree(widget.process.child.pid).total;
         console.log(`soak: ${soakMinutes} min, ${samples} pushes: PSS ${mib(start)} -> ${mib(after)} MiB, `
             + `growth ${mib(after - start)} MiB [goal < 2 MiB]`);
+        await widget.attach();
     }
     if (widget.consoleErrors.length) console.log(`console errors: ${widget.consoleErrors.join('; ')}`);
 } finally {

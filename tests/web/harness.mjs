@@ -218,23 +218,43 @@ export async function startWidget(session, buildDir, { args = [], env = {} } = {
     const endpoint = `http://127.0.0.1:${port}`;
     await until(() => widget.exited ? Promise.reject(new Error(`velmora exited:\n${widget.lines.join('\n')}`))
         : fetch(`${endpoint}/json/version`).then((r) => r.ok, () => false), 'the DevTools endpoint of velmora', 60000);
-    const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
-    const page = await until(() => browser.contexts().flatMap((c) => c.pages()).find((p) => p.url() === START_URL),
-        'the packaged page');
     const consoleErrors = [];
-    page.on('console', (message) => { if (message.type() === 'error') consoleErrors.push(message.text()); });
-    page.on('pageerror', (error) => consoleErrors.push(error.message));
-    return {
+    // Playwright's session, opened anew after detach(): a measurement of the widget as a player has it
+    // runs with no debugger attached.
+    const attach = async () => {
+        const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
+        const page = await until(() => browser.contexts().flatMap((c) => c.pages()).find((p) => p.url() === START_URL),
+            'the packaged page');
+        page.on('console', (message) => { if (message.type() === 'error') consoleErrors.push(message.text()); });
+        page.on('pageerror', (error) => consoleErrors.push(error.message));
+        return { browser, page };
+    };
+    const handle = {
         process: widget,
-        browser,
-        page,
         consoleErrors,
+        async detach() {
+            await handle.browser.close();
+        },
+        async attach() {
+            Object.assign(handle, await attach());
+        },
         launchedUris: () => (existsSync(launched) ? readFileSync(launched, 'utf8').split('\n').filter(Boolean) : []),
         async stop() {
-            await browser.close().catch(() => {});
+            await handle.browser.close().catch(() => {});
             await widget.stop();
         },
     };
+    await handle.attach();
+    return handle;
+}
+
+// Waits until every cover in view has loaded (or failed); covers scrolled out of view load lazily.
+export function coversInView(page, what = 'the covers in view') {
+    return until(() => page.evaluate(() => [...document.images].every((img) => {
+        const box = img.getBoundingClientRect();
+        const inView = box.width > 0 && box.bottom > 0 && box.right > 0 && box.top < innerHeight && box.left < innerWidth;
+        return !img.getAttribute('src') || !inView || img.complete;
+    })), what);
 }
 
 // Statistics of a list of numbers.

@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { startSession, startWidget, until } from './harness.mjs';
+import { coversInView, startSession, startWidget, until } from './harness.mjs';
 
 const buildDir = process.argv[2];
 if (!buildDir) throw new Error('usage: node screenshots.e2e.mjs BUILD_DIR');
@@ -29,11 +29,7 @@ try {
         await behind();
         await until(async () => (await size()) === expectedSize, `${expectedSize} for ${name}`);
         // Covers that are on their way are waited for, so no picture shows a half-loaded state.
-        await until(() => page.evaluate(() => [...document.images].every((img) => {
-            const box = img.getBoundingClientRect();
-            const inView = box.width > 0 && box.bottom > 0 && box.right > 0 && box.top < innerHeight && box.left < innerWidth;
-            return !img.getAttribute('src') || !inView || img.complete;
-        })), `the covers of ${name}`);
+        await coversInView(page, `the covers of ${name}`);
         await page.evaluate(() => document.getAnimations().filter((a) => a.effect
             && !a.effect.target.closest('.slider')).forEach((a) => a.finish()));
         await settle();
