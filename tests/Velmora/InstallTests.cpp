@@ -69,8 +69,13 @@ TEST(Installation, TheInstalledDesktopEntryOpensTheWidget) {
     EXPECT_TRUE(
         Contains(ReadFile(prefix / "share/icons/hicolor/scalable/apps/org.velmora.Velmora.svg"), "<svg"));
 
-    fs::create_directories(prefix / "lib/velmora");
-    fs::copy_file(VELMORA_TEST_FRONT_END_MODULE, prefix / "lib/velmora/libvelmora-webview.so");
+    // The web front end: its module and its packaged page. The module is then swapped for the test one,
+    // which says on standard output what the shell did with it.
+    EXPECT_TRUE(fs::exists(prefix / "share/velmora/ui/index.html"));
+    EXPECT_TRUE(fs::exists(prefix / "share/velmora/ui/js/main.js"));
+    ASSERT_TRUE(fs::exists(prefix / "lib/velmora/libvelmora-webview.so"));
+    fs::copy_file(VELMORA_TEST_FRONT_END_MODULE, prefix / "lib/velmora/libvelmora-webview.so",
+                  fs::copy_options::overwrite_existing);
 
     // A user of the test's own, who chose the web front end; the desktop's folders are the installation's.
     ::setenv("HOME", home.path().c_str(), 1);

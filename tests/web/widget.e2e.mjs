@@ -171,6 +171,12 @@ try {
             { type: 'login_state_changed' }, { type: 'homeContent', sections: {} }, { type: 'expandedState', isExpanded: 1 }]) {
             post(bad);
         }
+        // A feed of more than a megabyte is read as far as anyone scrolls, and the page stays whole.
+        post({ type: 'homeContent', sections: Array.from({ length: 60 }, (_, s) => ({ name: `Row ${s}`,
+            items: Array.from({ length: 60 }, (_, i) => ({ name: `Item ${i} ${'x'.repeat(300)}`, type: 'playlist',
+                uri: `corvana:playlist:${i}`, images: [] })) })) });
+        window.largeFeedRows = document.querySelectorAll('.row').length;
+        window.largeFeedTiles = document.querySelectorAll('.tile').length;
         post({ type: 'homeContent', sections: [{ name: `<b>${hostile}</b>`, items: [
             { name: hostile, type: 'playlist', uri: 'corvana:playlist:x', images: [{ url: 'javascript:alert(1)' }],
                 owner: { display_name: '<script>alert(2)</script>' } }] }] });
@@ -180,6 +186,7 @@ try {
     assert.equal(await page.locator('.tile-subtitle').first().textContent(), '<script>alert(2)</script>');
     assert.equal(await page.locator('#feed img[src="x"], #feed b, #feed script').count(), 0);
     assert.equal(await text('#track-title'), titleBefore);
+    assert.deepEqual(await page.evaluate(() => [window.largeFeedRows, window.largeFeedTiles]), [20, 1000]);
 
     step('collapse: the small window, the feed hidden, the choice kept');
     await page.click('#expand');
