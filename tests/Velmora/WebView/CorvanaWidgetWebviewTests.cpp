@@ -96,7 +96,7 @@ struct Fixture {
                 [](platform::HttpRequestMessage) -> platform::Task<platform::HttpResponseMessage> {
                 throw platform::PlatformError(platform::E_FAIL, "no token endpoint in this test");
             };
-            fake.readCredential = [](const std::string&) { return std::nullopt; };
+            fake.readCredential = [](const std::string&) { return utils::StoredCredential{}; };
             fake.saveCredentials = [](const std::map<std::string, std::string>&) { return true; };
             return fake;
         };
