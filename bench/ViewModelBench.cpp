@@ -38,12 +38,15 @@ public:
         none.TrySetResult(std::nullopt);
         return none.GetTask();
     }
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(std::string) override {
+        return GetAccessTokenAsync();
+    }
 };
 
 velmora::CorvanaWidgetViewModel::Services NoServices() {
     velmora::CorvanaWidgetViewModel::Services services;
-    services.fetchHomeSections = [](std::string) {
-        platform::TaskCompletionSource<std::vector<utils::corvana_client::HomeSection>> none;
+    services.fetchHomeFeed = [](std::string) {
+        platform::TaskCompletionSource<utils::corvana_client::HomeFeedResult> none;
         none.TrySetResult({});
         return none.GetTask();
     };

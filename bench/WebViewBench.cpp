@@ -164,6 +164,9 @@ public:
 class NoTokens : public velmora::IAccessTokenProvider {
 public:
     platform::Task<std::optional<std::string>> GetAccessTokenAsync() override { co_return std::nullopt; }
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(std::string) override {
+        co_return std::nullopt;
+    }
 };
 
 desktop_api_types::PlaybackStateResponse PlayingState() {

@@ -145,7 +145,7 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
     seams.widget = widget_;
     seams.controller = std::make_shared<DesktopBridgeController>(controller_);
     seams.accessTokens = std::make_shared<TokenManagerAccessTokenProvider>(tokenManager_);
-    seams.fetchHomeSections = services_.fetchHomeSections;
+    seams.fetchHomeFeed = services_.fetchHomeFeed;
     seams.postWebMessage = [weak](const std::string& text) {
         if (auto page = weak.lock()) page->PostToWebView(text);
     };

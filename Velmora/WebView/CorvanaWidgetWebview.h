@@ -45,7 +45,7 @@ public:
         std::function<std::unique_ptr<IWebViewHost>()> makeHost;
         std::function<utils::TokenManagerServices()> tokenManagerServices;
         // Empty: the home-feed client.
-        decltype(WebBridgeSeams::fetchHomeSections) fetchHomeSections;
+        FetchHomeFeed fetchHomeFeed;
         platform::LocalSettings* settings = nullptr;  // not owned; null keeps nothing
         // Opens the session log in the local cache folder.
         std::function<void()> openSessionLog;

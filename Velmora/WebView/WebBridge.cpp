@@ -221,7 +221,7 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
         {"requestHome", M::WholeName,
          [](WebBridge& b, std::string_view command, std::string_view) {
              Contain(command, RequestHomeAsync(b.weak_from_this(), b.seams_.dispatcher, b.seams_.accessTokens,
-                                               b.seams_.fetchHomeSections));
+                                               b.seams_.fetchHomeFeed));
          }},
     };
     return commands;
@@ -232,7 +232,7 @@ std::shared_ptr<WebBridge> WebBridge::Create(WebBridgeSeams seams) {
         !seams.postWebMessage || !seams.savePersistedExpandedState) {
         throw platform::PlatformError(platform::E_POINTER, "WebBridge: a seam is missing");
     }
-    if (!seams.fetchHomeSections) seams.fetchHomeSections = utils::corvana_client::FetchHomeSectionsAsync;
+    if (!seams.fetchHomeFeed) seams.fetchHomeFeed = DefaultFetchHomeFeed();
     return std::shared_ptr<WebBridge>(new WebBridge(std::move(seams)));
 }
 
@@ -339,14 +339,14 @@ Task<void> WebBridge::SetExpandedAsync(std::weak_ptr<WebBridge> weak, std::share
 Task<void> WebBridge::RequestHomeAsync(std::weak_ptr<WebBridge> weak,
                                        std::shared_ptr<CoreDispatcher> dispatcher,
                                        std::shared_ptr<IAccessTokenProvider> accessTokens,
-                                       decltype(WebBridgeSeams::fetchHomeSections) fetch) {
+                                       FetchHomeFeed fetch) {
     auto token = co_await accessTokens->GetAccessTokenAsync();
     if (!token || token->empty()) {
         Logger::Instance().LogError("CorvanaWidgetWebview: requestHome - no auth token available");
         co_return;
     }
     if (weak.expired()) co_return;
-    auto sections = co_await fetch(std::move(*token));
+    auto sections = co_await FetchHomeSectionsRetryingOnce(accessTokens, std::move(*token), std::move(fetch));
     co_await platform::ResumeForeground(dispatcher);
     auto self = weak.lock();
     if (!self || sections.empty()) co_return;

@@ -10,6 +10,7 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Threading/CoreDispatcher.h"
+#include "Velmora/Native/ViewModels/HomeFeedFetch.h"
 #include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
 #include "Velmora/WebView/IBridgeController.h"
 #include "VelmoraUtils/CorvanaClient.h"
@@ -25,9 +26,8 @@ struct WebBridgeSeams {
     std::shared_ptr<IBridgeController> controller;
     // The signed-in user's access token, read off the UI thread (it is a vault round trip).
     std::shared_ptr<IAccessTokenProvider> accessTokens;
-    // The home-feed client; corvana_client::FetchHomeSectionsAsync when left empty.
-    std::function<platform::Task<std::vector<utils::corvana_client::HomeSection>>(std::string accessToken)>
-        fetchHomeSections;
+    // The home-feed client; corvana_client::FetchHomeFeedAsync when left empty.
+    FetchHomeFeed fetchHomeFeed;
     // Posts one event text to the web page, if the web view exists; called on the UI thread.
     std::function<void(const std::string& text)> postWebMessage;
     // Keeps the expanded state for the next session.
@@ -98,7 +98,7 @@ private:
     static platform::Task<void> RequestHomeAsync(std::weak_ptr<WebBridge> weak,
                                                  std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                                  std::shared_ptr<IAccessTokenProvider> accessTokens,
-                                                 decltype(WebBridgeSeams::fetchHomeSections) fetch);
+                                                 FetchHomeFeed fetch);
 
     const WebBridgeSeams seams_;
 

@@ -41,9 +41,7 @@ QString Icon(char16_t codePoint) {
 
 CorvanaWidgetViewModel::Services CorvanaWidgetViewModel::Services::Default() {
     Services services;
-    services.fetchHomeSections = [](std::string accessToken) {
-        return utils::corvana_client::FetchHomeSectionsAsync(std::move(accessToken));
-    };
+    services.fetchHomeFeed = DefaultFetchHomeFeed();
     services.settings = &platform::ApplicationData::Current().LocalSettings();
     return services;
 }
@@ -389,7 +387,8 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
             utils::Logger::Instance().LogError("CorvanaWidgetViewModel::FetchHome - no auth token available");
             co_return;
         }
-        auto sections = co_await services_.fetchHomeSections(std::move(*token));
+        auto sections =
+            co_await FetchHomeSectionsRetryingOnce(tokens_, std::move(*token), services_.fetchHomeFeed);
         if (signInGeneration != signInGeneration_) {
             LogInfo("CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
             co_return;

@@ -22,6 +22,7 @@
 #include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaPlaybackDeviceViewModel.h"
 #include "Velmora/Native/ViewModels/CoverImage.h"
+#include "Velmora/Native/ViewModels/HomeFeedFetch.h"
 #include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
 #include "Velmora/Native/ViewModels/ObservableVector.h"
 #include "VelmoraUtils/CorvanaClient.h"
@@ -127,9 +128,7 @@ public:
     // What the view model reaches beyond the controller and the token: the feed, the settings file and the
     // progress timer's period. Tests put fakes here.
     struct Services {
-        std::function<platform::Task<std::vector<utils::corvana_client::HomeSection>>(
-            std::string accessToken)>
-            fetchHomeSections;
+        FetchHomeFeed fetchHomeFeed;
         platform::LocalSettings* settings = nullptr;  // not owned; null keeps nothing
         std::chrono::nanoseconds progressInterval = std::chrono::seconds(1);
 

@@ -7,13 +7,15 @@
 
 namespace velmora {
 
-// The access token as the token manager reads it from the vault, read on the blocking pool.
+// The access token as the token manager keeps it, read on the blocking pool.
 class TokenManagerAccessTokenProvider : public IAccessTokenProvider {
 public:
     explicit TokenManagerAccessTokenProvider(std::shared_ptr<utils::TokenManager> manager)
         : manager_(std::move(manager)) {}
 
     platform::Task<std::optional<std::string>> GetAccessTokenAsync() override;
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(
+        std::string rejectedAccessToken) override;
 
 private:
     std::shared_ptr<utils::TokenManager> manager_;

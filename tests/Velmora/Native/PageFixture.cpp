@@ -179,10 +179,10 @@ PageFixture::PageFixture() {
     services.tokenManagerServices = [account = account] { return account->Services(); };
     services.viewModelServices = [this] {
         velmora::CorvanaWidgetViewModel::Services viewModel;
-        viewModel.fetchHomeSections = [this](std::string) {
+        viewModel.fetchHomeFeed = [this](std::string) {
             ++feedLoads;
-            platform::TaskCompletionSource<std::vector<utils::corvana_client::HomeSection>> fetched;
-            fetched.TrySetResult(feed);
+            platform::TaskCompletionSource<utils::corvana_client::HomeFeedResult> fetched;
+            fetched.TrySetResult({feed, std::nullopt, 200});
             return fetched.GetTask();
         };
         viewModel.settings = &settings;

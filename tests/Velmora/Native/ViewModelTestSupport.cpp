@@ -54,6 +54,17 @@ platform::Task<std::optional<std::string>> FakeAccessTokens::GetAccessTokenAsync
     return read.GetTask();
 }
 
+platform::Task<std::optional<std::string>> FakeAccessTokens::RefreshRejectedAccessTokenAsync(
+    std::string rejected) {
+    {
+        std::lock_guard lock(mutex_);
+        rejected_.push_back(std::move(rejected));
+    }
+    platform::TaskCompletionSource<std::optional<std::string>> refreshed;
+    refreshed.TrySetResult(renewed_);
+    return refreshed.GetTask();
+}
+
 void FakeAccessTokens::Release() {
     std::vector<platform::TaskCompletionSource<std::optional<std::string>>> held;
     {

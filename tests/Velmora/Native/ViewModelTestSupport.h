@@ -66,7 +66,14 @@ class FakeAccessTokens : public velmora::IAccessTokenProvider {
 public:
     explicit FakeAccessTokens(std::optional<std::string> token) : token_(std::move(token)) {}
     platform::Task<std::optional<std::string>> GetAccessTokenAsync() override;
+    // Answers with the renewed token set, recording the token refused.
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(std::string rejected) override;
     void SetToken(std::optional<std::string> token) { token_ = std::move(token); }
+    void SetRenewedToken(std::optional<std::string> token) { renewed_ = std::move(token); }
+    std::vector<std::string> Rejected() {
+        std::lock_guard lock(mutex_);
+        return rejected_;
+    }
     void Hold() {
         std::lock_guard lock(mutex_);
         hold_ = true;
@@ -76,6 +83,8 @@ public:
 
 private:
     std::optional<std::string> token_;
+    std::optional<std::string> renewed_;
+    std::vector<std::string> rejected_;
     bool hold_ = false;
     std::atomic<int> reads_ = 0;
     std::mutex mutex_;

@@ -2,7 +2,10 @@
 // the expanded state and the device list.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
@@ -166,6 +169,44 @@ TEST_F(WidgetCommands, AFeedLoadThatTheClosingPageCutsShortIsNoFailure) {
     EXPECT_EQ(vm->Categories(), nullptr);
     for (const auto& line : lines.Lines()) {
         EXPECT_FALSE(line.rfind("ERROR", 0) == 0 && line.find("FetchHome") != std::string::npos) << line;
+    }
+}
+
+struct FeedRetryCase {
+    std::string name;
+    std::optional<std::string> renewed;
+    std::set<std::string> refused;
+    std::vector<std::string> fetchedWith;
+    bool shown;
+};
+
+// A widget of its own for each case, as each signs in afresh.
+class FeedRetry : public testsupport::WidgetFixture {
+public:
+    void TestBody() override {}
+    void Run(const FeedRetryCase& c) {
+        tokens->SetRenewedToken(c.renewed);
+        refusedTokens = c.refused;
+        RegisterAndSignIn();
+        EXPECT_EQ(feedTokens, c.fetchedWith);
+        EXPECT_EQ(tokens->Rejected(), std::vector<std::string>{"token-1"});
+        EXPECT_EQ(vm->Categories() != nullptr && vm->Categories()->Count() > 0, c.shown);
+    }
+};
+
+TEST(WidgetFeed, ARefusedTokenIsRefreshedAndTheFeedAskedForOnceMore) {
+    const FeedRetryCase cases[] = {
+        {"the renewed token is taken", "token-2", {"token-1"}, {"token-1", "token-2"}, true},
+        {"no renewed token: nothing more is asked", std::nullopt, {"token-1"}, {"token-1"}, false},
+        {"the renewed token refused too: no third try",
+         "token-2",
+         {"token-1", "token-2"},
+         {"token-1", "token-2"},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FeedRetry().Run(c);
     }
 }
 

@@ -68,10 +68,14 @@ WidgetFixture::WidgetFixture() {
     controller = utils::DesktopAPIController::Create(std::make_unique<FakeDesktopConnection>(script),
                                                      utils::WidgetMode::Native);
     velmora::CorvanaWidgetViewModel::Services services;
-    services.fetchHomeSections = [this](std::string token) {
+    services.fetchHomeFeed = [this](std::string token) {
         feedTokens.push_back(token);
-        platform::TaskCompletionSource<std::vector<utils::corvana_client::HomeSection>> fetched;
-        fetched.TrySetResult(feed);
+        platform::TaskCompletionSource<utils::corvana_client::HomeFeedResult> fetched;
+        if (refusedTokens.contains(token)) {
+            fetched.TrySetResult({{}, "the web API answered 401", 401});
+        } else {
+            fetched.TrySetResult({feed, std::nullopt, 200});
+        }
         return fetched.GetTask();
     };
     services.settings = &settings;

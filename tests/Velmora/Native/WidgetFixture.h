@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ protected:
     std::shared_ptr<FakeAccessTokens> tokens = std::make_shared<FakeAccessTokens>("token-1");
     std::vector<utils::corvana_client::HomeSection> feed = Feed(2, 3);
     std::vector<std::string> feedTokens;
+    std::set<std::string> refusedTokens;  // the feed answers these with 401
     TempDir dir;
     platform::LocalSettings settings{dir / "settings.json"};
     std::shared_ptr<FakeGameBarWidget> widget = std::make_shared<FakeGameBarWidget>();

@@ -16,6 +16,7 @@ using nlohmann::json;
 using testsupport::LogCapture;
 using testsupport::ScriptedGameBarWidget;
 using utils::PlaybackAction;
+using utils::corvana_client::HomeFeedResult;
 using utils::corvana_client::HomeSection;
 using velmora::WebBridge;
 using Size = ScriptedGameBarWidget::Size;
@@ -58,18 +59,30 @@ public:
     std::vector<std::string> calls;
 };
 
-// The access token as the test sets it, answered at once.
+// The access token as the test sets it, and the one a refresh gives for a refused token, answered at once.
 class TestTokens : public velmora::IAccessTokenProvider {
 public:
-    explicit TestTokens(const std::optional<std::string>& token) : token_(token) {}
-    platform::Task<std::optional<std::string>> GetAccessTokenAsync() override {
-        platform::TaskCompletionSource<std::optional<std::string>> read;
-        read.TrySetResult(token_);
-        return read.GetTask();
+    TestTokens(const std::optional<std::string>& token, const std::optional<std::string>& renewed,
+               std::vector<std::string>& rejected)
+        : token_(token), renewed_(renewed), rejected_(rejected) {}
+
+    platform::Task<std::optional<std::string>> GetAccessTokenAsync() override { return Answer(token_); }
+    platform::Task<std::optional<std::string>> RefreshRejectedAccessTokenAsync(
+        std::string rejected) override {
+        rejected_.push_back(std::move(rejected));
+        return Answer(renewed_);
     }
 
 private:
+    static platform::Task<std::optional<std::string>> Answer(std::optional<std::string> token) {
+        platform::TaskCompletionSource<std::optional<std::string>> answered;
+        answered.TrySetResult(std::move(token));
+        return answered.GetTask();
+    }
+
     const std::optional<std::string>& token_;
+    const std::optional<std::string>& renewed_;
+    std::vector<std::string>& rejected_;
 };
 
 struct Fixture {
@@ -78,15 +91,17 @@ struct Fixture {
         seams.dispatcher = dispatcher;
         seams.widget = widget;
         seams.controller = controller;
-        seams.accessTokens = std::make_shared<TestTokens>(accessToken);
-        seams.fetchHomeSections = [this](std::string token) {
+        seams.accessTokens = std::make_shared<TestTokens>(accessToken, renewedToken, rejectedTokens);
+        seams.fetchHomeFeed = [this](std::string token) {
             fetchedWith.push_back(token);
             if (heldFeed) return heldFeed->GetTask();
-            platform::TaskCompletionSource<std::vector<HomeSection>> done;
+            platform::TaskCompletionSource<HomeFeedResult> done;
             if (fetchError) {
                 done.TrySetException(fetchError);
+            } else if (refusedTokens.contains(token)) {
+                done.TrySetResult({{}, "the web API answered 401", 401});
             } else {
-                done.TrySetResult(home);
+                done.TrySetResult({home, std::nullopt, 200});
             }
             return done.GetTask();
         };
@@ -103,7 +118,10 @@ struct Fixture {
     std::optional<std::string> accessToken;
     std::vector<HomeSection> home;
     std::exception_ptr fetchError;
-    std::optional<platform::TaskCompletionSource<std::vector<HomeSection>>> heldFeed;
+    std::optional<platform::TaskCompletionSource<HomeFeedResult>> heldFeed;
+    std::set<std::string> refusedTokens;  // the feed answers these with 401
+    std::optional<std::string> renewedToken;
+    std::vector<std::string> rejectedTokens;
     std::vector<std::string> fetchedWith;
     std::vector<json> posted;
     std::vector<bool> saved;
@@ -288,7 +306,8 @@ TEST(WebBridge, RunsThatWaitEndQuietlyOnceTheBridgeIsGone) {
 
     f.bridge.reset();
     f.widget->ReleaseResizes(true);
-    f.heldFeed->TrySetResult({{"s", {{"i", "track", "corvana:track:1", {}, {}, {}, {}, {}, {}}}}});
+    f.heldFeed->TrySetResult(
+        {{{"s", {{"i", "track", "corvana:track:1", {}, {}, {}, {}, {}, {}}}}}, std::nullopt, 200});
     f.dispatcher->RunPending();
     EXPECT_TRUE(f.saved.empty());
     EXPECT_TRUE(f.TakePosted().empty());
@@ -338,6 +357,35 @@ TEST(WebBridge, AppReadyFlushesTheLatestPendingStatesOnce) {
         for (const auto& step : c.steps) step(*f.bridge);
         f.dispatcher->RunPending();
         EXPECT_EQ(f.TakePosted(), c.posted);
+    }
+}
+
+TEST(WebBridge, ARefusedTokenIsRefreshedAndTheFeedAskedForOnceMore) {
+    HomeSection section{"Made for you", {{"Mix", "playlist", "corvana:playlist:1", {}, {}, {}, {}, {}, {}}}};
+    struct Case {
+        std::string name;
+        std::optional<std::string> renewed;
+        std::set<std::string> refused;
+        std::vector<std::string> fetchedWith;
+        size_t posted;
+    };
+    const Case cases[] = {
+        {"the renewed token is taken", "new", {"old"}, {"old", "new"}, 1},
+        {"no renewed token: nothing more is asked", std::nullopt, {"old"}, {"old"}, 0},
+        {"the renewed token refused too: no third try", "new", {"old", "new"}, {"old", "new"}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.accessToken = "old";
+        f.renewedToken = c.renewed;
+        f.refusedTokens = c.refused;
+        f.home = {section};
+        f.bridge->HandleWebMessage("requestHome");
+        f.dispatcher->RunPending();
+        EXPECT_EQ(f.fetchedWith, c.fetchedWith);
+        EXPECT_EQ(f.rejectedTokens, std::vector<std::string>{"old"});
+        EXPECT_EQ(f.TakePosted().size(), c.posted);
     }
 }
 
@@ -525,7 +573,7 @@ TEST(WebBridge, CreateRefusesMissingSeams) {
     velmora::WebBridgeSeams seams;
     seams.dispatcher = f.dispatcher;
     seams.widget = f.widget;
-    seams.accessTokens = std::make_shared<TestTokens>(f.accessToken);
+    seams.accessTokens = std::make_shared<TestTokens>(f.accessToken, f.renewedToken, f.rejectedTokens);
     seams.postWebMessage = [](const std::string&) {};
     seams.savePersistedExpandedState = [](bool) {};
     try {
