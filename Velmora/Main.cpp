@@ -13,6 +13,7 @@
 #include "Velmora/CommandLine.h"
 #include "Velmora/FrontEndLoader.h"
 #include "Velmora/ModeCheck.h"
+#include "VelmoraUtils/CorvanaEndpoints.h"
 
 namespace velmora {
 
@@ -28,6 +29,9 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
         std::printf("%s\n", kUsage);
         return 0;
     }
+
+    // A widget talking to a simulator or trusting an extra CA says so before anything else it logs.
+    utils::CorvanaEndpoints::ReportOverrides();
 
     // The front end that will be shown is known before the application object exists, which is the only
     // time some of them (QtWebEngine) can be prepared; the mode check runs again at activation.
