@@ -130,14 +130,16 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
     auto shutdown = std::make_shared<platform::ManualResetEvent>(false);
     shutdownEvent_ = shutdown;
 
-    // A page loaded anew must not leave the earlier token manager answering the controller's events too.
-    if (tokenManager_) tokenManager_->Stop();
-    tokenManager_ = utils::TokenManager::Create(
-        controller_, dispatcher_,
-        [weak](bool loggedIn) {
-            if (auto page = weak.lock()) page->OnLoginStateChanged(loggedIn);
-        },
-        kOwnerName, services_.tokenManagerServices());
+    // A page loaded anew keeps its token manager: the desktop app reports a login only when it changes, so
+    // a new manager would know no user (no access token for the feed) and keep no refresh timer.
+    if (!tokenManager_) {
+        tokenManager_ = utils::TokenManager::Create(
+            controller_, dispatcher_,
+            [weak](bool loggedIn) {
+                if (auto page = weak.lock()) page->OnLoginStateChanged(loggedIn);
+            },
+            kOwnerName, services_.tokenManagerServices());
+    }
 
     // The bridge belongs to the web page about to be shown: it has not said "appReady" yet.
     WebBridgeSeams seams;

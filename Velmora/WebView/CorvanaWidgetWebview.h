@@ -66,9 +66,9 @@ public:
     QQuickItem* Item() const override { return item_; }
     void Shutdown() override;
 
-    // Creates the token manager and the bridge, initialises the host and registers the controller
-    // callbacks, then waits until the page is unloaded or shut down. Started when the page item enters a
-    // window.
+    // Creates the token manager (on the first load only) and the bridge, initialises the host and registers
+    // the controller callbacks, then waits until the page is unloaded or shut down. Started when the page
+    // item enters a window.
     platform::Task<void> OnLoaded();
     void OnUnloaded();
     void RegisterWebViewCallbacks();

@@ -6,6 +6,8 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -90,15 +92,37 @@ struct Fixture {
         CorvanaWidgetWebview::Services services;
         services.makeConnection = [this] { return std::make_unique<FakeDesktopConnection>(script); };
         services.makeHost = [this] { return std::make_unique<RecordingHost>(host); };
-        services.tokenManagerServices = [] {
+        // A vault holding the refresh token of "ada", and a token endpoint that trades it for "access-1".
+        services.tokenManagerServices = [vault = vault] {
             utils::TokenManagerServices fake;
-            fake.sendTokenRequest =
-                [](platform::HttpRequestMessage) -> platform::Task<platform::HttpResponseMessage> {
-                throw platform::PlatformError(platform::E_FAIL, "no token endpoint in this test");
+            fake.sendTokenRequest = [](platform::HttpRequestMessage) {
+                const json body{
+                    {"access_token", "access-1"}, {"refresh_token", "refresh-2"}, {"expires_in", 3600}};
+                platform::TaskCompletionSource<platform::HttpResponseMessage> answered;
+                answered.TrySetResult({200, {}, body.dump()});
+                return answered.GetTask();
             };
-            fake.readCredential = [](const std::string&) { return utils::StoredCredential{}; };
-            fake.saveCredentials = [](const std::map<std::string, std::string>&) { return true; };
+            fake.readCredential = [vault](const std::string& user) {
+                std::lock_guard lock(vault->mutex);
+                const auto found = vault->entries.find(user);
+                if (found == vault->entries.end()) return utils::StoredCredential{};
+                return utils::StoredCredential{utils::StoredCredential::State::Found, found->second};
+            };
+            fake.saveCredentials = [vault](const std::map<std::string, std::string>& entries) {
+                std::lock_guard lock(vault->mutex);
+                for (const auto& [user, secret] : entries) vault->entries[user] = secret;
+                return true;
+            };
             return fake;
+        };
+        services.fetchHomeFeed = [this](std::string token) {
+            feedTokens.push_back(token);
+            utils::corvana_client::HomeFeedResult feed;
+            feed.sections.push_back({"Made for you", {{}}});
+            feed.statusCode = 200;
+            platform::TaskCompletionSource<utils::corvana_client::HomeFeedResult> done;
+            done.TrySetResult(std::move(feed));
+            return done.GetTask();
         };
         services.settings = &settings;
         services.openSessionLog = [this] { ++sessionLogsOpened; };
@@ -126,10 +150,26 @@ struct Fixture {
 
     std::vector<json> TakePosted() { return std::exchange(host->posted, {}); }
 
+    // The desktop app reports "ada" signed in; the page's token manager signs in from the vault.
+    void DesktopSignsIn() {
+        {
+            std::lock_guard lock(vault->mutex);
+            vault->entries[utils::TokenManager::UserKeyFor("ada") + "CorvanaRefreshToken"] = "refresh-1";
+        }
+        script->Answer("me", {false, platform::ValueSet{{"username", platform::Value("ada")}}});
+        script->Push("login_state_subscription", platform::ValueSet{{"logged_in", platform::Value(true)}});
+    }
+
     std::shared_ptr<platform::ManualDispatcher> dispatcher = platform::ManualDispatcher::Create();
     QQmlEngine engine;
     std::shared_ptr<FakeDesktopConnection::Script> script = std::make_shared<FakeDesktopConnection::Script>();
     std::shared_ptr<HostRecord> host = std::make_shared<HostRecord>();
+    struct Vault {
+        std::mutex mutex;
+        std::map<std::string, std::string> entries;
+    };
+    std::shared_ptr<Vault> vault = std::make_shared<Vault>();
+    std::vector<std::string> feedTokens;  // the access token of each feed fetch
     std::shared_ptr<ScriptedGameBarWidget> widget;
     testsupport::TempDir folder;
     platform::LocalSettings settings{folder / "settings.json"};
@@ -371,6 +411,29 @@ TEST(CorvanaWidgetWebview, UnloadClearsAppReadyAndAReloadedWebPageLearnsTheLogin
     EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
     // One set of controller handlers, however often the page was loaded.
     EXPECT_EQ(f.page->Controller()->PlaybackStateChanged.HandlerCount(), 1u);
+}
+
+TEST(CorvanaWidgetWebview, AReloadedWebPageStillGetsTheFeedOfTheSignedInUser) {
+    Fixture f;
+    auto first = f.Load();
+    f.FromWebPage("appReady");
+    f.DesktopSignsIn();
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));
+    EXPECT_EQ(f.TakePosted().front(), Login(true));
+    f.FromWebPage("requestHome");
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));
+    EXPECT_EQ(f.TakePosted().front()["type"], "homeContent");
+
+    // The desktop app says nothing new while the page is away: the user is still the one signed in.
+    f.page->OnUnloaded();
+    auto second = f.Load();
+    f.FromWebPage("appReady");
+    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
+    LogCapture log;
+    f.FromWebPage("requestHome");
+    EXPECT_TRUE(f.dispatcher->RunUntil([&] { return f.feedTokens.size() == 2; }));
+    EXPECT_EQ(f.feedTokens, (std::vector<std::string>{"access-1", "access-1"}));
+    EXPECT_EQ(log.Count("ERROR CorvanaWidgetWebview: requestHome - no auth token available"), 0u);
 }
 
 TEST(CorvanaWidgetWebview, ShutdownDropsTheRegistrationsAndEndsOnLoaded) {
