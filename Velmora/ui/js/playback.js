@@ -41,6 +41,17 @@ export function positionAt(playback, receivedAt, now) {
     return Math.min(duration, position + moved);
 }
 
+// The longest wait a timer keeps: a longer one overflows, and the timer fires at once.
+const LONGEST_TIMER_MS = 2 ** 31 - 1;
+
+// Page time from `position` until the elapsed time reaches its next whole second at `speed` (above 0): no
+// shorter than a frame, and no longer than a timer can wait, since a speed near 0 would otherwise give an
+// endless wait that fires at once, again and again.
+export function msUntilNextSecond(position, speed) {
+    const wait = (1000 - (position % 1000)) / speed + 1;
+    return Math.min(LONGEST_TIMER_MS, Math.max(16, wait));
+}
+
 // m:ss, or h:mm:ss from an hour on.
 export function formatTime(ms) {
     const total = Math.floor(Math.max(0, Number.isFinite(ms) ? ms : 0) / 1000);

@@ -2,7 +2,7 @@
 // throttle of dragged sliders.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { controlsFor, formatTime, nextRepeatMode, positionAt } from '../../../Velmora/ui/js/playback.js';
+import { controlsFor, formatTime, msUntilNextSecond, nextRepeatMode, positionAt } from '../../../Velmora/ui/js/playback.js';
 import { createThrottle } from '../../../Velmora/ui/js/throttle.js';
 
 const allowed = {
@@ -82,6 +82,16 @@ test('the position moves on at the playback speed while playing, and stops at th
     ];
     for (const [playback, elapsed, expected] of cases) {
         assert.equal(positionAt(playback, 100, 100 + elapsed), expected, `${JSON.stringify(playback)} +${elapsed}`);
+    }
+});
+
+test('the elapsed time is rewritten just past each whole second, and a crawling speed never spins a timer', () => {
+    // [position, speed, wait or bounds]: a timer given more than 2^31 - 1 ms (or Infinity) fires at once.
+    const cases = [[1500, 1, 501], [1500, 2, 251], [0, 1, 1001], [999.5, 1, 16], [1500, 1e6, 16]];
+    for (const [position, speed, wait] of cases) assert.equal(msUntilNextSecond(position, speed), wait, `${position} ${speed}`);
+    for (const speed of [1e-7, 1e-300, Number.MIN_VALUE]) {
+        const wait = msUntilNextSecond(1500, speed);
+        assert.ok(wait >= 1000 && wait <= 2 ** 31 - 1, `${speed}: ${wait}`);
     }
 });
 

@@ -3,7 +3,7 @@
 // runs per frame, and the elapsed time is rewritten once per second of playback. While paused nothing
 // runs at all. Clicking or dragging the bar seeks, a few commands a second at most, then the final one.
 import { setText } from '../dom.js';
-import { formatTime, isPlaying, positionAt } from '../playback.js';
+import { formatTime, isPlaying, msUntilNextSecond, positionAt } from '../playback.js';
 import { createThrottle } from '../throttle.js';
 import { Slider, railTransform } from './slider.js';
 
@@ -82,7 +82,6 @@ export class ProgressView {
 
     // The elapsed time and the slider's value, at each whole second of playback.
     scheduleTick(position, speed) {
-        const untilNextSecond = (1000 - (position % 1000)) / speed;
         this.tick = setTimeout(() => {
             this.tick = null;
             const now = positionAt(this.playback, this.receivedAt, performance.now());
@@ -90,7 +89,7 @@ export class ProgressView {
             this.slider.value = now;
             this.slider.describeValue();
             if (now < this.playback.timing.duration) this.scheduleTick(now, speed);
-        }, Math.max(16, untilNextSecond + 1));
+        }, msUntilNextSecond(position, speed));
     }
 
     stop() {
