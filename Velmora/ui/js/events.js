@@ -7,6 +7,9 @@
 export const LIMITS = Object.freeze({
     messageChars: 4 * 1024 * 1024,
     textChars: 300,
+    // Ids and URIs go back to the desktop app in commands: one cut short would name something else, so a
+    // longer one counts as absent.
+    idChars: 1024,
     sections: 20,
     itemsPerSection: 50,
     devices: 50,
@@ -19,6 +22,7 @@ const text = (value) => (typeof value === 'string' ? value.slice(0, LIMITS.textC
 const flag = (value) => value === true;
 const fraction = (value) => (isNumber(value) ? Math.min(1, Math.max(0, value)) : null);
 const list = (value, limit) => (Array.isArray(value) ? value.slice(0, limit) : []);
+const id = (value) => (typeof value === 'string' && value.length <= LIMITS.idChars ? value : '');
 
 // Covers come only over HTTPS; anything else (markup, javascript:, data:, file:) gives no image.
 export function imageUrl(value) {
@@ -52,9 +56,9 @@ function readActiveDevice(event) {
 }
 
 function readDevice(device) {
-    if (!isObject(device) || typeof device.id !== 'string' || device.id === '') return null;
+    if (!isObject(device) || id(device.id) === '') return null;
     return {
-        id: device.id.slice(0, LIMITS.textChars),
+        id: device.id,
         name: text(device.name),
         deviceType: text(device.deviceType),
         isActive: flag(device.isActive),
@@ -136,7 +140,7 @@ function readItem(item) {
     return {
         name: text(item.name),
         type,
-        uri: typeof item.uri === 'string' ? item.uri.slice(0, 1024) : '',
+        uri: id(item.uri),
         image: firstImage(item.images) || (isObject(item.album) ? firstImage(item.album.images) : ''),
         subtitle: subtitleOf(item),
         round: type === 'artist',

@@ -81,6 +81,7 @@ test('a device list keeps well-formed devices only', () => {
             { id: 'a', name: 'Desk', deviceType: 'computer', isActive: true, isLocal: true, isSelf: true, volume: 0.5, supportsVolume: true },
             { id: '', name: 'no id' }, 'device', null, { name: 'no id at all' },
             { id: 'b', name: { text: 'x' }, volume: 250, supportsVolume: 'yes' },
+            { id: `c${'x'.repeat(LIMITS.idChars)}`, name: 'an id that cannot be sent back whole' },
         ],
     }));
     assert.equal(event.activeDeviceId, null);
@@ -101,12 +102,15 @@ test('home items become tiles: a picture over HTTPS, a name and a line under it'
         item({ images: [{ url: 'data:image/png;base64,AAAA' }, { url: 'https://img/2.png' }] }),
         item({ images: 'none', album: { images: [{ url: 'https://img/album.png' }] } }),
         item({ type: 'artist', name: '<img src=x onerror=alert(1)>' }),
+        item({ uri: `corvana:playlist:${'7'.repeat(LIMITS.idChars)}` }),
         'not an item',
     ] }, { name: 'No items', items: [] }, { name: 'Bad', items: 'x' }, 7] }));
     assert.equal(event.sections.length, 1);
     const tiles = event.sections[0].items;
-    assert.deepEqual(tiles.map((t) => t.subtitle), ['A, B', 'O', 'S', 'D', '', '', '']);
-    assert.deepEqual(tiles.map((t) => t.image), ['', '', '', '', 'https://img/2.png', 'https://img/album.png', '']);
+    assert.deepEqual(tiles.map((t) => t.subtitle), ['A, B', 'O', 'S', 'D', '', '', '', '']);
+    assert.deepEqual(tiles.map((t) => t.image), ['', '', '', '', 'https://img/2.png', 'https://img/album.png', '', '']);
+    // A tile plays exactly its context, or nothing.
+    assert.deepEqual(tiles.map((t) => t.uri), [...Array(7).fill('corvana:playlist:1'), '']);
     assert.equal(tiles[6].name, '<img src=x onerror=alert(1)>');
     assert.equal(tiles[6].round, true);
 });
