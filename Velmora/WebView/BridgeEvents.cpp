@@ -1,5 +1,6 @@
 #include "Velmora/WebView/BridgeEvents.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -89,13 +90,17 @@ int64_t EstimatePosition(const PlaybackStateResponse& state, int64_t nowMs) {
         // A timestamp that does not parse gives no elapsed time; the reported position is still worth
         // showing.
         if (auto measuredAt = ParseTimestamp(state.timestamp)) {
-            const int64_t elapsed = nowMs > *measuredAt ? nowMs - *measuredAt : 0;
-            position += static_cast<double>(elapsed) * state.playback_speed.value_or(1.0);
+            // In doubles: a timestamp far in the past would overflow the subtraction in 64 bits.
+            const double elapsed =
+                std::max(0.0, static_cast<double>(nowMs) - static_cast<double>(*measuredAt));
+            position += elapsed * state.playback_speed.value_or(1.0);
         }
     }
     if (state.duration && position > *state.duration) position = *state.duration;
-    // A speed of NaN or infinity from the desktop app must not turn into an undefined conversion.
-    if (!std::isfinite(position)) return reported;
+    // A speed of NaN, infinity or far below 0 from the desktop app must not turn into an undefined
+    // conversion.
+    constexpr double kLimit = 0x1p63;
+    if (!std::isfinite(position) || position < -kLimit || position >= kLimit) return reported;
     return static_cast<int64_t>(position);
 }
 

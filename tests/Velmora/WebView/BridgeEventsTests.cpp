@@ -227,6 +227,10 @@ TEST(BridgeEvents, PositionIsEstimatedFromTheTimestamp) {
               [](auto& s) { s.playback_speed = std::numeric_limits<double>::infinity(); }),
          60000},
         {"measured at the epoch", Playing(10000, 60000, kNow), 60000},
+        {"measured at the earliest 64-bit time",
+         with(Playing(10000, 60000, 2000), [](auto& s) { s.timestamp = "-9223372036854775808"; }), 60000},
+        {"running backwards beyond any position",
+         with(Playing(10000, 60000, 2000), [](auto& s) { s.playback_speed = -1e300; }), 10000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
