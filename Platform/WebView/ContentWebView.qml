@@ -20,6 +20,26 @@ WebEngineView {
     settings.allowRunningInsecureContent: false
     settings.dnsPrefetchEnabled: false
 
+    // A renderer that ended (killed for its memory, crashed) leaves the view empty for good, so the page is
+    // loaded anew, once per page that loaded: one that ends while loading is not reloaded in a loop. The
+    // reload waits for the next turn of the event loop, as the view cannot load from inside the signal.
+    signal pageRestarted()
+    property bool restartable: false
+    onLoadingChanged: loading => {
+        if (loading.status === WebEngineView.LoadSucceededStatus) restartable = true
+    }
+    onRenderProcessTerminated: (terminationStatus, exitCode) => {
+        if (!restartable) return
+        restartable = false
+        pageRestarted()
+        restartTimer.start()
+    }
+    Timer {
+        id: restartTimer
+        interval: 0
+        onTriggered: parent.reload()
+    }
+
     // Creating no window refuses it.
     onNewWindowRequested: request => {}
     onFeaturePermissionRequested: (securityOrigin, feature) => grantFeaturePermission(securityOrigin, feature, false)

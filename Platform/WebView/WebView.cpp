@@ -89,6 +89,13 @@ std::unique_ptr<WebView> WebView::Create(std::shared_ptr<WebViewEnvironment> env
         throw;
     }
 
+    // The view's script collection is a private class; its insert() is reached through the meta-object.
+    QObject* scripts = item->property("userScripts").value<QObject*>();
+    if (!scripts || !QMetaObject::invokeMethod(scripts, "insert",
+                                               Q_ARG(QWebEngineScript, WebViewEnvironment::BridgeShim()))) {
+        delete item;
+        throw PlatformError(E_NOINTERFACE, "WebView: cannot add the bridge shim to the view");
+    }
     FillParent(item, hostItem);
     item->setActiveFocusOnTab(true);
     new ScaleFollower(item);
@@ -97,6 +104,10 @@ std::unique_ptr<WebView> WebView::Create(std::shared_ptr<WebViewEnvironment> env
     view->environment_ = std::move(environment);
     view->item_ = item;
     view->bridge_ = bridge;
+    policy->SetPageRestarted([raw = view.get()] {
+        // The policy goes with the view item, which the view deletes first: the view is still there.
+        if (raw->pageRestarted_) raw->pageRestarted_();
+    });
     return view;
 }
 
@@ -118,6 +129,10 @@ void WebView::PostWebMessageAsString(const QString& text) {
 
 void WebView::SetWebMessageReceived(MessageHandler handler) {
     if (bridge_) bridge_->SetReceiver(std::move(handler));
+}
+
+void WebView::SetPageRestarted(std::function<void()> handler) {
+    pageRestarted_ = std::move(handler);
 }
 
 QUrl WebView::Url() const {

@@ -37,6 +37,9 @@ public:
     // Called on the UI thread, inside the web view's own event, for each text the page posts. Texts posted
     // while no handler is set are dropped.
     void SetWebMessageReceived(MessageHandler handler);
+    // Called on the UI thread when the page's renderer ended and the view is about to load the page anew:
+    // a new document, which knows nothing of the one before.
+    void SetPageRestarted(std::function<void()> handler);
 
     // The view item (a QtWebEngine WebEngineView); null once its host item destroyed it.
     QQuickItem* Item() const { return item_; }
@@ -48,6 +51,7 @@ private:
     std::shared_ptr<WebViewEnvironment> environment_;
     QPointer<QQuickItem> item_;
     QPointer<WebMessageBridge> bridge_;
+    std::function<void()> pageRestarted_;
 };
 
 }  // namespace platform

@@ -55,7 +55,6 @@ WebViewEnvironment::WebViewEnvironment(QString userDataFolder)
     // Downloads are refused; should one ever start, it stays inside the folder.
     profile_->setDownloadPath(userDataFolder_ + QStringLiteral("/Downloads"));
     profile_->setUrlRequestInterceptor(interceptor_.get());
-    InstallBridgeShim();
 }
 
 WebViewEnvironment::~WebViewEnvironment() = default;
@@ -73,7 +72,7 @@ void WebViewEnvironment::SetVirtualHostNameToFolderMapping(const QString& folder
     profile_->installUrlSchemeHandler(WebContentOrigin::Scheme(), handler_);
 }
 
-void WebViewEnvironment::InstallBridgeShim() {
+QWebEngineScript WebViewEnvironment::BridgeShim() {
     // On a custom scheme the page cannot load qwebchannel.js from qrc:, so it is injected with the shim
     // before any of the page's scripts run. Both are wrapped in one function so that only
     // window.chrome.webview is added to the page's globals.
@@ -85,11 +84,7 @@ void WebViewEnvironment::InstallBridgeShim() {
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
-    // The profile's script collection is a private class; its insert() is reached through the meta-object.
-    QObject* scripts = profile_->property("userScripts").value<QObject*>();
-    if (!scripts || !QMetaObject::invokeMethod(scripts, "insert", Q_ARG(QWebEngineScript, script))) {
-        throw PlatformError(E_NOINTERFACE, "WebView: cannot add the bridge shim to the profile");
-    }
+    return script;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QString>
+#include <QWebEngineScript>
 
 #include "Platform/WebView/ExtraCertificateAuthority.h"
 
@@ -14,7 +15,7 @@ class ContentRequestInterceptor;
 class ContentSchemeHandler;
 
 // The browser profile web views run in: its own storage in a user data folder, the request rules that
-// keep pages inside the content origin, the bridge shim every page gets, and the trusted extra CA. One
+// keep pages inside the content origin, the bridge shim for every view, and the trusted extra CA. One
 // environment per folder and process; views share it and keep it alive, since a profile must outlive
 // its views.
 class WebViewEnvironment {
@@ -30,6 +31,11 @@ public:
     // the folder does not exist.
     void SetVirtualHostNameToFolderMapping(const QString& folder);
 
+    // The script that gives every page window.chrome.webview, to be put into each view's scripts. Not the
+    // profile's: a renderer started after one that ended does not get the profile's scripts (QtWebEngine
+    // 6.4), but it does get the view's.
+    static QWebEngineScript BridgeShim();
+
     QQuickWebEngineProfile* Profile() const { return profile_.get(); }
     const QString& UserDataFolder() const { return userDataFolder_; }
     const std::shared_ptr<const ExtraCertificateAuthority>& CertificateAuthority() const {
@@ -38,7 +44,6 @@ public:
 
 private:
     explicit WebViewEnvironment(QString userDataFolder);
-    void InstallBridgeShim();
 
     QString userDataFolder_;
     std::shared_ptr<const ExtraCertificateAuthority> authority_;

@@ -1,5 +1,7 @@
 #include "Platform/WebView/WebViewPagePolicy.h"
 
+#include <exception>
+
 #include <QDebug>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineNavigationRequest>
@@ -22,8 +24,13 @@ void WebViewPagePolicy::Attach(QObject* view) {
         connect(view, SIGNAL(certificateError(QWebEngineCertificateError)), this,
                 SLOT(OnCertificateError(QWebEngineCertificateError)), Qt::DirectConnection) &&
         connect(view, SIGNAL(contextMenuRequested(QWebEngineContextMenuRequest*)), this,
-                SLOT(OnContextMenuRequested(QWebEngineContextMenuRequest*)), Qt::DirectConnection);
+                SLOT(OnContextMenuRequested(QWebEngineContextMenuRequest*)), Qt::DirectConnection) &&
+        connect(view, SIGNAL(pageRestarted()), this, SLOT(OnPageRestarted()), Qt::DirectConnection);
     if (!connected) throw PlatformError(E_NOINTERFACE, "WebViewPagePolicy: the view lacks a policy signal");
+}
+
+void WebViewPagePolicy::SetPageRestarted(std::function<void()> handler) {
+    pageRestarted_ = std::move(handler);
 }
 
 bool WebViewPagePolicy::AllowsNavigation(const QUrl& url) {
@@ -55,6 +62,16 @@ void WebViewPagePolicy::OnCertificateError(const QWebEngineCertificateError& err
 
 void WebViewPagePolicy::OnContextMenuRequested(QWebEngineContextMenuRequest* request) {
     request->setAccepted(true);
+}
+
+void WebViewPagePolicy::OnPageRestarted() {
+    qWarning().noquote() << "WebView: the page's renderer ended; loading the page anew";
+    // Nothing may leave a slot that Qt calls.
+    try {
+        if (pageRestarted_) pageRestarted_();
+    } catch (const std::exception& error) {
+        qWarning().noquote() << "WebView: the page's restart failed:" << error.what();
+    }
 }
 
 }  // namespace platform

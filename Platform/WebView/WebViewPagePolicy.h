@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QObject>
@@ -16,7 +17,7 @@ namespace platform {
 // The decisions about one web view that need more than a plain refusal: the page may navigate only
 // within the content origin (anything else leaves it as it is), a certificate error is accepted only
 // when the extra CA vouches for the chain, and the default context menu (reload, save, view source,
-// inspect) never shows.
+// inspect) never shows. It also tells its owner when the view loads the page anew after its renderer ended.
 class WebViewPagePolicy : public QObject {
     Q_OBJECT
 
@@ -26,6 +27,9 @@ public:
     // Follows the view's navigation, certificate and context-menu signals.
     void Attach(QObject* view);
 
+    // Called on the UI thread before a page whose renderer ended is loaded anew.
+    void SetPageRestarted(std::function<void()> handler);
+
     static bool AllowsNavigation(const QUrl& url);
     bool AcceptsCertificateError(const QWebEngineCertificateError& error) const;
 
@@ -33,9 +37,11 @@ private slots:
     void OnNavigationRequested(QWebEngineNavigationRequest* request);
     void OnCertificateError(const QWebEngineCertificateError& error);
     void OnContextMenuRequested(QWebEngineContextMenuRequest* request);
+    void OnPageRestarted();
 
 private:
     std::shared_ptr<const ExtraCertificateAuthority> authority_;
+    std::function<void()> pageRestarted_;
 };
 
 }  // namespace platform

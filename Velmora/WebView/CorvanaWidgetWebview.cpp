@@ -141,7 +141,36 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
             kOwnerName, services_.tokenManagerServices());
     }
 
-    // The bridge belongs to the web page about to be shown: it has not said "appReady" yet.
+    StartBridge();
+
+    LogInfo("CorvanaWidgetWebview: OnLoaded - starting Initialize");
+    if (!hostInitialized_) {
+        // Started outside the co_await expression: GCC 12 destroys some temporaries of such an expression
+        // twice, here the callback and the weak reference it holds.
+        IWebViewHost::MessageCallback onMessage = [weak](std::string message) {
+            if (auto page = weak.lock()) page->HandleWebMessage(message);
+        };
+        auto initializing = host_->Initialize(webViewElement_, dispatcher_, std::move(onMessage));
+        co_await initializing;
+        hostInitialized_ = true;
+        host_->SetWebPageRestarted([weak] {
+            if (auto page = weak.lock()) page->OnWebPageRestarted();
+        });
+    } else {
+        host_->Reload();
+    }
+    // Shut down or unloaded while the host was starting: nothing is registered that nobody would remove.
+    if (shutdown->IsSet()) co_return;
+    LogInfo("CorvanaWidgetWebview: OnLoaded - Initialize complete, registering WebView callbacks");
+    RegisterWebViewCallbacks();
+
+    // The wait holds only the event, so that the page can go while it waits.
+    self.reset();
+    co_await *shutdown;
+}
+
+void CorvanaWidgetWebview::StartBridge() {
+    std::weak_ptr<CorvanaWidgetWebview> weak = weak_from_this();
     WebBridgeSeams seams;
     seams.dispatcher = dispatcher_;
     seams.widget = widget_;
@@ -160,28 +189,14 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
     bridge_ = WebBridge::Create(std::move(seams));
     // A web page shown anew learns the login state when it says "appReady", like the first one did.
     if (loggedIn_) bridge_->ReportLoginState(*loggedIn_, expanded_);
+}
 
-    LogInfo("CorvanaWidgetWebview: OnLoaded - starting Initialize");
-    if (!hostInitialized_) {
-        // Started outside the co_await expression: GCC 12 destroys some temporaries of such an expression
-        // twice, here the callback and the weak reference it holds.
-        IWebViewHost::MessageCallback onMessage = [weak](std::string message) {
-            if (auto page = weak.lock()) page->HandleWebMessage(message);
-        };
-        auto initializing = host_->Initialize(webViewElement_, dispatcher_, std::move(onMessage));
-        co_await initializing;
-        hostInitialized_ = true;
-    } else {
-        host_->Reload();
-    }
-    // Shut down or unloaded while the host was starting: nothing is registered that nobody would remove.
-    if (shutdown->IsSet()) co_return;
-    LogInfo("CorvanaWidgetWebview: OnLoaded - Initialize complete, registering WebView callbacks");
+void CorvanaWidgetWebview::OnWebPageRestarted() {
+    if (shutDown_ || !bridge_) return;
+    bridge_->PageUnloaded();
+    StartBridge();
+    // The controller's events go to the bridge they were registered with.
     RegisterWebViewCallbacks();
-
-    // The wait holds only the event, so that the page can go while it waits.
-    self.reset();
-    co_await *shutdown;
 }
 
 void CorvanaWidgetWebview::OnUnloaded() {

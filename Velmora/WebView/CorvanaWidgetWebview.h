@@ -90,6 +90,10 @@ private:
                          std::shared_ptr<platform::IGameBarWidget> widget);
     void LoadMarkup(QQmlEngine& engine);
     platform::FireAndForget RunLoaded();
+    // A bridge for the web page about to be shown, which has not said "appReady" yet.
+    void StartBridge();
+    // The web view showed the packaged page anew by itself.
+    void OnWebPageRestarted();
     void PostToWebView(const std::string& text);
     void RemoveWebViewCallbacks();
 

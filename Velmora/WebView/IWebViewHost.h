@@ -32,6 +32,9 @@ public:
     virtual void PostWebMessageAsString(const std::string& text) = 0;
     // Shows the packaged page anew in the existing view, as a fresh document that says "appReady" again.
     virtual void Reload() = 0;
+    // Called on the UI thread when the view shows the packaged page anew by itself (its renderer ended),
+    // before the fresh document can say "appReady".
+    virtual void SetWebPageRestarted(std::function<void()> handler) = 0;
 };
 
 }  // namespace velmora

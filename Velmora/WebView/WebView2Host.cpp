@@ -61,6 +61,10 @@ void WebView2Host::Reload() {
     if (webView_) webView_->Reload();
 }
 
+void WebView2Host::SetWebPageRestarted(std::function<void()> handler) {
+    if (webView_) webView_->SetPageRestarted(std::move(handler));
+}
+
 void WebView2Host::RegisterCoreEventHandlers(platform::WebView& webView,
                                              std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                              MessageCallback onMessage) {

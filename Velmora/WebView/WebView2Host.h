@@ -35,6 +35,7 @@ public:
     bool HasWebView() const override { return webView_ != nullptr; }
     void PostWebMessageAsString(const std::string& text) override;
     void Reload() override;
+    void SetWebPageRestarted(std::function<void()> handler) override;
     // Messages the page posts from now on go through the dispatcher to onMessage; earlier ones were dropped.
     static void RegisterCoreEventHandlers(platform::WebView& webView,
                                           std::shared_ptr<platform::CoreDispatcher> dispatcher,

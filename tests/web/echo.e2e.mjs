@@ -99,6 +99,12 @@ try {
     // The shim adds only window.chrome.webview to the page; the channel's own names stay out of it.
     const globals = await page.evaluate(() => [typeof window.QWebChannel, typeof window.chrome.webview.postMessage]);
     assert.deepEqual(globals, ['undefined', 'function']);
+    // A renderer that ends does not leave an empty view: the page is loaded anew and talks again.
+    const hellos = () => received.filter((t) => t === 'hello').length;
+    const before = hellos();
+    const devtools = await page.context().newCDPSession(page);
+    devtools.send('Page.crash').catch(() => {});  // answered by the renderer's end, never by a reply
+    await until(() => hellos() > before, 'the page loaded anew after its renderer ended');
     console.log('echo.e2e: passed');
 } finally {
     if (browser) await browser.close();

@@ -220,6 +220,22 @@ try {
             `no ${method} in ${JSON.stringify(counters.requests)}`);
     }
     assert.deepEqual(widget.consoleErrors, []);
+
+    step('its renderer ends: the page comes back signed in, with the track');
+    const devtools = await page.context().newCDPSession(page);
+    devtools.send('Page.crash').catch(() => {});  // answered by the renderer's end, never by a reply
+    await widget.process.waitFor(/the page's renderer ended/);
+    // A session opened while no renderer runs does not see the page come back, so each try opens anew.
+    await widget.detach().catch(() => {});
+    await until(async () => {
+        await widget.attach();
+        if (await widget.page.evaluate(() => document.readyState === 'complete').catch(() => false)) return true;
+        await widget.detach();
+        return false;
+    }, 'the page loaded anew');
+    await widget.page.locator('#signed-in').waitFor({ state: 'visible', timeout: 60000 });
+    await until(async () => (await widget.page.locator('#track-title').textContent()) === (await status()).track.name,
+        'the playing track\'s title again');
     console.log('widget.e2e: passed');
 } finally {
     if (widget) await widget.stop();

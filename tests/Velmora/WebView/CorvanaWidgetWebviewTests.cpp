@@ -35,6 +35,7 @@ struct HostRecord {
     velmora::IWebViewHost::MessageCallback onMessage;
     int initializations = 0;
     int reloads = 0;
+    std::function<void()> restarted;  // the view shows the page anew by itself
     bool holdInitialize = false;
     std::optional<platform::TaskCompletionSource<void>> held;
     std::vector<json> posted;
@@ -62,6 +63,9 @@ public:
         record_->posted.push_back(json::parse(text));
     }
     void Reload() override { ++record_->reloads; }
+    void SetWebPageRestarted(std::function<void()> handler) override {
+        record_->restarted = std::move(handler);
+    }
 
 private:
     std::shared_ptr<HostRecord> record_;
@@ -434,6 +438,29 @@ TEST(CorvanaWidgetWebview, AReloadedWebPageStillGetsTheFeedOfTheSignedInUser) {
     EXPECT_TRUE(f.dispatcher->RunUntil([&] { return f.feedTokens.size() == 2; }));
     EXPECT_EQ(f.feedTokens, (std::vector<std::string>{"access-1", "access-1"}));
     EXPECT_EQ(log.Count("ERROR CorvanaWidgetWebview: requestHome - no auth token available"), 0u);
+}
+
+TEST(CorvanaWidgetWebview, AWebPageTheViewShowsAnewLearnsTheLoginStateAgain) {
+    Fixture f;
+    auto loading = f.Load();
+    f.FromWebPage("appReady");
+    f.page->OnLoginStateChanged(true);
+    f.dispatcher->RunPending();
+    f.TakePosted();
+
+    // Its renderer ended: the view loads a fresh document, which waits to hear the login state.
+    ASSERT_TRUE(f.host->restarted);
+    f.host->restarted();
+    EXPECT_FALSE(f.page->IsAppReady());
+    EXPECT_TRUE(f.TakePosted().empty());
+    f.FromWebPage("appReady");
+    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
+    // The controller's events still reach it, once each.
+    f.script->Push("playback_state_subscription", testsupport::PlaybackMessage{}.ToValueSet());
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));
+    f.dispatcher->RunPending();
+    EXPECT_EQ(f.TakePosted().size(), 1u);
+    EXPECT_EQ(f.page->Controller()->PlaybackStateChanged.HandlerCount(), 1u);
 }
 
 TEST(CorvanaWidgetWebview, ShutdownDropsTheRegistrationsAndEndsOnLoaded) {
