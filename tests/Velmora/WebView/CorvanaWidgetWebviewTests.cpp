@@ -154,6 +154,16 @@ struct Fixture {
 
     std::vector<json> TakePosted() { return std::exchange(host->posted, {}); }
 
+    // Loaded, told "appReady" and signed in, with what that posted taken.
+    platform::Task<void> LoadSignedIn() {
+        auto loading = Load();
+        FromWebPage("appReady");
+        page->OnLoginStateChanged(true);
+        dispatcher->RunPending();
+        TakePosted();
+        return loading;
+    }
+
     // The desktop app reports "ada" signed in; the page's token manager signs in from the vault.
     void DesktopSignsIn() {
         {
@@ -351,11 +361,7 @@ TEST(CorvanaWidgetWebview, ResizeFailuresAreLoggedAndChangeNothingElse) {
 
 TEST(CorvanaWidgetWebview, ExpandedStateFromTheWebPageIsKeptForTheNextSignIn) {
     Fixture f;
-    auto loading = f.Load();
-    f.FromWebPage("appReady");
-    f.page->OnLoginStateChanged(true);
-    f.dispatcher->RunPending();
-    f.TakePosted();
+    auto loading = f.LoadSignedIn();
 
     f.FromWebPage("setExpanded:false");
     ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));
@@ -442,11 +448,7 @@ TEST(CorvanaWidgetWebview, AReloadedWebPageStillGetsTheFeedOfTheSignedInUser) {
 
 TEST(CorvanaWidgetWebview, AWebPageTheViewShowsAnewLearnsTheLoginStateAgain) {
     Fixture f;
-    auto loading = f.Load();
-    f.FromWebPage("appReady");
-    f.page->OnLoginStateChanged(true);
-    f.dispatcher->RunPending();
-    f.TakePosted();
+    auto loading = f.LoadSignedIn();
 
     // Its renderer ended: the view loads a fresh document, which waits to hear the login state.
     ASSERT_TRUE(f.host->restarted);
