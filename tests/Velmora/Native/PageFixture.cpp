@@ -25,6 +25,8 @@ using platform::ValueSet;
 
 namespace {
 
+constexpr int kLoaderReady = 1;  // Loader.Ready: the status of a loader whose item is complete
+
 // A cover of its own for every name: two colours from the name's hash, a disc and a band.
 std::string CoverPng(const std::string& name) {
     size_t hash = std::hash<std::string>{}(name);
@@ -224,9 +226,16 @@ void PageFixture::CreatePage(const std::any& parameter) {
     page->Item()->setParentItem(slot);
     QQmlProperty::write(page->Item(), QStringLiteral("anchors.fill"), QVariant::fromValue(slot));
     page->OnNavigatedTo(parameter);
-    // The two views are built in the background from the start.
-    ASSERT_TRUE(PumpUntil(
-        [&] { return !FindAll("NowPlaying").isEmpty() && !FindAll("SignedOutMessage").isEmpty(); }));
+    // The two views are built in the background from the start. Their items join the scene as soon as
+    // they are made, before their bindings have run: only a loader that is ready has a finished view.
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const char* view : {"SignedOutView", "SignedInView"}) {
+            auto loaders = FindAll(QString::fromLatin1(view));
+            if (loaders.isEmpty() || loaders.front()->property("status").toInt() != kLoaderReady)
+                return false;
+        }
+        return true;
+    }));
 }
 
 void PageFixture::Pump() {
