@@ -18,7 +18,10 @@ T.Popup {
     onOpened: vm.IsPlaybackDevicesFlyoutOpen = true
     onClosed: {
         vm.IsPlaybackDevicesFlyoutOpen = false
-        if (list.activeFocus || activeFocus)
+        // A closing popup hands the focus it had to the window's root item, where Tab starts over: the
+        // player goes on from the button instead. Focus that a press outside gave to another control stays.
+        const focused = opener.Window.activeFocusItem
+        if (opener.visible && (!focused || focused === opener.Window.contentItem))
             opener.forceActiveFocus(Qt.PopupFocusReason)
     }
     // A press on the button that opened it toggles it; a press anywhere else closes it.

@@ -235,6 +235,23 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
     }
 }
 
+TEST_F(NativePage, ClosingTheDevicePickerFromTheKeyboardGivesFocusBackToItsButton) {
+    SignIn();
+    Push(Track());
+    PushDevices({{"desk", true, true, "This computer"}, {"phone", false, false, "Phone"}});
+    auto* button = Find("DevicePickerButton");
+    // Escape closes it; Return and Space choose a device, which closes it too.
+    for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Space}) {
+        SCOPED_TRACE(key);
+        button->forceActiveFocus(Qt::TabFocusReason);
+        Key(Qt::Key_Space);
+        ASSERT_TRUE(Showing("DeviceList"));
+        Key(key);
+        EXPECT_FALSE(Showing("DeviceList"));
+        EXPECT_EQ(window->activeFocusItem(), button);
+    }
+}
+
 TEST_F(NativePage, TextsFromOutsideShowLiterallyAndLoadNothing) {
     feed[0].items[0].name = "<b>x</b>";
     feed[0].items[1].name = "<img src=https://example.invalid/x.png>";
