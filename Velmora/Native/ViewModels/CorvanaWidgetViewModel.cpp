@@ -492,8 +492,27 @@ void CorvanaWidgetViewModel::OpenCorvana() {
 
 void CorvanaWidgetViewModel::StartCorvana() {
     SetStartupFlag(true);
+    // Only this wait ends the spinner when the desktop app never comes or nobody signs in to it; the
+    // signed-out view shows no buttons under the spinner, so the player would be stuck.
+    startupTimer_ = std::make_unique<platform::DispatcherTimer>(Dispatcher());
+    startupTimer_->Interval(services_.startupWait);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+    startupTimer_->Tick([weak] {
+        if (auto self = weak.lock()) self->OnStartupWaitOver();
+    });
+    startupTimer_->Start();
     if (controller_) controller_->Reconnect();
     auto launching = LaunchUriAsync("corvana:open:minimized");
+}
+
+void CorvanaWidgetViewModel::OnStartupWaitOver() {
+    startupTimer_.reset();
+    if (!showSpinner_) return;
+    if (isSignedIn_) {
+        SetStartupFlag(false);
+    } else {
+        SetInErrorState(true);
+    }
 }
 
 void CorvanaWidgetViewModel::SendPlaybackCommand(PlaybackAction action) {

@@ -131,6 +131,8 @@ public:
         FetchHomeFeed fetchHomeFeed;
         platform::LocalSettings* settings = nullptr;  // not owned; null keeps nothing
         std::chrono::nanoseconds progressInterval = std::chrono::seconds(1);
+        // How long StartCorvana's spinner waits for the desktop app to sign the player in.
+        std::chrono::nanoseconds startupWait = std::chrono::seconds(30);
 
         static Services Default();
     };
@@ -350,6 +352,7 @@ private:
     void UpdateCover(const std::string& imageUrl);
     void UpdateProgressTimer();
     void OnProgressTimerTick();
+    void OnStartupWaitOver();
     void ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
                       const std::optional<PlaybackDeviceInfo>& active);
     void OnDisplayModeChanged();
@@ -380,6 +383,7 @@ private:
     platform::IGameBarWidget::EventToken displayModeToken_ = 0;
     platform::IGameBarWidget::EventToken opacityToken_ = 0;
     std::unique_ptr<platform::DispatcherTimer> progressTimer_;
+    std::unique_ptr<platform::DispatcherTimer> startupTimer_;  // while StartCorvana's spinner waits
 
     std::string currentTrackUri_;
     double positionMs_ = 0;

@@ -372,6 +372,28 @@ TEST_F(WidgetCommands, TheDesktopAppIsOpenedThroughTheWindow) {
     EXPECT_EQ(script->DisconnectCalls(), 1);  // the reconnect drops the channel first
 }
 
+TEST_F(WidgetCommands, StartingTheDesktopAppStopsWaitingForASignInAfterAWhile) {
+    auto services = Services();
+    services.startupWait = std::chrono::milliseconds(20);
+    log.reset();
+    vm = CorvanaWidgetViewModel::Create(controller, tokens, services);
+    vm->RegisterForWidgetEvents(widget);
+    Pump();
+
+    // Nobody signs in: the buttons come back, with the error text.
+    vm->StartCorvana();
+    EXPECT_TRUE(vm->ShowSpinner());
+    ASSERT_TRUE(ui->RunUntil([&] { return !vm->ShowSpinner(); }));
+    EXPECT_TRUE(vm->InErrorState());
+
+    // Signed in meanwhile: the spinner goes without an error, so a later sign-out shows the buttons.
+    vm->StartCorvana();
+    EXPECT_FALSE(vm->InErrorState());
+    vm->SetSignedIn(true);
+    ASSERT_TRUE(ui->RunUntil([&] { return !vm->ShowSpinner(); }));
+    EXPECT_FALSE(vm->InErrorState());
+}
+
 TEST_F(WidgetCommands, AViewModelReleasedWithNotificationsQueuedGoesQuietly) {
     Push(PlaybackMessage{});
     PushDevices({{"tv", true}});

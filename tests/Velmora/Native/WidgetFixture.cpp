@@ -67,6 +67,11 @@ WidgetFixture::WidgetFixture() {
     UseTestStrings();
     controller = utils::DesktopAPIController::Create(std::make_unique<FakeDesktopConnection>(script),
                                                      utils::WidgetMode::Native);
+    vm = velmora::CorvanaWidgetViewModel::Create(controller, tokens, Services());
+    log = std::make_unique<NotificationLog>(vm.get(), ui);
+}
+
+velmora::CorvanaWidgetViewModel::Services WidgetFixture::Services() {
     velmora::CorvanaWidgetViewModel::Services services;
     services.fetchHomeFeed = [this](std::string token) {
         feedTokens.push_back(token);
@@ -80,8 +85,7 @@ WidgetFixture::WidgetFixture() {
     };
     services.settings = &settings;
     services.progressInterval = std::chrono::milliseconds(1);
-    vm = velmora::CorvanaWidgetViewModel::Create(controller, tokens, services);
-    log = std::make_unique<NotificationLog>(vm.get(), ui);
+    return services;
 }
 
 WidgetFixture::~WidgetFixture() {

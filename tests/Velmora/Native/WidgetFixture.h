@@ -70,6 +70,8 @@ protected:
     WidgetFixture();
     ~WidgetFixture() override;
 
+    // What the fixture's view model was made with: the canned feed, the settings file, a fast progress timer.
+    velmora::CorvanaWidgetViewModel::Services Services();
     void Pump() { ui->RunPending(); }
     void Push(const PlaybackMessage& message);
     void PushDevices(const std::vector<Device>& devices);
