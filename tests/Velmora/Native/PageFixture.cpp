@@ -103,8 +103,11 @@ platform::Task<bool> WindowWidget::TryResizeWindowAsync(double width, double hei
 }
 
 utils::TokenManagerServices FakeAccount::Services() {
+    // A refresh the page's teardown cut short still stores its tokens, on the pool, after the test may
+    // have ended: the account stays as long as the token manager's services do.
+    auto self = shared_from_this();
     utils::TokenManagerServices services;
-    services.sendTokenRequest = [this](platform::HttpRequestMessage) {
+    services.sendTokenRequest = [this, self](platform::HttpRequestMessage) {
         platform::TaskCompletionSource<platform::HttpResponseMessage> answered;
         {
             std::lock_guard lock(mutex);
@@ -119,13 +122,13 @@ utils::TokenManagerServices FakeAccount::Services() {
         answered.TrySetResult({200, {}, body.dump()});
         return answered.GetTask();
     };
-    services.readCredential = [this](const std::string& user) -> utils::StoredCredential {
+    services.readCredential = [this, self](const std::string& user) -> utils::StoredCredential {
         std::lock_guard lock(mutex);
         auto found = vault.find(user);
         if (found == vault.end()) return {utils::StoredCredential::State::Missing, {}};
         return {utils::StoredCredential::State::Found, found->second};
     };
-    services.saveCredentials = [this](const std::map<std::string, std::string>& entries) {
+    services.saveCredentials = [this, self](const std::map<std::string, std::string>& entries) {
         std::lock_guard lock(mutex);
         for (const auto& [user, secret] : entries) vault[user] = secret;
         return true;

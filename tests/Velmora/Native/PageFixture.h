@@ -48,7 +48,7 @@ private:
 
 // The token endpoint and the vault, in memory: a stored refresh token signs the user in by refresh.
 // While `hold` is set, token requests wait for Release().
-struct FakeAccount {
+struct FakeAccount : std::enable_shared_from_this<FakeAccount> {
     std::mutex mutex;
     std::map<std::string, std::string> vault;
     int tokenRequests = 0;
