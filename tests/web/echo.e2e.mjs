@@ -4,36 +4,15 @@
 //   node echo.e2e.mjs PATH_TO_ECHO_HOST
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { createInterface } from 'node:readline';
 import { fileURLToPath } from 'node:url';
 import assert from 'node:assert/strict';
 import { chromium } from 'playwright-core';
+import { freePort, until } from './harness.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
-
-function freePort() {
-    return new Promise((resolve, reject) => {
-        const server = createServer();
-        server.listen(0, '127.0.0.1', () => {
-            const { port } = server.address();
-            server.close(() => resolve(port));
-        });
-        server.on('error', reject);
-    });
-}
-
-async function until(condition, what, timeoutMs = 30000) {
-    const deadline = Date.now() + timeoutMs;
-    for (;;) {
-        const value = await condition();
-        if (value) return value;
-        if (Date.now() > deadline) throw new Error('timed out waiting for ' + what);
-        await new Promise((resolve) => setTimeout(resolve, 50));
-    }
-}
 
 const home = mkdtempSync(join(tmpdir(), 'velmora-e2e-'));
 const port = await freePort();
