@@ -152,7 +152,7 @@ platform::Task<HomeFeedResult> FetchHomeFeedAsync(std::shared_ptr<TokenManager> 
     if (result.statusCode == 401) {
         // A token can be refused before its timer comes round (revoked, or it outlived the lifetime the
         // server gave): one refresh and one more try, never a loop.
-        Logger::Instance().Log("INFO", "corvana_client: the web API refused the access token; refreshing it");
+        Logger::Instance().LogInfo("corvana_client: the web API refused the access token; refreshing it");
         std::optional<std::string> renewed = co_await tokens->RefreshRejectedAccessTokenAsync(*accessToken);
         if (renewed) {
             result = co_await FetchOnceAsync(*renewed);

@@ -50,7 +50,7 @@ void CorvanaEndpoints::ReportOverrides() {
         if (line == reported) return;
         reported = line;
     }
-    Logger::Instance().Log("INFO", line);
+    Logger::Instance().LogInfo(line);
 }
 
 std::string CorvanaEndpoints::TokenUrl() {

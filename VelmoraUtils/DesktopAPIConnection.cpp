@@ -103,7 +103,7 @@ Task<bool> DesktopAPIConnection::Impl::Connect() {
             Disconnect();
             co_return false;
         }
-        Logger::Instance().Log("INFO", "DesktopAPIConnection: OpenAsync succeeded");
+        Logger::Instance().LogInfo("DesktopAPIConnection: OpenAsync succeeded");
         co_return true;
     } catch (...) {
     }

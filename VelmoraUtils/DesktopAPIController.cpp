@@ -13,13 +13,6 @@ using platform::Value;
 
 namespace {
 
-void LogInfo(std::string_view message) {
-    Logger::Instance().Log("INFO", message);
-}
-void LogError(std::string_view message) {
-    Logger::Instance().LogError(message);
-}
-
 // Set while the retry loop drops its own strong reference: if that was the last one, the destructor runs
 // right there, on the loop's own thread, and must not wait for the loop to end.
 thread_local bool releasingFromRetryLoop = false;
@@ -27,7 +20,7 @@ thread_local bool releasingFromRetryLoop = false;
 // Logs the error text of a failed request and raises E_UNEXPECTED, which carries no text. Reading an error
 // object without "code" fails first, and that failure is what propagates.
 [[noreturn]] void RaiseErrorText(std::string_view method, const platform::ValueSet& data) {
-    LogError(ErrorText(method, data));
+    Logger::Instance().LogError(ErrorText(method, data));
     throw PlatformError(platform::E_UNEXPECTED);
 }
 
@@ -69,10 +62,10 @@ DesktopAPIController::~DesktopAPIController() {
 Task<void> DesktopAPIController::ConnectAsync() {
     auto self = shared_from_this();
     if (co_await connection_->Connect()) {
-        LogInfo("DesktopAPIController: AppService connection succeeded");
+        Logger::Instance().LogInfo("DesktopAPIController: AppService connection succeeded");
         co_return;  // identification waits for the desktop app's "connection_state_changed"
     }
-    LogError("DesktopAPIController: AppService connection failed, starting retry loop");
+    Logger::Instance().LogError("DesktopAPIController: AppService connection failed, starting retry loop");
     RunRetryLoop();
 }
 
@@ -132,13 +125,13 @@ void DesktopAPIController::OnNotification(IDesktopAPIConnection::Notification&& 
     if (method == "login_state_subscription") {
         auto state = ParseLoginStateResponse(params);
         LoginStateChanged.Raise(state);
-        LogInfo(state.logged_in ? "DesktopAPIController: User logged in"
-                                : "DesktopAPIController: User logged out");
+        Logger::Instance().LogInfo(state.logged_in ? "DesktopAPIController: User logged in"
+                                                   : "DesktopAPIController: User logged out");
         if (state.logged_in) auto subscribing = SubscribeToPlaybackAndDevice();
     } else if (method == "connection_state_changed") {
         auto state = ParseConnectionStateResponse(params);
-        LogInfo(state.connected ? "DesktopAPIController: Desktop app connected"
-                                : "DesktopAPIController: Desktop app disconnected");
+        Logger::Instance().LogInfo(state.connected ? "DesktopAPIController: Desktop app connected"
+                                                   : "DesktopAPIController: Desktop app disconnected");
         if (state.connected) {
             StartLink();
             RunHandshake();
@@ -152,7 +145,7 @@ void DesktopAPIController::OnNotification(IDesktopAPIConnection::Notification&& 
                            (state.is_active ? "true" : "false") +
                            ", is_paused: " + (state.is_paused ? "true" : "false");
         if (state.track) line += ", track: " + state.track->uri;
-        LogInfo(line);
+        Logger::Instance().LogInfo(line);
         PlaybackStateChanged.Raise(state);
     } else if (method == "connect_active_device_subscription") {
         ActiveDeviceChanged.Raise(ParseConnectActiveDeviceResponse(params));
@@ -202,7 +195,7 @@ platform::FireAndForget DesktopAPIController::RunScheduledReconnect(uint64_t lin
         if (reconnectScheduledFor_ == link) reconnectScheduledFor_.reset();
         if (stopping_ || link != link_) co_return;
     }
-    LogInfo("DesktopAPIController: Reconnecting after a failed handshake or subscription");
+    Logger::Instance().LogInfo("DesktopAPIController: Reconnecting after a failed handshake or subscription");
     Reconnect();
 }
 
@@ -227,7 +220,7 @@ Task<void> DesktopAPIController::IdentifyWithClientID() {
         auto response = co_await connection_->SendRequest("client_connection_setup", std::move(params));
         if (response.is_error) RaiseErrorText("client_connection_setup", response.data);
     } catch (...) {
-        LogError("DesktopAPIController: IdentifyWithClientID failed");
+        Logger::Instance().LogError("DesktopAPIController: IdentifyWithClientID failed");
         ScheduleReconnect(link);
     }
 }
@@ -239,7 +232,7 @@ Task<void> DesktopAPIController::SubscribeToLoginState() {
         auto response = co_await connection_->SendRequest("login_state_subscription", {});
         if (response.is_error) RaiseErrorText("login_state_subscription", response.data);
     } catch (...) {
-        LogError("DesktopAPIController: login_state_subscription failed");
+        Logger::Instance().LogError("DesktopAPIController: login_state_subscription failed");
         ScheduleReconnect(link);
     }
 }
@@ -248,21 +241,21 @@ Task<void> DesktopAPIController::SubscribeToPlaybackAndDevice() {
     auto self = shared_from_this();
     const uint64_t link = CurrentLink();
     try {
-        LogInfo("DesktopAPIController: Subscribing to playback state");
+        Logger::Instance().LogInfo("DesktopAPIController: Subscribing to playback state");
         auto response = co_await connection_->SendRequest("playback_state_subscription", {});
         if (response.is_error) RaiseErrorText("playback_state_subscription", response.data);
-        LogInfo("DesktopAPIController: Playback state subscription succeeded");
+        Logger::Instance().LogInfo("DesktopAPIController: Playback state subscription succeeded");
     } catch (...) {
-        LogError("DesktopAPIController: Playback state subscription failed");
+        Logger::Instance().LogError("DesktopAPIController: Playback state subscription failed");
         ScheduleReconnect(link);
     }
     try {
-        LogInfo("DesktopAPIController: Subscribing to connect active device");
+        Logger::Instance().LogInfo("DesktopAPIController: Subscribing to connect active device");
         auto response = co_await connection_->SendRequest("connect_active_device_subscription", {});
         if (response.is_error) RaiseErrorText("connect_active_device_subscription", response.data);
-        LogInfo("DesktopAPIController: Connect active device subscription succeeded");
+        Logger::Instance().LogInfo("DesktopAPIController: Connect active device subscription succeeded");
     } catch (...) {
-        LogError("DesktopAPIController: Connect active device subscription failed");
+        Logger::Instance().LogError("DesktopAPIController: Connect active device subscription failed");
         ScheduleReconnect(link);
     }
 }
@@ -274,11 +267,11 @@ Task<bool> DesktopAPIController::SendCommand(std::string method, IDesktopAPIConn
         auto response = co_await connection_->SendRequest(method, std::move(params));
         if (!response.is_error) co_return true;
         if (onError == OnError::LogErrorText) RaiseErrorText(method, response.data);
-        if (onError == OnError::LogFailureLine) LogError(failureLine);
+        if (onError == OnError::LogFailureLine) Logger::Instance().LogError(failureLine);
         co_return false;
     } catch (...) {
     }
-    LogError(failureLine);
+    Logger::Instance().LogError(failureLine);
     co_return false;
 }
 
@@ -301,7 +294,7 @@ Task<bool> DesktopAPIController::ModifyPlaybackStateAsync(PlaybackAction action,
                                "DesktopAPIController: ModifyPlaybackState failed");
     }
     // An action outside the enumeration, as a cast from a number could make.
-    LogError("DesktopAPIController: ModifyPlaybackState failed");
+    Logger::Instance().LogError("DesktopAPIController: ModifyPlaybackState failed");
     platform::TaskCompletionSource<bool> failed;
     failed.TrySetResult(false);
     return failed.GetTask();
@@ -352,7 +345,7 @@ Task<bool> DesktopAPIController::RequestDevicesAsync() {
         co_return true;
     } catch (...) {
     }
-    LogError("DesktopAPIController: RequestDevices failed");
+    Logger::Instance().LogError("DesktopAPIController: RequestDevices failed");
     co_return false;
 }
 
@@ -365,7 +358,7 @@ Task<bool> DesktopAPIController::RequestPlaybackStateAsync() {
         co_return true;
     } catch (...) {
     }
-    LogError("DesktopAPIController: playback_state_request failed");
+    Logger::Instance().LogError("DesktopAPIController: playback_state_request failed");
     co_return false;
 }
 
@@ -408,7 +401,7 @@ Task<std::optional<std::string>> DesktopAPIController::GetCurrentUsernameAsync()
         co_return response.data.Lookup("username").AsString();
     } catch (...) {
     }
-    LogError("DesktopAPIController: GetCurrentUsernameAsync failed");
+    Logger::Instance().LogError("DesktopAPIController: GetCurrentUsernameAsync failed");
     co_return std::nullopt;
 }
 

@@ -28,6 +28,7 @@ public:
     // Opens the session file under baseFolderPath/Corvana/XboxGameBar unless a file is open already.
     void Initialize(std::string_view baseFolderPath);
     void Log(std::string_view level, std::string_view message);
+    void LogInfo(std::string_view message) { Log("INFO", message); }
     void LogError(std::string_view message) { Log("ERROR", message); }
 
     uint64_t AddListener(Listener listener);

@@ -21,13 +21,6 @@ namespace {
 constexpr const char* kAccessTokenSuffix = "CorvanaAccessToken";
 constexpr const char* kRefreshTokenSuffix = "CorvanaRefreshToken";
 
-void LogInfo(std::string_view message) {
-    Logger::Instance().Log("INFO", message);
-}
-void LogError(std::string_view message) {
-    Logger::Instance().LogError(message);
-}
-
 // application/x-www-form-urlencoded: unreserved characters as they are, spaces as '+', the rest as %XX.
 std::string FormEncode(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -175,9 +168,10 @@ void TokenManager::Stop() {
     }
     CancelRefreshTimer();
     if (services_->sessions->HasRefreshInFlight()) {
-        LogInfo("TokenManager: waiting for a token refresh to finish");
+        Logger::Instance().LogInfo("TokenManager: waiting for a token refresh to finish");
         if (!services_->sessions->WaitForRefreshes(kStopWaitForRefresh))
-            LogError("TokenManager: a token refresh was still running when the manager stopped");
+            Logger::Instance().LogError(
+                "TokenManager: a token refresh was still running when the manager stopped");
     }
 }
 
@@ -200,7 +194,8 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
     auto self = weak.lock();
     if (!self) co_return;
     const std::string& owner = self->ownerName_;
-    LogInfo(owner + (loggedIn ? ": OnLoginStateChanged - logged in" : ": OnLoginStateChanged - logged out"));
+    Logger::Instance().LogInfo(
+        owner + (loggedIn ? ": OnLoginStateChanged - logged in" : ": OnLoginStateChanged - logged out"));
 
     bool outcome = loggedIn;
     int32_t expiresIn = 0;
@@ -208,7 +203,7 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
     if (loggedIn) {
         std::optional<std::string> userName = co_await self->controller_->GetCurrentUsernameAsync();
         if (!userName) {
-            LogError(owner + ": GetCurrentUsernameAsync failed; aborting login");
+            Logger::Instance().LogError(owner + ": GetCurrentUsernameAsync failed; aborting login");
             outcome = false;
         } else {
             userKey = UserKeyFor(*userName);
@@ -220,14 +215,15 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
             if (refreshed.status == 0) {
                 expiresIn = refreshed.expiresIn;
             } else {
-                LogError(owner + ": RefreshAccessTokenAsync failed, trying FetchAuthTokensAsync");
+                Logger::Instance().LogError(owner +
+                                            ": RefreshAccessTokenAsync failed, trying FetchAuthTokensAsync");
                 CorvanaSignInResult fetched =
                     co_await FetchAuthTokensAsync(self->controller_, userKey, self->services_);
                 if (fetched.status == 0) {
-                    LogInfo(owner + ": FetchAuthTokensAsync succeeded");
+                    Logger::Instance().LogInfo(owner + ": FetchAuthTokensAsync succeeded");
                     expiresIn = fetched.expiresIn;
                 } else {
-                    LogError(owner + ": FetchAuthTokensAsync failed");
+                    Logger::Instance().LogError(owner + ": FetchAuthTokensAsync failed");
                     outcome = false;
                 }
             }
@@ -257,7 +253,7 @@ Task<CorvanaAuthCodeResult> TokenManager::GetAuthCodeAsync(std::shared_ptr<Deskt
         co_return CorvanaAuthCodeResult{0, answer.auth_code};
     } catch (...) {
     }
-    LogError("TokenManager: GetAuthCodeAsync failed");
+    Logger::Instance().LogError("TokenManager: GetAuthCodeAsync failed");
     co_return CorvanaAuthCodeResult{2, {}};
 }
 
@@ -277,8 +273,8 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<Des
             {"code_verifier", verifier}};
         platform::HttpResponseMessage response = co_await SendTokenRequest(*services, fields);
         if (response.statusCode != 200) {
-            LogError("TokenManager: token request failed with status: " +
-                     std::to_string(response.statusCode));
+            Logger::Instance().LogError("TokenManager: token request failed with status: " +
+                                        std::to_string(response.statusCode));
             co_return CorvanaSignInResult{2, 0};
         }
         auto body = nlohmann::json::parse(response.content);
@@ -290,7 +286,7 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<Des
         co_return CorvanaSignInResult{0, expiresIn};
     } catch (...) {
     }
-    LogError("TokenManager: FetchAuthTokensAsync failed");
+    Logger::Instance().LogError("TokenManager: FetchAuthTokensAsync failed");
     co_return CorvanaSignInResult{2, 0};
 }
 
@@ -329,8 +325,8 @@ Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKe
             }
         }
         if (response.statusCode != 200) {
-            LogError("TokenManager: refresh token request failed with status: " +
-                     std::to_string(response.statusCode));
+            Logger::Instance().LogError("TokenManager: refresh token request failed with status: " +
+                                        std::to_string(response.statusCode));
             co_return CorvanaSignInResult{2, 0};
         }
         auto body = nlohmann::json::parse(response.content);
@@ -343,7 +339,7 @@ Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKe
         co_return CorvanaSignInResult{0, expiresIn};
     } catch (...) {
     }
-    LogError("TokenManager: RefreshAccessTokenAsync failed");
+    Logger::Instance().LogError("TokenManager: RefreshAccessTokenAsync failed");
     co_return CorvanaSignInResult{2, 0};
 }
 
@@ -357,16 +353,18 @@ Task<std::unique_ptr<platform::FileLock>> TokenManager::LockRefreshesAsync(std::
     try {
         while (!lock->TryLock()) {
             if (!waiting)
-                LogInfo("TokenManager: waiting for another process to finish refreshing the tokens");
+                Logger::Instance().LogInfo(
+                    "TokenManager: waiting for another process to finish refreshing the tokens");
             waiting = true;
             if (std::chrono::steady_clock::now() >= deadline) {
-                LogError("TokenManager: another process holds the token lock; refreshing without it");
+                Logger::Instance().LogError(
+                    "TokenManager: another process holds the token lock; refreshing without it");
                 co_return nullptr;
             }
             co_await platform::ResumeAfter(std::chrono::milliseconds(20));
         }
     } catch (...) {
-        LogError("TokenManager: cannot take the token lock; refreshing without it");
+        Logger::Instance().LogError("TokenManager: cannot take the token lock; refreshing without it");
         co_return nullptr;
     }
     co_return lock;
@@ -394,9 +392,9 @@ std::optional<std::string> TokenManager::ReadRefreshToken(const std::string& use
         ReadToken(userKey, kRefreshTokenSuffix, &SessionTokens::Tokens::refreshToken, services);
     if (token.found()) return token.password;
     if (token.state == StoredCredential::State::Locked) {
-        LogError("TokenManager: the vault is locked; no refresh token could be read");
+        Logger::Instance().LogError("TokenManager: the vault is locked; no refresh token could be read");
     } else {
-        LogError("TokenManager: no refresh token found in vault");
+        Logger::Instance().LogError("TokenManager: no refresh token found in vault");
     }
     return std::nullopt;
 }
@@ -413,7 +411,7 @@ void TokenManager::StoreTokens(const std::string& userKey, const std::string& ac
                                const std::string& refreshToken, const TokenManagerServices& services) {
     bool saved = services.saveCredentials(
         {{userKey + kAccessTokenSuffix, accessToken}, {userKey + kRefreshTokenSuffix, refreshToken}});
-    if (!saved) LogError("TokenManager: failed to save user credentials");
+    if (!saved) Logger::Instance().LogError("TokenManager: failed to save user credentials");
     services.sessions->Remember(userKey, {accessToken, refreshToken, saved});
 }
 

@@ -26,10 +26,6 @@ namespace {
 constexpr const char* kMarkupUrl = "qrc:/velmora/webpage/CorvanaWidgetWebview.qml";
 constexpr const char* kWebViewElementName = "webViewElement";
 
-void LogInfo(std::string_view message) {
-    Logger::Instance().Log("INFO", message);
-}
-
 }  // namespace
 
 CorvanaWidgetWebview::Services CorvanaWidgetWebview::Services::Default() {
@@ -143,7 +139,7 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
 
     StartBridge();
 
-    LogInfo("CorvanaWidgetWebview: OnLoaded - starting Initialize");
+    Logger::Instance().LogInfo("CorvanaWidgetWebview: OnLoaded - starting Initialize");
     if (!hostInitialized_) {
         // Started outside the co_await expression: GCC 12 destroys some temporaries of such an expression
         // twice, here the callback and the weak reference it holds.
@@ -161,7 +157,8 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
     }
     // Shut down or unloaded while the host was starting: nothing is registered that nobody would remove.
     if (shutdown->IsSet()) co_return;
-    LogInfo("CorvanaWidgetWebview: OnLoaded - Initialize complete, registering WebView callbacks");
+    Logger::Instance().LogInfo(
+        "CorvanaWidgetWebview: OnLoaded - Initialize complete, registering WebView callbacks");
     RegisterWebViewCallbacks();
 
     // The wait holds only the event, so that the page can go while it waits.

@@ -40,15 +40,15 @@ platform::Task<void> WebView2Host::Initialize(QQuickItem* hostElement,
         throw platform::PlatformError(
             platform::E_POINTER, "WebView2Host: Initialize needs an element, a dispatcher and a callback");
     }
-    Logger::Instance().Log("INFO", "WebView2Host: Initialize - creating environment");
+    Logger::Instance().LogInfo("WebView2Host: Initialize - creating environment");
     auto environment = platform::WebViewEnvironment::ForFolder(QString::fromStdString(UserDataFolder()));
     webView_ = platform::WebView::Create(environment, hostElement);
-    Logger::Instance().Log("INFO", "WebView2Host: Initialize - controller ready, navigating");
+    Logger::Instance().LogInfo("WebView2Host: Initialize - controller ready, navigating");
 
     RegisterCoreEventHandlers(*webView_, std::move(dispatcher), std::move(onMessage));
     environment->SetVirtualHostNameToFolderMapping(QString::fromStdString(ContentFolder()));
 
-    Logger::Instance().Log("INFO", "WebView2Host: Initialize - calling Navigate");
+    Logger::Instance().LogInfo("WebView2Host: Initialize - calling Navigate");
     webView_->Navigate(StartUri());
     co_return;
 }

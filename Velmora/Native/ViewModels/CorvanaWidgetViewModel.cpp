@@ -19,10 +19,6 @@ using utils::PlaybackAction;
 
 namespace {
 
-void LogInfo(std::string_view message) {
-    utils::Logger::Instance().Log("INFO", message);
-}
-
 // Created once per process, on first use, and shared by every view model.
 const std::shared_ptr<const QColor>& ActiveBrush() {
     static const auto brush = std::make_shared<const QColor>(0x1D, 0xB9, 0x54, 0xFF);
@@ -289,7 +285,7 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
     auto self = SharedFrom(this);
     try {
         if (widget_) {
-            LogInfo("RegisterForWidgetEvents: _widget already set");
+            utils::Logger::Instance().LogInfo("RegisterForWidgetEvents: _widget already set");
             co_return;
         }
         if (!widget) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
@@ -379,7 +375,7 @@ std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
 platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration) {
     auto self = SharedFrom(this);
     try {
-        LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
+        utils::Logger::Instance().LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
         // A vault round trip: awaited off the UI thread, which it comes back to.
         std::optional<std::string> token;
         if (tokens_) token = co_await tokens_->GetAccessTokenAsync();
@@ -390,7 +386,8 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
         auto sections =
             co_await FetchHomeSectionsRetryingOnce(tokens_, std::move(*token), services_.fetchHomeFeed);
         if (signInGeneration != signInGeneration_) {
-            LogInfo("CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
+            utils::Logger::Instance().LogInfo(
+                "CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
             co_return;
         }
         SetCategories(BuildCategories(sections, controller_));
@@ -438,7 +435,8 @@ void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse&
         devices.push_back(PlaybackDeviceInfo::From(device));
         if (!active && devices.back().IsValid && devices.back().IsActive) active = devices.back();
     }
-    if (active) LogInfo("OnDevicesStateChanged: active device found in playbackDevices");
+    if (active)
+        utils::Logger::Instance().LogInfo("OnDevicesStateChanged: active device found in playbackDevices");
     // No lock across the switch: the dispatcher runs the lists in the order they were queued.
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     Dispatcher()->RunAsync([weak, devices = std::move(devices), active = std::move(active)] {
@@ -460,7 +458,7 @@ void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>&
         SetPlaybackDeviceSelectionButtonBrush(selected && !active->IsSelf ? ActiveBrush() : InactiveBrush());
         SetSelectedPlaybackDevice(selected);
         SetEnablePlaybackDeviceSelectionButton(!playbackDevices_->Empty());
-        LogInfo("OnDevicesStateChanged: returning");
+        utils::Logger::Instance().LogInfo("OnDevicesStateChanged: returning");
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::OnDevicesStateChanged", std::current_exception());
     }
