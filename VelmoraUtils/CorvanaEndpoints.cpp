@@ -35,16 +35,23 @@ void CorvanaEndpoints::ReportOverrides() {
     const std::string accounts = Variable("VELMORA_ACCOUNTS_URL");
     const std::string webApi = Variable("VELMORA_WEBAPI_URL");
     const std::string caFile = Variable("VELMORA_CA_FILE");
-    if (accounts.empty() && webApi.empty() && caFile.empty()) return;
+
+    // Said also when none is set: a widget started by the session bus (D-Bus activation) has the bus's
+    // environment, not the shell's, and this line is the one sign that the overrides did not reach it.
+    std::string line =
+        accounts.empty() && webApi.empty() && caFile.empty()
+            ? "CorvanaEndpoints: no development overrides (VELMORA_ACCOUNTS_URL, VELMORA_WEBAPI_URL and "
+              "VELMORA_CA_FILE unset) - accounts: " +
+                  std::string(kAccountsOrigin) + ", web API: " + std::string(kWebApiOrigin)
+            : "CorvanaEndpoints: development overrides in force - accounts: " +
+                  (accounts.empty() ? std::string(kAccountsOrigin) : accounts) +
+                  ", web API: " + (webApi.empty() ? std::string(kWebApiOrigin) : webApi) +
+                  ", extra CA: " + (caFile.empty() ? std::string("none") : caFile) +
+                  (caFile.empty() ? "" : " (trusted for the overridden origins only)");
 
     // Once per setting: the environment does not change while the widget runs.
     static std::mutex mutex;
     static std::string reported;
-    std::string line = "CorvanaEndpoints: development overrides in force - accounts: " +
-                       (accounts.empty() ? std::string(kAccountsOrigin) : accounts) +
-                       ", web API: " + (webApi.empty() ? std::string(kWebApiOrigin) : webApi) +
-                       ", extra CA: " + (caFile.empty() ? std::string("none") : caFile) +
-                       (caFile.empty() ? "" : " (trusted for the overridden origins only)");
     {
         std::lock_guard lock(mutex);
         if (line == reported) return;

@@ -26,9 +26,9 @@ struct CorvanaEndpoints {
     static std::string WebApiOrigin();
     static std::optional<std::string> ExtraCaFile();
 
-    // Logs one "INFO" line naming the overrides when any is set, so that a session log shows that the
-    // widget did not talk to the real services. Every front end calls it at start; a later call with the
-    // same setting logs nothing.
+    // Logs one "INFO" line naming the overrides in force, so that a session log shows that the widget did
+    // not talk to the real services, or that none is set, so that one that was meant to be shows missing.
+    // Every front end calls it at start; a later call with the same setting logs nothing.
     static void ReportOverrides();
 };
 

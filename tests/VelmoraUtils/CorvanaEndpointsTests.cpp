@@ -7,15 +7,18 @@
 
 using utils::CorvanaEndpoints;
 
-TEST(CorvanaEndpoints, AnOverrideInForceIsReportedOnceAsInfo) {
+TEST(CorvanaEndpoints, TheOverridesInForceOrTheirAbsenceAreReportedOnceAsInfo) {
     struct Case {
         const char* accounts;
         const char* webApi;
         const char* caFile;
-        const char* line;  // nullptr: nothing logged
+        const char* line;
     };
     for (const auto& [accounts, webApi, caFile, line] : std::vector<Case>{
-             {nullptr, nullptr, nullptr, nullptr},
+             {nullptr, nullptr, nullptr,
+              "INFO CorvanaEndpoints: no development overrides (VELMORA_ACCOUNTS_URL, VELMORA_WEBAPI_URL and "
+              "VELMORA_CA_FILE unset) - accounts: https://accounts.corvana.com, web API: "
+              "https://api.corvana.com"},
              {"https://127.0.0.1:8443", "https://127.0.0.1:8443", "/tmp/ca.pem",
               "INFO CorvanaEndpoints: development overrides in force - accounts: https://127.0.0.1:8443, web "
               "API: "
@@ -24,7 +27,7 @@ TEST(CorvanaEndpoints, AnOverrideInForceIsReportedOnceAsInfo) {
               "INFO CorvanaEndpoints: development overrides in force - accounts: "
               "https://accounts.corvana.com, web "
               "API: https://127.0.0.1:9443, extra CA: none"}}) {
-        SCOPED_TRACE(line ? line : "no override");
+        SCOPED_TRACE(line);
         for (auto [variable, value] : {std::pair{"VELMORA_ACCOUNTS_URL", accounts},
                                        {"VELMORA_WEBAPI_URL", webApi},
                                        {"VELMORA_CA_FILE", caFile}}) {
@@ -36,7 +39,7 @@ TEST(CorvanaEndpoints, AnOverrideInForceIsReportedOnceAsInfo) {
         }
         testsupport::LogCapture log;
         for (int i = 0; i < 3; ++i) CorvanaEndpoints::ReportOverrides();
-        EXPECT_EQ(log.Lines(), line ? std::vector<std::string>{line} : std::vector<std::string>{});
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{line});
     }
     for (const char* variable : {"VELMORA_ACCOUNTS_URL", "VELMORA_WEBAPI_URL", "VELMORA_CA_FILE"})
         ::unsetenv(variable);
