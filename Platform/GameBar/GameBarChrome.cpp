@@ -1,12 +1,15 @@
 #include "Platform/GameBar/GameBarChrome.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickWindow>
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/GameBar/GameBarHostControls.h"
+#include "Platform/GameBar/PointerMover.h"
 #include "Platform/Ui/Window.h"
 
 namespace platform {
@@ -44,8 +47,21 @@ GameBarChrome* GameBarChrome::Install(Window& window, std::shared_ptr<GameBarHos
                             "the Game Bar chrome did not load: " + component.errorString().toStdString());
     }
     chrome->setParent(item);
+    chrome->mover_ = new PointerMover(&window.CoreWindow());
     auto* slot = item->findChild<QQuickItem*>(QStringLiteral("contentSlot"));
-    window.Decorate(item, slot ? slot : item);
+    QPointer<QQuickItem> chromeItem(item);
+    QPointer<GameBarChrome> self(chrome);
+    Window::DecorationRequests requests;
+    requests.openMenu = [chromeItem](QPointF scenePosition) {
+        // The chrome fills the window: scene and chrome positions are the same.
+        if (chromeItem)
+            QMetaObject::invokeMethod(chromeItem, "openMenu", Q_ARG(QVariant, scenePosition.x()),
+                                      Q_ARG(QVariant, scenePosition.y()), Q_ARG(QVariant, false));
+    };
+    requests.startMove = [self] {
+        if (self) self->StartMove();
+    };
+    window.Decorate(item, slot ? slot : item, std::move(requests));
     return chrome;
 }
 
@@ -70,6 +86,14 @@ void GameBarChrome::SetResizeSupported(bool horizontal, bool vertical) {
     horizontalResize_ = horizontal;
     verticalResize_ = vertical;
     emit changed();
+}
+
+void GameBarChrome::StartMove() {
+    auto window = window_.lock();
+    // A press that has ended meanwhile moves nothing.
+    if (!window || !(QGuiApplication::mouseButtons() & Qt::LeftButton)) return;
+    if (window->CoreWindow().startSystemMove()) return;
+    if (mover_) mover_->Start();
 }
 
 void GameBarChrome::setPinnedOnly(bool pinnedOnly) {

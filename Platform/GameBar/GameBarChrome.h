@@ -10,6 +10,7 @@ class QQuickItem;
 namespace platform {
 
 class GameBarHostControls;
+class PointerMover;
 class Window;
 
 // The host's chrome around a widget: the window's rounded background, moving the window by its empty
@@ -38,6 +39,11 @@ public:
     bool VerticalResizeSupported() const { return verticalResize_; }
     void SetResizeSupported(bool horizontal, bool vertical);
 
+    // Moves the window with the pointer whose button is down now: the window manager's move where there
+    // is one, else the window follows the pointer until the button is released. For content that keeps
+    // the pointer to itself (a web page asks for it a moment after the press).
+    void StartMove();
+
     // The context menu's actions.
     Q_INVOKABLE void setPinnedOnly(bool pinnedOnly);
     Q_INVOKABLE void setRequestedOpacity(double opacity);
@@ -53,6 +59,7 @@ private:
     std::weak_ptr<Window> window_;
     EventSource<>::Token displayModeToken_ = 0;
     EventSource<>::Token opacityToken_ = 0;
+    PointerMover* mover_ = nullptr;  // the window owns it
     bool horizontalResize_ = false;
     bool verticalResize_ = false;
 };

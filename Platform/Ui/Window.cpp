@@ -98,15 +98,34 @@ void Window::Content(std::shared_ptr<Frame> frame) {
     PlaceContent();
 }
 
-void Window::Decorate(QQuickItem* decoration, QQuickItem* contentSlot) {
+std::shared_ptr<Window> Window::Of(const QQuickWindow* coreWindow) {
+    if (!coreWindow) return nullptr;
+    auto& windows = TheWindows();
+    if (windows.current && windows.current->quickWindow_.get() == coreWindow) return windows.current;
+    for (const auto& closed : windows.closed) {
+        if (closed->quickWindow_.get() == coreWindow) return closed;
+    }
+    return nullptr;
+}
+
+void Window::Decorate(QQuickItem* decoration, QQuickItem* contentSlot, DecorationRequests requests) {
     if (decoration_ && decoration_ != decoration) {
         if (content_) FillParent(content_->Item(), nullptr);
         delete decoration_.data();
     }
     decoration_ = decoration;
     contentSlot_ = decoration ? contentSlot : nullptr;
+    decorationRequests_ = decoration ? std::move(requests) : DecorationRequests{};
     if (decoration_) FillParent(decoration_, quickWindow_->contentItem());
     PlaceContent();
+}
+
+void Window::OpenDecorationMenu(QPointF scenePosition) {
+    if (decoration_ && decorationRequests_.openMenu) decorationRequests_.openMenu(scenePosition);
+}
+
+void Window::StartDecorationMove() {
+    if (decoration_ && decorationRequests_.startMove) decorationRequests_.startMove();
 }
 
 void Window::PlaceContent() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointF>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -45,9 +46,23 @@ public:
     QQuickWindow& CoreWindow() const { return *quickWindow_; }
     QQmlEngine& Engine() const { return *engine_; }
 
+    // What the decoration does for content that keeps the pointer to itself (a web view takes every
+    // press), when that content asks: open the decoration's menu at a point of the scene, or move the
+    // window with the pointer whose button is down now.
+    struct DecorationRequests {
+        std::function<void(QPointF scenePosition)> openMenu;
+        std::function<void()> startMove;
+    };
+
     // Puts a decoration (the host's chrome) around the content: the window owns it from now on and the
     // content goes into contentSlot, an item inside it. Replaces and deletes an earlier decoration.
-    void Decorate(QQuickItem* decoration, QQuickItem* contentSlot);
+    void Decorate(QQuickItem* decoration, QQuickItem* contentSlot, DecorationRequests requests = {});
+    // Passed on to the decoration; nothing happens without one.
+    void OpenDecorationMenu(QPointF scenePosition);
+    void StartDecorationMove();
+
+    // The window that shows this Qt window, if it is one of ours (current or closed, not yet released).
+    static std::shared_ptr<Window> Of(const QQuickWindow* coreWindow);
 
     Token Closed(ClosedHandler handler);
     void Closed(Token token);
@@ -67,6 +82,7 @@ private:
     std::unique_ptr<QQuickWindow> quickWindow_;
     QPointer<QQuickItem> decoration_;
     QPointer<QQuickItem> contentSlot_;
+    DecorationRequests decorationRequests_;
     std::shared_ptr<Frame> content_;
     EventSource<> closed_;
     bool isClosed_ = false;

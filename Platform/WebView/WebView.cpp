@@ -9,6 +9,7 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Ui/FillParent.h"
+#include "Platform/Ui/Window.h"
 #include "Platform/WebView/WebMessageBridge.h"
 #include "Platform/WebView/WebViewPagePolicy.h"
 
@@ -104,6 +105,11 @@ std::unique_ptr<WebView> WebView::Create(std::shared_ptr<WebViewEnvironment> env
     view->environment_ = std::move(environment);
     view->item_ = item;
     view->bridge_ = bridge;
+    // The page's context menu is the window's: the host's menu, where the host has one.
+    policy->SetContextMenuRequested([item = QPointer<QQuickItem>(item)](QPoint position) {
+        if (!item) return;
+        if (auto window = Window::Of(item->window())) window->OpenDecorationMenu(item->mapToScene(position));
+    });
     policy->SetPageRestarted([raw = view.get()] {
         // The policy goes with the view item, which the view deletes first: the view is still there.
         if (raw->pageRestarted_) raw->pageRestarted_();

@@ -16,7 +16,8 @@ class WebMessageBridge;
 
 // One web view in a Qt Quick scene: the view item filling its host item, the web channel with the one
 // bridge object, and the page policy. Texts go both ways as strings, as the page's window.chrome.webview
-// expects. Qt Quick forwards pointer, cursor, focus and scale changes to the view itself.
+// expects. Qt Quick forwards pointer, cursor, focus and scale changes to the view itself. The view takes
+// every press, so a right click on the page opens the menu of the window's decoration (Window).
 class WebView {
 public:
     using MessageHandler = std::function<void(const QString& text)>;

@@ -60,8 +60,24 @@ void WebViewPagePolicy::OnCertificateError(const QWebEngineCertificateError& err
     }
 }
 
+void WebViewPagePolicy::SetContextMenuRequested(std::function<void(QPoint position)> handler) {
+    contextMenuRequested_ = std::move(handler);
+}
+
 void WebViewPagePolicy::OnContextMenuRequested(QWebEngineContextMenuRequest* request) {
     request->setAccepted(true);
+    if (!contextMenuRequested_) return;
+    // What the owner shows may take the pointer and the focus, which the view is still handling.
+    QMetaObject::invokeMethod(
+        this,
+        [this, position = request->position()] {
+            try {
+                if (contextMenuRequested_) contextMenuRequested_(position);
+            } catch (const std::exception& error) {
+                qWarning().noquote() << "WebView: the context menu request failed:" << error.what();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void WebViewPagePolicy::OnPageRestarted() {

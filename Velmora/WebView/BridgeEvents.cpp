@@ -61,6 +61,10 @@ std::string EncodeExpandedState(bool isExpanded) {
     return Dump({{"type", "expandedState"}, {"isExpanded", isExpanded}});
 }
 
+std::string EncodeDisplayState(bool isPinnedOnly, double opacity) {
+    return Dump({{"type", "displayState"}, {"isPinnedOnly", isPinnedOnly}, {"opacity", opacity}});
+}
+
 std::string EncodeActiveDevice(const ConnectActiveDeviceResponse& device) {
     return Dump({{"type", "activeDevice"}, {"isLocal", device.is_local}});
 }

@@ -14,6 +14,9 @@ namespace velmora::bridge_events {
 
 std::string EncodeLoginStateChanged(bool loggedIn);
 std::string EncodeExpandedState(bool isExpanded);
+// How the host shows the widget: only the pinned widgets (the overlay closed), and the opacity the player
+// asked for them (0.1 to 1).
+std::string EncodeDisplayState(bool isPinnedOnly, double opacity);
 std::string EncodeActiveDevice(const desktop_api_types::ConnectActiveDeviceResponse& device);
 std::string EncodeDeviceList(const desktop_api_types::ConnectClusterResponse& cluster);
 // nowMs: the current time in milliseconds since 1970-01-01 UTC, from which the position is estimated.

@@ -10,6 +10,7 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Storage/ApplicationData.h"
+#include "Platform/Ui/Window.h"
 #include "Velmora/Native/ViewModels/TokenManagerAccessTokenProvider.h"
 #include "Velmora/WebView/DesktopBridgeController.h"
 #include "Velmora/WebView/WebView2Host.h"
@@ -63,6 +64,14 @@ std::shared_ptr<CorvanaWidgetWebview> CorvanaWidgetWebview::Create(const platfor
             self->OnUnloaded();
         }
     });
+
+    // The host raises these on the UI thread.
+    page->pinnedOnly_ = page->IsPinnedOnly();
+    auto onDisplayState = [weak] {
+        if (auto self = weak.lock()) self->OnDisplayStateChanged();
+    };
+    page->displayModeToken_ = page->widget_->GameBarDisplayModeChanged(onDisplayState);
+    page->opacityToken_ = page->widget_->RequestedOpacityChanged(onDisplayState);
 
     auto connecting = page->controller_->ConnectAsync();
     return page;
@@ -177,6 +186,9 @@ void CorvanaWidgetWebview::StartBridge() {
     seams.postWebMessage = [weak](const std::string& text) {
         if (auto page = weak.lock()) page->PostToWebView(text);
     };
+    seams.startWindowMove = [weak] {
+        if (auto page = weak.lock()) page->StartWindowMove();
+    };
     seams.savePersistedExpandedState = [weak](bool expanded) {
         auto page = weak.lock();
         if (!page) return;
@@ -222,6 +234,32 @@ void CorvanaWidgetWebview::RemoveWebViewCallbacks() {
     if (devicesToken_) controller_->DevicesChanged.Remove(std::exchange(devicesToken_, {}));
 }
 
+void CorvanaWidgetWebview::RemoveWidgetCallbacks() {
+    if (displayModeToken_) widget_->GameBarDisplayModeChanged(std::exchange(displayModeToken_, 0));
+    if (opacityToken_) widget_->RequestedOpacityChanged(std::exchange(opacityToken_, 0));
+}
+
+bool CorvanaWidgetWebview::IsPinnedOnly() const {
+    return widget_->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly;
+}
+
+void CorvanaWidgetWebview::OnDisplayStateChanged() {
+    if (shutDown_) return;
+    if (bridge_) bridge_->ReportDisplayState();
+    const bool pinnedOnly = IsPinnedOnly();
+    if (pinnedOnly == std::exchange(pinnedOnly_, pinnedOnly)) return;
+    // Signed in, the window shrinks to the now-playing block while pinned and takes the size of the
+    // expanded state back after; signed out, it keeps its size.
+    if (loggedIn_.value_or(false)) {
+        auto sizing = ApplyLoggedInSizeAsync(expanded_);
+    }
+}
+
+void CorvanaWidgetWebview::StartWindowMove() {
+    if (!item_) return;
+    if (auto window = platform::Window::Of(item_->window())) window->StartDecorationMove();
+}
+
 void CorvanaWidgetWebview::HandleWebMessage(const std::string& message) {
     if (bridge_) bridge_->HandleWebMessage(message);
 }
@@ -249,14 +287,17 @@ platform::Task<void> CorvanaWidgetWebview::ApplyLoggedInSizeAsync(bool expanded)
     auto widget = widget_;
     std::weak_ptr<CorvanaWidgetWebview> weak = weak_from_this();
     try {
-        const auto size = expanded ? WebBridge::kExpandedSize : WebBridge::kCollapsedSize;
+        const bool pinnedOnly = IsPinnedOnly();
+        const auto size = pinnedOnly ? kPinnedOnlySize
+                          : expanded ? WebBridge::kExpandedSize
+                                     : WebBridge::kCollapsedSize;
         if (!co_await widget->TryResizeWindowAsync(size.width, size.height)) {
             Logger::Instance().LogError("CorvanaWidgetWebview: ApplyLoggedInSizeAsync resize failed");
             co_return;
         }
         co_await platform::ResumeForeground(dispatcher);
         if (weak.expired()) co_return;
-        WebBridge::ApplyWindowSetting(*widget, expanded);
+        WebBridge::ApplyWindowSetting(*widget, expanded && !pinnedOnly);
     } catch (const PlatformError& error) {
         Logger::Instance().LogError("CorvanaWidgetWebview: ApplyLoggedInSizeAsync exception: " +
                                     error.message());
@@ -315,6 +356,7 @@ void CorvanaWidgetWebview::Shutdown() {
         tokenManager_.reset();
     }
     RemoveWebViewCallbacks();
+    RemoveWidgetCallbacks();
     if (shutdownEvent_) shutdownEvent_->Set();
 }
 

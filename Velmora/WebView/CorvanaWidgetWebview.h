@@ -38,6 +38,9 @@ public:
     static constexpr const char* kExpandedSetting = "CorvanaWidgetExpanded";
     // Game Bar window units; the signed-in sizes are the bridge's.
     static constexpr WebBridge::WindowSize kLoggedOutSize{480, 488};
+    // Signed in while the host shows only pinned widgets: the now-playing block without its controls
+    // (padding, cover, progress, padding), so that the widget covers no more of the game than that.
+    static constexpr WebBridge::WindowSize kPinnedOnlySize{320, 108};
 
     // What the page reaches beyond itself through. Tests put doubles here.
     struct Services {
@@ -75,6 +78,8 @@ public:
     void HandleWebMessage(const std::string& message);
     // The token manager's verdict, on the UI thread.
     void OnLoginStateChanged(bool loggedIn);
+    // The host's display mode or requested opacity changed, on the UI thread.
+    void OnDisplayStateChanged();
     platform::Task<void> ApplyLoggedInSizeAsync(bool expanded);
     platform::Task<void> ApplyLoggedOutSizeAsync();
     std::optional<bool> LoadPersistedExpandedState();
@@ -96,6 +101,10 @@ private:
     void OnWebPageRestarted();
     void PostToWebView(const std::string& text);
     void RemoveWebViewCallbacks();
+    void RemoveWidgetCallbacks();
+    bool IsPinnedOnly() const;
+    // Moves the window with the pointer, for the web page's empty areas.
+    void StartWindowMove();
 
     const Services services_;
     const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
@@ -109,6 +118,9 @@ private:
     utils::EventToken playbackStateToken_;
     utils::EventToken activeDeviceToken_;
     utils::EventToken devicesToken_;
+    platform::IGameBarWidget::EventToken displayModeToken_ = 0;
+    platform::IGameBarWidget::EventToken opacityToken_ = 0;
+    bool pinnedOnly_ = false;
     // The last login state reported, and the expanded state sent with it, for a web page shown anew.
     std::optional<bool> loggedIn_;
     bool expanded_ = false;

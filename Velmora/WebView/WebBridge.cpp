@@ -132,7 +132,7 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
     static const std::vector<Command> commands = {
         {"appReady", M::WholeName,
          [](WebBridge& b, std::string_view, std::string_view) {
-             b.appReady_ = true;
+             const bool wasReady = std::exchange(b.appReady_, true);
              if (b.loginPending_) {
                  b.loginPending_ = false;
                  b.Post(EncodeLoginStateChanged(b.loggedIn_));
@@ -141,6 +141,7 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
                  b.expandedPending_ = false;
                  b.Post(EncodeExpandedState(b.expanded_));
              }
+             if (!wasReady) b.PostDisplayState();
          }},
         {"launchCorvana", M::WholeName,
          [](WebBridge& b, std::string_view command, std::string_view) {
@@ -223,6 +224,10 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
              Contain(command, RequestHomeAsync(b.weak_from_this(), b.seams_.dispatcher, b.seams_.accessTokens,
                                                b.seams_.fetchHomeFeed));
          }},
+        {"startWindowMove", M::WholeName,
+         [](WebBridge& b, std::string_view, std::string_view) {
+             if (b.seams_.startWindowMove) b.seams_.startWindowMove();
+         }},
     };
     return commands;
 }
@@ -268,6 +273,16 @@ void WebBridge::ReportLoginState(bool loggedIn, bool expanded) {
     loginPending_ = true;
     expanded_ = loggedIn && expanded;
     expandedPending_ = loggedIn;
+}
+
+void WebBridge::ReportDisplayState() {
+    if (appReady_) PostDisplayState();
+}
+
+void WebBridge::PostDisplayState() {
+    const auto& widget = *seams_.widget;
+    Post(EncodeDisplayState(widget.DisplayMode() == platform::GameBarDisplayMode::PinnedOnly,
+                            widget.RequestedOpacity()));
 }
 
 void WebBridge::PageUnloaded() {

@@ -32,6 +32,8 @@ struct WebBridgeSeams {
     std::function<void(const std::string& text)> postWebMessage;
     // Keeps the expanded state for the next session.
     std::function<void(bool expanded)> savePersistedExpandedState;
+    // Moves the window with the pointer whose button is down; empty: the page cannot move it.
+    std::function<void()> startWindowMove;
 };
 
 // The native end of the page bridge: it runs the commands the web page sends (one text per message) and
@@ -61,6 +63,9 @@ public:
     // The signed-in state as the page learns it: sent at once while the web page is ready, with the
     // expanded state when signed in; otherwise kept (the latest only) until "appReady".
     void ReportLoginState(bool loggedIn, bool expanded);
+    // The host's display mode or requested opacity changed: sent while the web page is ready (the page
+    // learns them when it says "appReady" too).
+    void ReportDisplayState();
     // The web page went away; a new one must say "appReady" before it is sent login states.
     void PageUnloaded();
     bool IsAppReady() const { return appReady_; }
@@ -84,6 +89,7 @@ private:
 
     void Post(const std::string& text);
     void PostFromAnyThread(std::string text);
+    void PostDisplayState();
 
     // Runs a command's asynchronous part; an error it raises ends in one log line naming the command.
     static platform::FireAndForget Contain(std::string_view command, platform::Task<void> run);

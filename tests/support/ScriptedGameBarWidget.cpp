@@ -96,4 +96,72 @@ void ScriptedGameBarWidget::VerticalResizeSupported(bool supported) {
     verticalResize_ = supported;
 }
 
+namespace {
+
+// Runs a copy of the handlers without the lock, so that one may remove itself.
+void Raise(
+    std::map<platform::IGameBarWidget::EventToken, platform::IGameBarWidget::ChangedHandler> handlers) {
+    for (auto& [token, handler] : handlers) handler();
+}
+
+}  // namespace
+
+void ScriptedGameBarWidget::ChangeDisplayMode(platform::GameBarDisplayMode mode) {
+    std::map<EventToken, ChangedHandler> handlers;
+    {
+        std::lock_guard lock(mutex_);
+        displayMode_ = mode;
+        handlers = displayModeHandlers_;
+    }
+    Raise(std::move(handlers));
+}
+
+void ScriptedGameBarWidget::ChangeOpacity(double opacity) {
+    std::map<EventToken, ChangedHandler> handlers;
+    {
+        std::lock_guard lock(mutex_);
+        opacity_ = opacity;
+        handlers = opacityHandlers_;
+    }
+    Raise(std::move(handlers));
+}
+
+size_t ScriptedGameBarWidget::DisplayHandlers() const {
+    std::lock_guard lock(mutex_);
+    return displayModeHandlers_.size() + opacityHandlers_.size();
+}
+
+platform::GameBarDisplayMode ScriptedGameBarWidget::DisplayMode() const {
+    std::lock_guard lock(mutex_);
+    return displayMode_;
+}
+
+double ScriptedGameBarWidget::RequestedOpacity() const {
+    std::lock_guard lock(mutex_);
+    return opacity_;
+}
+
+platform::IGameBarWidget::EventToken ScriptedGameBarWidget::GameBarDisplayModeChanged(
+    ChangedHandler handler) {
+    std::lock_guard lock(mutex_);
+    displayModeHandlers_[nextToken_] = std::move(handler);
+    return nextToken_++;
+}
+
+void ScriptedGameBarWidget::GameBarDisplayModeChanged(EventToken token) {
+    std::lock_guard lock(mutex_);
+    displayModeHandlers_.erase(token);
+}
+
+platform::IGameBarWidget::EventToken ScriptedGameBarWidget::RequestedOpacityChanged(ChangedHandler handler) {
+    std::lock_guard lock(mutex_);
+    opacityHandlers_[nextToken_] = std::move(handler);
+    return nextToken_++;
+}
+
+void ScriptedGameBarWidget::RequestedOpacityChanged(EventToken token) {
+    std::lock_guard lock(mutex_);
+    opacityHandlers_.erase(token);
+}
+
 }  // namespace testsupport

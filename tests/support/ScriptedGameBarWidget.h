@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,16 +36,19 @@ public:
 
     platform::Task<bool> TryResizeWindowAsync(double width, double height) override;
     platform::Task<bool> LaunchUriAsync(std::string uri) override;
-    platform::GameBarDisplayMode DisplayMode() const override {
-        return platform::GameBarDisplayMode::Foreground;
-    }
-    double RequestedOpacity() const override { return 1.0; }
+    // Changes what the host shows, raising the change on the calling thread when there is one.
+    void ChangeDisplayMode(platform::GameBarDisplayMode mode);
+    void ChangeOpacity(double opacity);
+    size_t DisplayHandlers() const;
+
+    platform::GameBarDisplayMode DisplayMode() const override;
+    double RequestedOpacity() const override;
     void HorizontalResizeSupported(bool supported) override;
     void VerticalResizeSupported(bool supported) override;
-    EventToken GameBarDisplayModeChanged(ChangedHandler) override { return 1; }
-    void GameBarDisplayModeChanged(EventToken) override {}
-    EventToken RequestedOpacityChanged(ChangedHandler) override { return 1; }
-    void RequestedOpacityChanged(EventToken) override {}
+    EventToken GameBarDisplayModeChanged(ChangedHandler handler) override;
+    void GameBarDisplayModeChanged(EventToken token) override;
+    EventToken RequestedOpacityChanged(ChangedHandler handler) override;
+    void RequestedOpacityChanged(EventToken token) override;
 
 private:
     mutable std::mutex mutex_;
@@ -56,6 +60,11 @@ private:
     std::vector<platform::TaskCompletionSource<bool>> heldResizes_;
     std::optional<bool> horizontalResize_;
     std::optional<bool> verticalResize_;
+    platform::GameBarDisplayMode displayMode_ = platform::GameBarDisplayMode::Foreground;
+    double opacity_ = 1.0;
+    std::map<EventToken, ChangedHandler> displayModeHandlers_;
+    std::map<EventToken, ChangedHandler> opacityHandlers_;
+    EventToken nextToken_ = 1;
 };
 
 }  // namespace testsupport

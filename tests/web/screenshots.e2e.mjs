@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { coversInView, startSession, startWidget, until } from './harness.mjs';
+import { coversInView, run, startSession, startWidget, until } from './harness.mjs';
 
 const buildDir = process.argv[2];
 if (!buildDir) throw new Error('usage: node screenshots.e2e.mjs BUILD_DIR');
@@ -78,6 +78,16 @@ try {
         if (await page.evaluate(() => document.activeElement.id === 'play-pause')) break;
     }
     await shoot('keyboard-focus', '320x156');
+
+    // Pinned only at a low opacity, as the player asks for it from another velmora: the block alone.
+    const velmora = (...args) => run(join(buildDir, 'Velmora/velmora'), [...args, 'ms-gamebarwidget:launch'],
+        { QT_QPA_PLATFORM: 'offscreen', ...session.env });
+    await velmora('--pinned-only', '--opacity', '0.3');
+    await until(() => page.evaluate(() => document.getElementById('widget').classList.contains('pinned')), 'pinned only');
+    await shoot('pinned-only', '320x108');
+    await run('gdbus', ['call', '--session', '--dest', 'org.velmora.Velmora', '--object-path', '/org/velmora/Velmora',
+        '--method', 'org.freedesktop.Application.ActivateAction', 'pinned-only', '[<false>]', '{}'], session.env);
+    await velmora('--opacity', '1');
 
     await session.control('logout');
     await page.locator('#signed-out').waitFor({ state: 'visible' });

@@ -255,7 +255,13 @@ void CorvanaWidgetViewModel::SetInErrorState(bool value) {
 }
 
 void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
-    if (SetProperty(isPinnedOnly_, value, "IsPinnedOnly")) UpdateShowPinnedCorvanaLogo();
+    if (!SetProperty(isPinnedOnly_, value, "IsPinnedOnly")) return;
+    UpdateShowPinnedCorvanaLogo();
+    // Signed in, the window shrinks to the now-playing block while pinned and takes the size of the
+    // expanded state back after; signed out, it keeps its size.
+    if (isSignedIn_ && widget_) {
+        auto applying = ApplyExpandedState();
+    }
 }
 
 void CorvanaWidgetViewModel::SetIsExpanded(bool value) {
@@ -414,10 +420,11 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
             expanded ? "CollapseWidget_ButtonNarratorText" : "ExpandWidget_ButtonNarratorText"));
         SetIsScrollBarEnabled(expanded);
         if (auto widget = widget_) {
-            Size size = expanded ? kExpandedSize : kCollapsedSize;
+            const bool pinnedOnly = isPinnedOnly_;
+            Size size = pinnedOnly ? kPinnedOnlySize : expanded ? kExpandedSize : kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
-            widget->HorizontalResizeSupported(expanded);
-            widget->VerticalResizeSupported(expanded);
+            widget->HorizontalResizeSupported(expanded && !pinnedOnly);
+            widget->VerticalResizeSupported(expanded && !pinnedOnly);
         }
         if (services_.settings) services_.settings->Insert(kExpandedSetting, platform::Value(isExpanded_));
     } catch (...) {

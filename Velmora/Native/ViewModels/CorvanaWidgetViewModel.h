@@ -124,6 +124,9 @@ public:
     static constexpr Size kSignedOutSize{480, 488};
     static constexpr Size kExpandedSize{320, 612};
     static constexpr Size kCollapsedSize{320, 194};
+    // Signed in while the host shows only pinned widgets: the now-playing block without its controls
+    // (padding, cover, spacing, progress, padding), so that the widget covers no more of the game.
+    static constexpr Size kPinnedOnlySize{320, 116};
 
     // What the view model reaches beyond the controller and the token: the feed, the settings file and the
     // progress timer's period. Tests put fakes here.

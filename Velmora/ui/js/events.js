@@ -51,6 +51,12 @@ function readExpandedState(event) {
     return isBoolean(event.isExpanded) ? { type: event.type, isExpanded: event.isExpanded } : null;
 }
 
+// The host's opacity goes from 0.1 (nearly see-through) to 1.
+function readDisplayState(event) {
+    if (!isBoolean(event.isPinnedOnly) || !isNumber(event.opacity)) return null;
+    return { type: event.type, isPinnedOnly: event.isPinnedOnly, opacity: Math.min(1, Math.max(0.1, event.opacity)) };
+}
+
 function readActiveDevice(event) {
     return isBoolean(event.isLocal) ? { type: event.type, isLocal: event.isLocal } : null;
 }
@@ -161,6 +167,7 @@ function readHomeContent(event) {
 const READERS = new Map([
     ['login_state_changed', readLoginState],
     ['expandedState', readExpandedState],
+    ['displayState', readDisplayState],
     ['activeDevice', readActiveDevice],
     ['deviceList', readDeviceList],
     ['playbackState', readPlaybackState],

@@ -5,6 +5,7 @@ import { connectBridge } from './bridge.js';
 import { ICON_NAMES, setIcon } from './icons.js';
 import { STARTUP_WAIT_MS, effectsOf, initialState, reduce } from './store.js';
 import { WidgetView } from './views/widgetView.js';
+import { startWindowDrags } from './windowDrag.js';
 
 let state = initialState;
 let bridge = null;
@@ -27,6 +28,7 @@ function start() {
     bridge = connectBridge(window.chrome && window.chrome.webview, dispatch);
     view = new WidgetView({ send: (command) => bridge.send(command), dispatch });
     view.render(state);
+    startWindowDrags((command) => bridge.send(command));
     setTimeout(() => dispatch({ type: 'startupTimeout' }), STARTUP_WAIT_MS);
     bridge.send('appReady');
 }

@@ -12,6 +12,9 @@ export const initialState = Object.freeze({
     // 'starting' until the first login state (or the wait for it ran out), then 'signedOut' or 'signedIn'.
     phase: 'starting',
     expanded: false,
+    // The host shows only pinned widgets (the overlay is closed): the now-playing block alone, at opacity.
+    pinnedOnly: false,
+    opacity: 1,
     playback: null,
     // When the playback state arrived, on the page's clock: the position was true then.
     playbackReceivedAt: 0,
@@ -39,6 +42,8 @@ export function reduce(state, message, now) {
         return { ...state, phase: 'signedOut', home: [], homeStatus: 'idle' };
     case 'expandedState':
         return { ...state, expanded: message.isExpanded };
+    case 'displayState':
+        return { ...state, pinnedOnly: message.isPinnedOnly, opacity: message.opacity };
     case 'playbackState':
         return { ...state, playback: message, playbackReceivedAt: now };
     case 'activeDevice':

@@ -288,7 +288,7 @@ TEST_F(NativePage, ACoverThatFailsToLoadShowsThePlaceholder) {
     EXPECT_EQ(Grab().isNull(), false);
 }
 
-TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacity) {
+TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacityInAWindowOfItsSize) {
     SignIn();
     Push(Track());
     ASSERT_TRUE(Showing("FeedScrollViewer"));
@@ -300,12 +300,35 @@ TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacity) {
     EXPECT_TRUE(Showing("TrackTitle"));
     EXPECT_TRUE(Showing("PinnedCorvanaLogo"));
     EXPECT_DOUBLE_EQ(Find("SignedInView")->opacity(), 0.6);
+    // The window is the block and its padding, nothing more; no edge resizes it.
+    auto* block = Find("NowPlaying");
+    const double padding = block->mapToScene(QPointF(0, 0)).y();
+    EXPECT_EQ(padding, 12);
+    EXPECT_EQ(window->size(), QSize(320, static_cast<int>(block->height() + 2 * padding)));
+    EXPECT_EQ(widget->horizontalResize, false);
+    EXPECT_EQ(widget->verticalResize, false);
 
+    // Unpinned, the window takes the size of the expanded state back, expanded or collapsed.
     widget->ChangeDisplayMode(platform::GameBarDisplayMode::Foreground);
     Pump();
     EXPECT_TRUE(Showing("FeedScrollViewer"));
     EXPECT_FALSE(Showing("PinnedCorvanaLogo"));
     EXPECT_DOUBLE_EQ(Find("SignedInView")->opacity(), 1);
+    EXPECT_EQ(window->size(), QSize(320, 612));
+    Click(Find("ExpandButton"));
+    widget->ChangeDisplayMode(platform::GameBarDisplayMode::PinnedOnly);
+    Pump();
+    EXPECT_EQ(window->size().height(), static_cast<int>(block->height() + 2 * padding));
+    widget->ChangeDisplayMode(platform::GameBarDisplayMode::Foreground);
+    Pump();
+    EXPECT_EQ(window->size(), QSize(320, 194));
+
+    // Signed out, the window keeps the signed-out size, pinned or not.
+    script->Push("login_state_subscription", platform::ValueSet{{"logged_in", platform::Value(false)}});
+    ASSERT_TRUE(PumpUntil([&] { return !Vm().IsSignedIn(); }));
+    widget->ChangeDisplayMode(platform::GameBarDisplayMode::PinnedOnly);
+    Pump();
+    EXPECT_EQ(window->size(), QSize(480, 488));
 }
 
 TEST_F(NativePage, ExpandingShowsTheFeedFromItsTop) {

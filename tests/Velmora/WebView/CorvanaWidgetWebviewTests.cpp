@@ -89,6 +89,11 @@ json Expanded(bool expanded) {
     return {{"type", "expandedState"}, {"isExpanded", expanded}};
 }
 
+// How the host shows the widget, which a web page hears after its "appReady".
+json Display(bool pinnedOnly = false, double opacity = 1) {
+    return {{"type", "displayState"}, {"isPinnedOnly", pinnedOnly}, {"opacity", opacity}};
+}
+
 struct Fixture {
     explicit Fixture(
         std::shared_ptr<ScriptedGameBarWidget> usedWidget = std::make_shared<ScriptedGameBarWidget>())
@@ -296,7 +301,10 @@ TEST(CorvanaWidgetWebview, LoginSizesTheWindowAndTellsTheWebPage) {
         Fixture f;
         if (c.stored) f.settings.Insert(CorvanaWidgetWebview::kExpandedSetting, *c.stored);
         auto loading = f.Load();
-        if (c.appReadyFirst) f.FromWebPage("appReady");
+        if (c.appReadyFirst) {
+            f.FromWebPage("appReady");
+            EXPECT_EQ(f.TakePosted(), std::vector<json>{Display()});
+        }
         f.page->OnLoginStateChanged(c.loggedIn);
         f.dispatcher->RunPending();
         EXPECT_EQ(f.widget->Resizes(), std::vector<Size>{c.size});
@@ -304,7 +312,9 @@ TEST(CorvanaWidgetWebview, LoginSizesTheWindowAndTellsTheWebPage) {
         EXPECT_EQ(f.widget->VerticalResize(), c.windowSetting);
         EXPECT_EQ(f.TakePosted(), c.postedAtLogin);
         f.FromWebPage("appReady");
-        EXPECT_EQ(f.TakePosted(), c.postedAtAppReady);
+        auto postedAtAppReady = c.postedAtAppReady;
+        if (!c.appReadyFirst) postedAtAppReady.push_back(Display());
+        EXPECT_EQ(f.TakePosted(), postedAtAppReady);
         EXPECT_EQ(f.sessionLogsOpened, c.loggedIn ? 1 : 0);
         // The expanded state is written only when the web page asks for a change.
         EXPECT_EQ(f.settings.Lookup(CorvanaWidgetWebview::kExpandedSetting), c.stored);
@@ -349,6 +359,7 @@ TEST(CorvanaWidgetWebview, ResizeFailuresAreLoggedAndChangeNothingElse) {
         LogCapture log;
         auto loading = f.Load();
         f.FromWebPage("appReady");
+        f.TakePosted();
         f.page->OnLoginStateChanged(c.loggedIn);
         f.dispatcher->RunPending();
         EXPECT_EQ(log.Count(c.line), 1u);
@@ -375,6 +386,49 @@ TEST(CorvanaWidgetWebview, ExpandedStateFromTheWebPageIsKeptForTheNextSignIn) {
     f.dispatcher->RunPending();
     EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(false), Login(true), Expanded(false)}));
     EXPECT_EQ(f.widget->Resizes().back(), (Size{320, 156}));
+}
+
+TEST(CorvanaWidgetWebview, PinnedOnlyShrinksTheSignedInWindowToTheNowPlayingBlockAndTellsTheWebPage) {
+    using platform::GameBarDisplayMode;
+    Fixture f;
+    auto loading = f.LoadSignedIn();
+    const size_t resizes = f.widget->Resizes().size();
+    f.widget->ChangeOpacity(0.3);
+    EXPECT_EQ(f.TakePosted(), std::vector<json>{Display(false, 0.3)});
+    EXPECT_EQ(f.widget->Resizes().size(), resizes);  // the opacity alone changes no size
+
+    struct Step {
+        std::function<void()> act;
+        Size size;
+        bool edgesResize;
+    };
+    const Step steps[] = {
+        {[&] { f.widget->ChangeDisplayMode(GameBarDisplayMode::PinnedOnly); }, {320, 108}, false},
+        {[&] { f.widget->ChangeDisplayMode(GameBarDisplayMode::Foreground); }, {320, 612}, true},
+        {[&] { f.FromWebPage("setExpanded:false"); }, {320, 156}, false},
+        {[&] { f.widget->ChangeDisplayMode(GameBarDisplayMode::PinnedOnly); }, {320, 108}, false},
+        {[&] { f.page->OnLoginStateChanged(true); }, {320, 108}, false},  // signed in anew while pinned
+        {[&] { f.widget->ChangeDisplayMode(GameBarDisplayMode::Foreground); }, {320, 156}, false},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        f.dispatcher->RunPending();
+        EXPECT_EQ(f.widget->Resizes().back(), step.size);
+        EXPECT_EQ(f.widget->HorizontalResize(), step.edgesResize);
+    }
+    const auto posted = f.TakePosted();
+    EXPECT_EQ(std::count(posted.begin(), posted.end(), Display(true, 0.3)), 2);
+    EXPECT_EQ(std::count(posted.begin(), posted.end(), Display(false, 0.3)), 2);
+
+    // Signed out, the window keeps the signed-out size, pinned or not.
+    f.page->OnLoginStateChanged(false);
+    f.dispatcher->RunPending();
+    f.widget->ChangeDisplayMode(GameBarDisplayMode::PinnedOnly);
+    f.dispatcher->RunPending();
+    EXPECT_EQ(f.widget->Resizes().back(), (Size{480, 488}));
+
+    f.page->Shutdown();
+    EXPECT_EQ(f.widget->DisplayHandlers(), 0u);
 }
 
 TEST(CorvanaWidgetWebview, ControllerEventsReachTheWebPageWithoutAppReadyAndCommandsReachTheController) {
@@ -418,7 +472,7 @@ TEST(CorvanaWidgetWebview, UnloadClearsAppReadyAndAReloadedWebPageLearnsTheLogin
     EXPECT_TRUE(f.TakePosted().empty());
     f.FromWebPage("appReady");
     EXPECT_TRUE(f.page->IsAppReady());
-    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
+    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true), Display()}));
     // One set of controller handlers, however often the page was loaded.
     EXPECT_EQ(f.page->Controller()->PlaybackStateChanged.HandlerCount(), 1u);
 }
@@ -427,6 +481,7 @@ TEST(CorvanaWidgetWebview, AReloadedWebPageStillGetsTheFeedOfTheSignedInUser) {
     Fixture f;
     auto first = f.Load();
     f.FromWebPage("appReady");
+    f.TakePosted();
     f.DesktopSignsIn();
     ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));
     EXPECT_EQ(f.TakePosted().front(), Login(true));
@@ -438,7 +493,7 @@ TEST(CorvanaWidgetWebview, AReloadedWebPageStillGetsTheFeedOfTheSignedInUser) {
     f.page->OnUnloaded();
     auto second = f.Load();
     f.FromWebPage("appReady");
-    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
+    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true), Display()}));
     LogCapture log;
     f.FromWebPage("requestHome");
     EXPECT_TRUE(f.dispatcher->RunUntil([&] { return f.feedTokens.size() == 2; }));
@@ -456,7 +511,7 @@ TEST(CorvanaWidgetWebview, AWebPageTheViewShowsAnewLearnsTheLoginStateAgain) {
     EXPECT_FALSE(f.page->IsAppReady());
     EXPECT_TRUE(f.TakePosted().empty());
     f.FromWebPage("appReady");
-    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true)}));
+    EXPECT_EQ(f.TakePosted(), (std::vector<json>{Login(true), Expanded(true), Display()}));
     // The controller's events still reach it, once each.
     f.script->Push("playback_state_subscription", testsupport::PlaybackMessage{}.ToValueSet());
     ASSERT_TRUE(f.dispatcher->RunUntil([&] { return !f.host->posted.empty(); }));

@@ -107,6 +107,7 @@ struct Fixture {
         };
         seams.postWebMessage = [this](const std::string& text) { posted.push_back(json::parse(text)); };
         seams.savePersistedExpandedState = [this](bool expanded) { saved.push_back(expanded); };
+        seams.startWindowMove = [this] { ++moves; };
         bridge = WebBridge::Create(std::move(seams));
     }
 
@@ -125,6 +126,7 @@ struct Fixture {
     std::vector<std::string> fetchedWith;
     std::vector<json> posted;
     std::vector<bool> saved;
+    int moves = 0;
     std::shared_ptr<WebBridge> bridge;
 };
 
@@ -134,6 +136,10 @@ json LoginEvent(bool loggedIn) {
 
 json ExpandedEvent(bool expanded) {
     return {{"type", "expandedState"}, {"isExpanded", expanded}};
+}
+
+json DisplayEvent(bool pinnedOnly = false, double opacity = 1) {
+    return {{"type", "displayState"}, {"isPinnedOnly", pinnedOnly}, {"opacity", opacity}};
 }
 
 }  // namespace
@@ -327,28 +333,31 @@ TEST(WebBridge, AppReadyFlushesTheLatestPendingStatesOnce) {
         std::vector<Step> steps;
         std::vector<json> posted;
     };
+    // Each page's first "appReady" is followed by how the host shows the widget.
     const Case cases[] = {
         {"signed in before the page was ready",
          {login(true, true), say("appReady")},
-         {LoginEvent(true), ExpandedEvent(true)}},
+         {LoginEvent(true), ExpandedEvent(true), DisplayEvent()}},
         {"only the latest of two changes",
          {login(true, true), login(true, false), say("appReady")},
-         {LoginEvent(true), ExpandedEvent(false)}},
+         {LoginEvent(true), ExpandedEvent(false), DisplayEvent()}},
         {"signed out: no expanded state",
          {login(true, true), login(false, true), say("appReady")},
-         {LoginEvent(false)}},
+         {LoginEvent(false), DisplayEvent()}},
         {"appReady twice",
          {login(true, true), say("appReady"), say("appReady")},
-         {LoginEvent(true), ExpandedEvent(true)}},
-        {"nothing pending", {say("appReady")}, {}},
+         {LoginEvent(true), ExpandedEvent(true), DisplayEvent()}},
+        {"nothing pending", {say("appReady")}, {DisplayEvent()}},
         {"posted at once while ready",
          {say("appReady"), login(true, false), login(false, false)},
-         {LoginEvent(true), ExpandedEvent(false), LoginEvent(false)}},
-        {"not ready again after an unload", {say("appReady"), unload, login(false, false)}, {}},
-        {"an unload drops the pending login state", {login(false, false), unload, say("appReady")}, {}},
+         {DisplayEvent(), LoginEvent(true), ExpandedEvent(false), LoginEvent(false)}},
+        {"not ready again after an unload", {say("appReady"), unload, login(false, false)}, {DisplayEvent()}},
+        {"an unload drops the pending login state",
+         {login(false, false), unload, say("appReady")},
+         {DisplayEvent()}},
         {"a reloaded page gets the states on its own appReady",
          {say("appReady"), unload, login(true, true), say("appReady")},
-         {LoginEvent(true), ExpandedEvent(true)}},
+         {DisplayEvent(), LoginEvent(true), ExpandedEvent(true), DisplayEvent()}},
         {"appReady must match whole", {login(true, true), say("appReady:"), say("appready")}, {}},
     };
     for (const auto& c : cases) {
@@ -358,6 +367,29 @@ TEST(WebBridge, AppReadyFlushesTheLatestPendingStatesOnce) {
         f.dispatcher->RunPending();
         EXPECT_EQ(f.TakePosted(), c.posted);
     }
+}
+
+TEST(WebBridge, TheDisplayStateReachesAReadyPageAsTheHostHasIt) {
+    Fixture f;
+    f.widget->ChangeDisplayMode(platform::GameBarDisplayMode::PinnedOnly);
+    f.widget->ChangeOpacity(0.3);
+    f.bridge->ReportDisplayState();  // not ready: kept for "appReady", which reads the host anew
+    EXPECT_EQ(f.TakePosted(), std::vector<json>{});
+    f.bridge->HandleWebMessage("appReady");
+    EXPECT_EQ(f.TakePosted(), std::vector<json>{DisplayEvent(true, 0.3)});
+    f.widget->ChangeDisplayMode(platform::GameBarDisplayMode::Foreground);
+    f.bridge->ReportDisplayState();
+    EXPECT_EQ(f.TakePosted(), std::vector<json>{DisplayEvent(false, 0.3)});
+    f.bridge->PageUnloaded();
+    f.bridge->ReportDisplayState();
+    EXPECT_EQ(f.TakePosted(), std::vector<json>{});
+}
+
+TEST(WebBridge, StartWindowMoveAsksTheHostToMoveTheWindow) {
+    Fixture f;
+    for (const char* message : {"startWindowMove", "startWindowMove:", "startwindowmove", "startWindowMove"})
+        f.bridge->HandleWebMessage(message);
+    EXPECT_EQ(f.moves, 2);
 }
 
 TEST(WebBridge, ARefusedTokenIsRefreshedAndTheFeedAskedForOnceMore) {

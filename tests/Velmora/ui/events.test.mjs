@@ -20,6 +20,8 @@ test('events that are not one of the protocol are dropped whole', () => {
         json({ type: 'unknown' }), json({ type: 'toString' }), json({ type: '__proto__' }), json({ type: 'constructor' }),
         json({ type: 'login_state_changed' }), json({ type: 'login_state_changed', loggedIn: 'true' }),
         json({ type: 'login_state_changed', loggedIn: 1 }), json({ type: 'expandedState', isExpanded: null }),
+        json({ type: 'displayState', isPinnedOnly: true }), json({ type: 'displayState', isPinnedOnly: 'yes', opacity: 1 }),
+        json({ type: 'displayState', isPinnedOnly: false, opacity: '0.5' }),
         json({ type: 'activeDevice' }), json({ type: 'deviceList', devices: {} }), json({ type: 'deviceList' }),
         json({ type: 'playbackState', isActive: true }), json({ type: 'playbackState', isActive: 'yes', isPaused: false }),
         json({ type: 'homeContent', sections: 'x' }), json({ type: 'homeContent' }),
@@ -33,6 +35,9 @@ test('the simple events carry their flag', () => {
         [{ type: 'login_state_changed', loggedIn: true, extra: '<b>' }, { type: 'login_state_changed', loggedIn: true }],
         [{ type: 'expandedState', isExpanded: false }, { type: 'expandedState', isExpanded: false }],
         [{ type: 'activeDevice', isLocal: false }, { type: 'activeDevice', isLocal: false }],
+        [{ type: 'displayState', isPinnedOnly: true, opacity: 0.3 }, { type: 'displayState', isPinnedOnly: true, opacity: 0.3 }],
+        [{ type: 'displayState', isPinnedOnly: true, opacity: 0 }, { type: 'displayState', isPinnedOnly: true, opacity: 0.1 }],
+        [{ type: 'displayState', isPinnedOnly: false, opacity: 7 }, { type: 'displayState', isPinnedOnly: false, opacity: 1 }],
     ];
     for (const [sent, read] of cases) assert.deepEqual(parseEvent(json(sent)), read);
 });

@@ -78,13 +78,15 @@ test('every other event replaces its part of the state, stamped with the time it
     const playback = { type: 'playbackState', isActive: true };
     const devices = { type: 'deviceList', devices: [{ id: 'a' }], activeDeviceId: 'a' };
     const { state } = run([{ type: 'expandedState', isExpanded: true }, { type: 'activeDevice', isLocal: false },
-        devices, playback]);
+        { type: 'displayState', isPinnedOnly: true, opacity: 0.4 }, devices, playback]);
     assert.equal(state.expanded, true);
+    assert.equal(state.pinnedOnly, true);
+    assert.equal(state.opacity, 0.4);
     assert.equal(state.activeDeviceIsLocal, false);
     assert.equal(state.devices, devices.devices);
     assert.equal(state.activeDeviceId, 'a');
     assert.equal(state.playback, playback);
-    assert.equal(state.playbackReceivedAt, 3);
+    assert.equal(state.playbackReceivedAt, 4);
     // A message the store does not know leaves the very same state, so nothing is redrawn.
     assert.equal(reduce(state, { type: 'unknown' }, 9), state);
 });

@@ -10,6 +10,7 @@ export class WidgetView {
         this.root = byId('widget');
         this.faces = { starting: byId('starting'), signedOut: byId('signed-out'), signedIn: byId('signed-in') };
         this.expand = byId('expand');
+        this.pinnedMark = byId('pinned-mark');
         this.expanded = false;
         byId('start-listening').addEventListener('click', () => send('launchCorvana'));
         byId('open-corvana').addEventListener('click', () => send('openCorvana'));
@@ -25,10 +26,14 @@ export class WidgetView {
         this.shown = state;
         for (const [phase, face] of Object.entries(this.faces)) setHidden(face, state.phase !== phase);
         setAttribute(this.root, 'data-phase', state.phase);
-        if (state.phase !== 'signedIn') {
-            this.devices.close({ returnFocus: false });
-            return;
-        }
+        // Pinned only, the overlay is closed and nobody can reach the widget: the now-playing block shows
+        // alone, at the opacity the player chose, and nothing in it takes the focus or a press.
+        setClass(this.root, 'pinned', state.pinnedOnly);
+        this.root.style.setProperty('--pinned-opacity', String(state.opacity));
+        if (this.faces.signedIn.inert !== state.pinnedOnly) this.faces.signedIn.inert = state.pinnedOnly;
+        setHidden(this.pinnedMark, !(state.pinnedOnly && state.playback && state.playback.isActive));
+        if (state.phase !== 'signedIn' || state.pinnedOnly) this.devices.close({ returnFocus: false });
+        if (state.phase !== 'signedIn') return;
         this.expanded = state.expanded;
         setClass(this.root, 'expanded', state.expanded);
         showControl(this.expand, {
