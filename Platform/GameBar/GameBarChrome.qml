@@ -60,13 +60,13 @@ Item {
 
     TapHandler {
         acceptedButtons: Qt.RightButton
-        onTapped: (eventPoint) => chrome.openMenu(eventPoint.position.x, eventPoint.position.y)
+        onTapped: (eventPoint) => chrome.openMenu(eventPoint.position.x, eventPoint.position.y, false)
     }
 
     Shortcut {
         sequences: ["Shift+F10", "Menu"]
         context: Qt.WindowShortcut
-        onActivated: chrome.openMenu(chrome.radius, chrome.radius)
+        onActivated: chrome.openMenu(chrome.radius, chrome.radius, true)
     }
 
     Item {
@@ -135,8 +135,17 @@ Item {
         onLoaded: item.host = chrome.host
     }
 
-    function openMenu(x, y) {
+    // Opened from the keyboard, the menu starts on its first item, with the focus ring on it, so that
+    // the player sees where the arrow keys begin.
+    function openMenu(x, y, byKeyboard) {
         menuLoader.active = true
-        menuLoader.item.popup(chrome, x, y)
+        const menu = menuLoader.item
+        menu.popup(chrome, x, y)
+        if (!byKeyboard)
+            return
+        // The focus first, for the reason Tab gives (which shows the ring), then current: an item that has
+        // the focus already keeps the reason it got it for.
+        menu.itemAt(0).forceActiveFocus(Qt.TabFocusReason)
+        menu.currentIndex = 0
     }
 }

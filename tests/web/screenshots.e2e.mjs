@@ -92,6 +92,10 @@ try {
     await session.control('logout');
     await page.locator('#signed-out').waitFor({ state: 'visible' });
     await shoot('signed-out', '480x488');
+    for (let i = 0; i < 5 && !(await page.evaluate(() => document.activeElement.id === 'start-listening')); i += 1) {
+        await page.keyboard.press('Tab');
+    }
+    await shoot('signed-out-focus', '480x488');
     assert.deepEqual(widget.consoleErrors, []);
 } finally {
     if (widget) await widget.stop();

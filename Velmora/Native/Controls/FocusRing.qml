@@ -1,13 +1,18 @@
 import QtQuick
 import Velmora
 
-// The keyboard focus mark: a ring in the accent colour just outside its parent, following its shape.
+// The keyboard focus mark: a ring just outside its parent, following its shape. In the accent colour;
+// around a control filled with the accent, in the text colour and a gap away, so that it shows.
 Rectangle {
+    property bool onAccent: false
+    readonly property int gap: onAccent ? GameBarResourceDictionary.focusRingWidth : 0
+
+    objectName: "FocusRing"
     anchors.fill: parent
-    anchors.margins: -GameBarResourceDictionary.focusRingWidth
-    radius: parent.radius ? parent.radius + GameBarResourceDictionary.focusRingWidth : 0
+    anchors.margins: -(GameBarResourceDictionary.focusRingWidth + gap)
+    radius: parent.radius ? parent.radius + GameBarResourceDictionary.focusRingWidth + gap : 0
     color: "transparent"
     border.width: GameBarResourceDictionary.focusRingWidth
-    border.color: CorvanaResourceDictionary.accent
+    border.color: onAccent ? GameBarResourceDictionary.textPrimary : CorvanaResourceDictionary.accent
     Accessible.ignored: true
 }

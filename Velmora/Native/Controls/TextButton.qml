@@ -33,6 +33,7 @@ T.AbstractButton {
 
         FocusRing {
             visible: control.visualFocus
+            onAccent: control.primary
         }
     }
 

@@ -13,6 +13,8 @@ class CorvanaPlaybackDeviceViewModel : public framework::ViewModelBase {
     Q_OBJECT
     Q_PROPERTY(QString Name READ Name CONSTANT)
     Q_PROPERTY(QString Id READ Id CONSTANT)
+    Q_PROPERTY(QString DeviceKind READ DeviceKind CONSTANT)
+    Q_PROPERTY(bool IsSelf READ IsSelf CONSTANT)
 
 public:
     static std::shared_ptr<CorvanaPlaybackDeviceViewModel> Create(PlaybackDeviceInfo device) {
@@ -21,6 +23,10 @@ public:
 
     QString Name() const { return QString::fromStdString(device_.Name); }
     QString Id() const { return QString::fromStdString(device_.Id); }
+    // What the picker draws it as: "phone", "speaker" or "computer", from its device type.
+    QString DeviceKind() const { return KindOf(device_.DeviceType); }
+    bool IsSelf() const { return device_.IsSelf; }
+    static QString KindOf(const std::string& deviceType);
     const PlaybackDeviceInfo& Device() const { return device_; }
 
 private:

@@ -12,10 +12,11 @@ struct PlaybackDeviceInfo {
     std::string Id;
     std::string Name;
     bool IsActive = false;
-    bool IsSelf = false;  // the device is this very machine
+    bool IsSelf = false;     // the device is this very machine
+    std::string DeviceType;  // the desktop app's word for it ("Computer", "Smartphone", "Speaker", ...)
 
     static PlaybackDeviceInfo From(const desktop_api_types::ConnectDevice& device) {
-        return {true, device.device_id, device.name, device.is_active, device.is_self};
+        return {true, device.device_id, device.name, device.is_active, device.is_self, device.device_type};
     }
 };
 

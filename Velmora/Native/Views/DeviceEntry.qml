@@ -2,13 +2,18 @@ import QtQuick
 import QtQuick.Templates as T
 import Velmora
 
-// One device of the picker: its name (elided, however long), and for the device playing now an accent
-// mark and a second line saying so.
+// One device of the picker: the icon of its kind, its name (elided, however long), and for the device
+// playing now the accent colour and a second line saying where it plays.
 T.AbstractButton {
     id: entry
 
     required property QtObject modelData
     property bool selected: false
+    // The player moves through the list with the arrow keys: the current entry shows the focus ring.
+    property bool keyboardCurrent: false
+    readonly property string playingText: !selected ? ""
+        : Converters.ResourceStringConverter("", modelData && modelData.IsSelf ? "CorvanaDevicePicker_SelectedText"
+                                                                                 : "CorvanaDevicePicker_PlayingText")
 
     implicitHeight: CommonStyles.listEntryHeight + (selected ? 8 : 0)
     focusPolicy: Qt.StrongFocus
@@ -16,7 +21,7 @@ T.AbstractButton {
 
     Accessible.role: Accessible.Button
     Accessible.name: modelData ? modelData.Name : ""
-    Accessible.description: selected ? Converters.ResourceStringConverter("", "CorvanaDevicePicker_SelectedText") : ""
+    Accessible.description: playingText
     Accessible.onPressAction: entry.clicked()
     Keys.onReturnPressed: entry.clicked()
     Keys.onEnterPressed: entry.clicked()
@@ -28,7 +33,7 @@ T.AbstractButton {
 
         FocusRing {
             anchors.margins: 0
-            visible: entry.visualFocus
+            visible: entry.visualFocus || (entry.activeFocus && entry.keyboardCurrent)
         }
     }
 
@@ -36,7 +41,8 @@ T.AbstractButton {
         Icon {
             id: glyph
             anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
-            glyph: entry.selected ? "speaker" : "device"
+            readonly property var glyphs: ({ "phone": "phone", "speaker": "speaker", "computer": "device" })
+            glyph: glyphs[entry.modelData ? entry.modelData.DeviceKind : "computer"] || "device"
             size: CommonStyles.iconSize
             color: entry.selected ? CorvanaResourceDictionary.accent : GameBarResourceDictionary.textSecondary
         }
@@ -58,9 +64,10 @@ T.AbstractButton {
                 color: entry.selected ? CorvanaResourceDictionary.accent : GameBarResourceDictionary.textPrimary
             }
             PlainLabel {
+                objectName: "DevicePlaying"
                 visible: entry.selected
                 width: parent.width
-                text: Converters.ResourceStringConverter("", "CorvanaDevicePicker_SelectedText")
+                text: entry.playingText
                 font: GameBarTypography.caption
                 color: GameBarResourceDictionary.textSecondary
             }

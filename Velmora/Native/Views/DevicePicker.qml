@@ -11,6 +11,8 @@ T.Popup {
     required property QtObject viewModel
     required property Item opener
     required property real windowHeight
+    // Whether the opener was pressed from the keyboard; the popup takes the focus before it shows.
+    property bool openedFromKeyboard: false
     readonly property QtObject vm: viewModel
 
     objectName: "DevicePicker"
@@ -52,6 +54,8 @@ T.Popup {
         list.forceLayout()
         place()
         list.currentIndex = Math.max(0, list.selectedIndex())
+        // Opened from the keyboard, the ring shows where the arrow keys start.
+        list.keyboardNavigated = openedFromKeyboard
         list.forceActiveFocus(Qt.PopupFocusReason)
     }
     onImplicitHeightChanged: if (visible) place()
@@ -121,6 +125,12 @@ T.Popup {
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true
             model: flyout.vm.PlaybackDevices
+            property bool keyboardNavigated: false
+            Keys.onPressed: (event) => {
+                if (event.key === Qt.Key_Up || event.key === Qt.Key_Down)
+                    keyboardNavigated = true
+                event.accepted = false  // the list still moves
+            }
 
             function selectedIndex() {
                 for (let i = 0; i < count; ++i) {
@@ -134,6 +144,7 @@ T.Popup {
                 required property int index
                 width: ListView.view.width
                 selected: modelData === flyout.vm.SelectedPlaybackDevice
+                keyboardCurrent: ListView.view.keyboardNavigated
                 focus: ListView.isCurrentItem
                 onClicked: flyout.vm.OnPlaybackDeviceClicked(modelData)
             }

@@ -188,9 +188,13 @@ Item {
                 glyph: "devices"
                 iconColor: block.brush(block.vm.PlaybackDeviceSelectionButtonBrush)
                 narratorText: Converters.ResourceStringConverter("", "CorvanaDevicePicker_ButtonNarratorText")
-                onClicked: block.vm.IsPlaybackDevicesFlyoutOpen = !block.vm.IsPlaybackDevicesFlyoutOpen
+                onClicked: {
+                    picker.openedFromKeyboard = visualFocus
+                    block.vm.IsPlaybackDevicesFlyoutOpen = !block.vm.IsPlaybackDevicesFlyoutOpen
+                }
 
                 DevicePicker {
+                    id: picker
                     viewModel: block.vm
                     // Below the button when the window has room there (expanded), else over the block.
                     windowHeight: block.Window.height

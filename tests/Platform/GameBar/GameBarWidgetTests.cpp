@@ -216,8 +216,12 @@ TEST_F(GameBarWidgetTest, TheContextMenuWorksFromTheKeyboard) {
         5000));
     Screenshot("gamebar-widget-context-menu");
 
-    // The first item is "Pinned only".
-    QTest::keyClick(core, Qt::Key_Down);
+    // It opens on its first item, "Pinned only", with the focus ring on it.
+    auto* pinnedItem = ChromeItem("pinnedOnlyItem");
+    ASSERT_NE(pinnedItem, nullptr);
+    EXPECT_TRUE(pinnedItem->hasActiveFocus());
+    EXPECT_TRUE(pinnedItem->property("visualFocus").toBool());
+    EXPECT_TRUE(pinnedItem->property("highlighted").toBool());
     QTest::keyClick(core, Qt::Key_Space);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return widget->DisplayMode() == GameBarDisplayMode::PinnedOnly; }, 5000));
@@ -226,7 +230,6 @@ TEST_F(GameBarWidgetTest, TheContextMenuWorksFromTheKeyboard) {
     // The opacity slider comes next and moves in steps of 10 %.
     QTest::keyClick(core, Qt::Key_F10, Qt::ShiftModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return menuObject->property("opened").toBool(); }, 5000));
-    QTest::keyClick(core, Qt::Key_Down);
     QTest::keyClick(core, Qt::Key_Down);
     QTest::keyClick(core, Qt::Key_Left);
     QTest::keyClick(core, Qt::Key_Left);

@@ -177,7 +177,7 @@ TEST(ViewModelBase, RefusesAThreadWithoutADispatcher) {
     int32_t code = 0;
     std::thread([&] {
         code = testsupport::ErrorCodeOf([] {
-            CorvanaPlaybackDeviceViewModel::Create({true, "id", "n", false, false});
+            CorvanaPlaybackDeviceViewModel::Create({true, "id", "n", false, false, ""});
         });
     }).join();
     EXPECT_EQ(code, platform::E_UNEXPECTED);
@@ -188,9 +188,9 @@ TEST_F(FeedFixture, TheListModelReportsRowsAsTheyComeAndGo) {
     QSignalSpy inserted(list.get(), &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(list.get(), &QAbstractItemModel::rowsRemoved);
     QSignalSpy reset(list.get(), &QAbstractItemModel::modelReset);
-    auto first = CorvanaPlaybackDeviceViewModel::Create({true, "a", "A", false, false});
+    auto first = CorvanaPlaybackDeviceViewModel::Create({true, "a", "A", false, false, ""});
     list->Append(first);
-    list->Append(CorvanaPlaybackDeviceViewModel::Create({true, "b", "B", false, false}));
+    list->Append(CorvanaPlaybackDeviceViewModel::Create({true, "b", "B", false, false, ""}));
     ASSERT_EQ(inserted.count(), 2);
     EXPECT_EQ(inserted.at(1).at(1).toInt(), 1);  // the second append inserted row 1
     EXPECT_EQ(list->rowCount(), 2);

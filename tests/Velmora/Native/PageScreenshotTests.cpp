@@ -52,13 +52,16 @@ protected:
 TEST_F(NativePageScreenshots, MainStates) {
     CreatePage();
     Shot("signed-out", {480, 488});
+    while (!window->activeFocusItem() || window->activeFocusItem()->objectName() != "StartListeningButton")
+        Key(Qt::Key_Tab);
+    Shot("signed-out-focus", {480, 488});
 
     SignIn();
     Push(Playing("corvana:track:neon", "Neon Boss Fight", "Pixel Orchestra", "Final Stage", "final-stage"));
-    PushDevices(
-        {{"desk", true, true, "This computer"},
-         {"phone", false, false, "Ada's phone"},
-         {"speaker", false, false, "Living room speaker with a name far too long to fit the flyout"}});
+    PushDevices({{"desk", true, true, "This computer"},
+                 {"phone", false, false, "Ada's phone", "Smartphone"},
+                 {"speaker", false, false, "Living room speaker with a name far too long to fit the flyout",
+                  "Speaker"}});
     Shot("playing-expanded", {320, 612});
 
     Push(Playing("corvana:episode:speedrun", "Speedrunning the Classics", "", "Game Talk Weekly",
@@ -85,6 +88,8 @@ TEST_F(NativePageScreenshots, MainStates) {
     Click(Find("ExpandButton"));
     Click(Find("DevicePickerButton"));
     Shot("device-picker-expanded", {320, 612});
+    Key(Qt::Key_Down);
+    Shot("device-picker-keyboard", {320, 612});
     Key(Qt::Key_Escape);
 
     // Keyboard focus on play/pause.

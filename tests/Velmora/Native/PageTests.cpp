@@ -185,6 +185,113 @@ TEST_F(NativePage, TheDevicePickerListsDevicesAndMovesPlayback) {
     EXPECT_FALSE(Showing("DeviceList"));
 }
 
+TEST_F(NativePage, EachDeviceShowsItsKindAndOnlyThisMachinePlaysHere) {
+    SignIn();
+    Push(Track());
+    struct Case {
+        std::vector<testsupport::Device> devices;
+        std::vector<QString> icons;
+        QString playing;  // the second line of the active device
+    };
+    const Case cases[] = {
+        {{{"desk", true, true, "Desk", "Computer"},
+          {"phone", false, false, "Phone", "Smartphone"},
+          {"box", false, false, "Kitchen", "Speaker"}},
+         {"device", "phone", "speaker"},
+         "Playing here"},
+        {{{"desk", false, true, "Desk", "Computer"},
+          {"phone", true, false, "Phone", "Smartphone"},
+          {"tv", false, false, "Living room", "TV"}},
+         {"device", "phone", "speaker"},
+         "Playing"},
+    };
+    for (const auto& c : cases) {
+        PushDevices(c.devices);
+        ASSERT_TRUE(PumpUntil([&] { return Vm().SelectedPlaybackDevice() != nullptr; }));
+        Click(Find("DevicePickerButton"));
+        auto* list = Find("DeviceList");
+        ASSERT_TRUE(Shows(list));
+        for (int i = 0; i < static_cast<int>(c.devices.size()); ++i) {
+            SCOPED_TRACE(c.devices[i].type);
+            QQuickItem* entry = nullptr;
+            QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, entry), Q_ARG(int, i));
+            ASSERT_NE(entry, nullptr);
+            EXPECT_EQ(IconName(entry), c.icons[i]);
+            auto* playing = FindAll("DevicePlaying", entry).value(0);
+            ASSERT_NE(playing, nullptr);
+            EXPECT_EQ(Shows(playing), c.devices[i].active);
+            if (c.devices[i].active) {
+                EXPECT_EQ(playing->property("text").toString(), c.playing);
+            }
+        }
+        Key(Qt::Key_Escape);
+    }
+}
+
+TEST_F(NativePage, TheDevicePickerShowsWhereTheArrowKeysAre) {
+    SignIn();
+    Push(Track());
+    PushDevices({{"desk", true, true, "Desk"}, {"phone", false, false, "Phone"}, {"tv", false, false, "TV"}});
+    auto ringShown = [&] {
+        auto* focused = window->activeFocusItem();
+        auto* ring = focused ? FindAll("FocusRing", focused).value(0) : nullptr;
+        return ring && Shows(ring);
+    };
+    // Opened with the mouse: no ring until an arrow key moves.
+    Click(Find("DevicePickerButton"));
+    ASSERT_TRUE(Shows(Find("DeviceList")));
+    EXPECT_FALSE(ringShown());
+    Key(Qt::Key_Down);
+    EXPECT_EQ(AccessibleName(window->activeFocusItem()), "Phone");
+    EXPECT_TRUE(ringShown());
+    Key(Qt::Key_Escape);
+
+    // Opened from the keyboard: the ring is on the device playing now, and follows the arrows.
+    // The button has the focus back; the player tabs away and back to it, and presses it.
+    ASSERT_EQ(window->activeFocusItem(), Find("DevicePickerButton"));
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_Tab, Qt::ShiftModifier);
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(Shows(Find("DeviceList")));
+    EXPECT_EQ(AccessibleName(window->activeFocusItem()), "Desk");
+    EXPECT_TRUE(ringShown());
+    Key(Qt::Key_Down);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(AccessibleName(window->activeFocusItem()), "TV");
+    EXPECT_TRUE(ringShown());
+}
+
+TEST_F(NativePage, TheFocusRingOfStartListeningStandsOutFromItsAccentFill) {
+    ASSERT_TRUE(PumpUntil([&] { return !FindAll("StartListeningButton").isEmpty(); }));
+    auto* start = Find("StartListeningButton");
+    const QImage before = Grab();
+    for (int i = 0; i < 4 && window->activeFocusItem() != start; ++i) Key(Qt::Key_Tab);
+    ASSERT_TRUE(start->property("visualFocus").toBool());
+    const QImage after = Grab();
+    // WCAG's contrast ratio of two colours.
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    auto contrast = [&](QColor a, QColor b) {
+        const double one = luminance(a), other = luminance(b);
+        return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+    };
+    // The ring is what the focus changed just below the button: it must stand out from what was there
+    // before (the window) and from the button's own fill, so that it does not read as a bigger button.
+    const QPoint edge = start->mapToScene(QPointF(start->width() / 2, start->height())).toPoint();
+    const QColor fill = after.pixelColor(edge.x(), edge.y() - 4);
+    int ringPixels = 0;
+    for (int dy = 0; dy < 8; ++dy) {
+        const QPoint at(edge.x(), edge.y() + dy);
+        if (after.pixelColor(at) == before.pixelColor(at)) continue;
+        ++ringPixels;
+        EXPECT_GE(contrast(after.pixelColor(at), before.pixelColor(at)), 3.0) << dy;
+        EXPECT_GE(contrast(after.pixelColor(at), fill), 2.0) << dy;
+    }
+    EXPECT_GE(ringPixels, 2);
+}
+
 TEST_F(NativePage, TheDesktopAppVanishingWhileTheFlyoutIsOpenLeavesAUsableWindow) {
     SignIn();
     Push(Track());

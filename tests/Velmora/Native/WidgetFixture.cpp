@@ -42,7 +42,7 @@ ValueSet Cluster(const std::vector<Device>& devices) {
                     Value(ValueSet{{"device_id", Value(devices[i].id)},
                                    {"name", Value(devices[i].name.empty() ? "Device " + devices[i].id
                                                                           : devices[i].name)},
-                                   {"device_type", Value("computer")},
+                                   {"device_type", Value(devices[i].type)},
                                    {"volume", Value(int32_t{50})},
                                    {"is_active", Value(devices[i].active)},
                                    {"is_local", Value(devices[i].self)},

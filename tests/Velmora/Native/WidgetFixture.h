@@ -45,6 +45,7 @@ struct Device {
     bool active = false;
     bool self = false;
     std::string name = {};  // "Device <id>" when empty
+    std::string type = "Computer";
 };
 platform::ValueSet Cluster(const std::vector<Device>& devices);
 
