@@ -40,6 +40,12 @@ FocusScope {
                 id: nowPlaying
                 objectName: "NowPlaying"
                 anchors { left: parent.left; right: parent.right; top: parent.top }
+                // Without the feed (collapsed) the block sits in the middle of the window, as much room
+                // above it as below. At most one padding more, so that a frame drawn before the window has
+                // taken its new size shows the block where it was.
+                anchors.topMargin: feed.visible ? 0
+                    : Math.max(0, Math.min(GameBarResourceDictionary.padding,
+                                           Math.floor((parent.height - height) / 2)))
                 page: root.page
                 viewModel: root.vm
             }
@@ -69,6 +75,23 @@ FocusScope {
                     bottomMargin: -GameBarResourceDictionary.padding
                 }
                 viewModel: root.vm
+            }
+
+            // The rows fade out into the window's bottom edge while there is more below, so that a row
+            // cut by the edge reads as one to scroll to.
+            Rectangle {
+                objectName: "FeedFade"
+                visible: feed.visible && !feed.atYEnd
+                anchors { left: feed.left; right: feed.right; bottom: feed.bottom }
+                height: 40
+                gradient: Gradient {
+                    GradientStop { position: 0; color: "transparent" }
+                    GradientStop {
+                        position: 1
+                        readonly property color surface: GameBarResourceDictionary.surface
+                        color: Qt.rgba(surface.r, surface.g, surface.b, GameBarResourceDictionary.backgroundOpacity)
+                    }
+                }
             }
         }
     }

@@ -455,6 +455,34 @@ TEST_F(NativePage, ExpandingShowsTheFeedFromItsTop) {
     EXPECT_EQ(feed->property("contentY").toDouble(), feed->property("originY").toDouble());
 }
 
+TEST_F(NativePage, TheFeedFadesIntoTheBottomEdgeOnlyWhileMoreIsBelow) {
+    SignIn();
+    Push(Track());
+    auto* feed = Find("FeedScrollViewer");
+    ASSERT_TRUE(PumpUntil([&] { return feed->property("contentHeight").toDouble() > feed->height(); }));
+    auto* fade = Find("FeedFade");
+    EXPECT_TRUE(Shows(fade));
+    // It lies over the feed's last pixels, up to the window's bottom edge.
+    EXPECT_EQ(fade->mapToScene(QPointF(0, fade->height())).y(), window->height());
+    // As far as the wheel goes: the list's own positionViewAtEnd stops short of its bottom margin.
+    feed->setProperty("contentY", feed->property("originY").toDouble() +
+                                      feed->property("contentHeight").toDouble() - feed->height() +
+                                      feed->property("bottomMargin").toDouble());
+    ASSERT_TRUE(PumpUntil([&] { return feed->property("atYEnd").toBool(); }));
+    EXPECT_FALSE(Shows(fade));
+}
+
+TEST_F(NativePage, CollapsedTheBlockHasAsMuchRoomAboveAsBelow) {
+    SignIn();
+    Push(Track());
+    Click(Find("ExpandButton"));
+    ASSERT_EQ(window->size(), QSize(320, 194));
+    auto* block = Find("NowPlaying");
+    const double above = block->mapToScene(QPointF(0, 0)).y();
+    const double below = window->height() - block->mapToScene(QPointF(0, block->height())).y();
+    EXPECT_LE(std::abs(above - below), 1) << above << " above, " << below << " below";
+}
+
 TEST_F(NativePage, TheCoverDecodesAtItsShownHeight) {
     EXPECT_EQ(Vm().CurrentlyPlayingTrackImageDecodeHeight(), Find("NowPlayingCover")->height());
     page->OnCoverSizeChanged(0);

@@ -2,6 +2,7 @@
 // rows show, and the parts that draw themselves from the state.
 import { byId, setAttribute, setClass, setHidden, showControl } from '../dom.js';
 import { DevicePickerView } from './devicePickerView.js';
+import { followFeedScroll } from './feedScroll.js';
 import { FeedView } from './feedView.js';
 import { NowPlayingView } from './nowPlayingView.js';
 
@@ -18,6 +19,7 @@ export class WidgetView {
         this.nowPlaying = new NowPlayingView(send);
         this.devices = new DevicePickerView(send);
         this.feed = new FeedView(send, () => dispatch({ type: 'retryHome' }));
+        followFeedScroll(byId('feed'), byId('feed-rows'));
         this.shown = null;
     }
 
