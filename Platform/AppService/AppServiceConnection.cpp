@@ -303,15 +303,14 @@ void OnOwnerChanged(const std::weak_ptr<Channel>& weakChannel, sdbus::Message& s
     }
 }
 
-
 void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& owner,
                  const std::string& packageFamily);
 
 // Bus thread: asks who owns the service name, then opens the channel there. With no owner, the bus is
 // asked once to start the service (a service file may name a program for it); a bus that knows none
 // answers at once, and the open fails as before.
-void OpenThroughOwner(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& service,
-                      const std::string& packageFamily, bool mayActivate) {
+void OpenThroughOwner(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw,
+                      const std::string& service, const std::string& packageFamily, bool mayActivate) {
     using Status = AppServiceConnectionStatus;
     raw->BusDaemon()
         .callMethodAsync("GetNameOwner")
@@ -333,16 +332,16 @@ void OpenThroughOwner(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop
                 .onInterface("org.freedesktop.DBus")
                 .withTimeout(kCallTimeout)
                 .withArguments(service, uint32_t{0})
-                .uponReplyInvoke([weakChannel, raw, service, packageFamily](const sdbus::Error* error,
-                                                                            uint32_t) {
-                    auto channel = weakChannel.lock();
-                    if (!channel) return;
-                    if (error) {
-                        channel->state = Channel::State::Closed;
-                        return channel->FinishOpen(Status::AppUnavailable);
-                    }
-                    OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/false);
-                });
+                .uponReplyInvoke(
+                    [weakChannel, raw, service, packageFamily](const sdbus::Error* error, uint32_t) {
+                        auto channel = weakChannel.lock();
+                        if (!channel) return;
+                        if (error) {
+                            channel->state = Channel::State::Closed;
+                            return channel->FinishOpen(Status::AppUnavailable);
+                        }
+                        OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/false);
+                    });
         });
 }
 

@@ -68,7 +68,8 @@ struct AppServiceHost::Impl : std::enable_shared_from_this<Impl> {
             try {
                 event(*self);
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "platform: exception escaped an app-service host handler: %s\n", e.what());
+                std::fprintf(stderr, "platform: exception escaped an app-service host handler: %s\n",
+                             e.what());
             }
         });
     }
@@ -86,7 +87,8 @@ namespace {
 
 void CloseChannel(HostState& state, uint64_t id) {
     if (state.channels.erase(id) == 0) return;
-    if (auto owner = state.owner.lock()) owner->Deliver([id](auto& host) {
+    if (auto owner = state.owner.lock())
+        owner->Deliver([id](auto& host) {
             if (host.handlers.closed) host.handlers.closed(id);
         });
 }
@@ -101,7 +103,8 @@ void CloseAll(HostState& state) {
 // process.
 void OnOpen(const std::weak_ptr<HostState>& weakState, detail::BusLoop* loop, sdbus::MethodCall call) {
     auto state = weakState.lock();
-    if (!state || !state->owned) throw sdbus::Error(kAccessDenied, "this process does not serve the name now");
+    if (!state || !state->owned)
+        throw sdbus::Error(kAccessDenied, "this process does not serve the name now");
     std::string packageFamily;
     sdbus::ObjectPath clientPath;
     try {
@@ -131,7 +134,8 @@ void OnOpen(const std::weak_ptr<HostState>& weakState, detail::BusLoop* loop, sd
                     std::string name, oldOwner, newOwner;
                     signal >> name >> oldOwner >> newOwner;
                     // Later, not here: closing drops this very match.
-                    if (newOwner.empty()) loop->Post([weakState, id] {
+                    if (newOwner.empty())
+                        loop->Post([weakState, id] {
                             if (auto state = weakState.lock()) CloseChannel(*state, id);
                         });
                 } catch (const std::exception& e) {
@@ -145,7 +149,8 @@ void OnOpen(const std::weak_ptr<HostState>& weakState, detail::BusLoop* loop, sd
     }
     state->channels.emplace(id, std::move(channel));
     call.createReply().send();
-    if (auto owner = state->owner.lock()) owner->Deliver([id, client](auto& host) {
+    if (auto owner = state->owner.lock())
+        owner->Deliver([id, client](auto& host) {
             if (host.handlers.opened) host.handlers.opened(id, client);
         });
 }
@@ -185,7 +190,8 @@ platform::FireAndForget AnswerWhenDone(std::weak_ptr<AppServiceHost::Impl> weakH
 
 void OnSendMessage(const std::weak_ptr<HostState>& weakState, sdbus::MethodCall call) {
     auto state = weakState.lock();
-    if (!state || !state->owned) throw sdbus::Error(kAccessDenied, "this process does not serve the name now");
+    if (!state || !state->owned)
+        throw sdbus::Error(kAccessDenied, "this process does not serve the name now");
     const std::string client = call.getSender();
     bool hasChannel = false;
     for (const auto& [id, channel] : state->channels) hasChannel = hasChannel || channel.client == client;
@@ -215,7 +221,8 @@ void OnNameSignal(const std::weak_ptr<HostState>& weakState, sdbus::Message& sig
     state->owned = acquired;
     // A lost name takes its channels with it: their clients now talk to the new owner.
     if (!acquired) CloseAll(*state);
-    if (auto owner = state->owner.lock()) owner->Deliver([acquired](auto& host) {
+    if (auto owner = state->owner.lock())
+        owner->Deliver([acquired](auto& host) {
             if (host.handlers.ownershipChanged) host.handlers.ownershipChanged(acquired);
         });
 }
@@ -233,19 +240,20 @@ AppServiceHost::AppServiceHost(std::string serviceName, std::shared_ptr<CoreDisp
 AppServiceHost::~AppServiceHost() {
     impl_->stopped = true;
     if (!impl_->loop) return;
-    impl_->loop->Post([loop = impl_->loop, id = impl_->id, service = impl_->service, weakState = impl_->state] {
-        if (auto state = weakState.lock(); state && state->owned) {
-            try {
-                loop->BusDaemon()
-                    .callMethodAsync("ReleaseName")
-                    .onInterface("org.freedesktop.DBus")
-                    .withArguments(service)
-                    .uponReplyInvoke([](const sdbus::Error*, uint32_t) {});
-            } catch (const std::exception&) {
+    impl_->loop->Post(
+        [loop = impl_->loop, id = impl_->id, service = impl_->service, weakState = impl_->state] {
+            if (auto state = weakState.lock(); state && state->owned) {
+                try {
+                    loop->BusDaemon()
+                        .callMethodAsync("ReleaseName")
+                        .onInterface("org.freedesktop.DBus")
+                        .withArguments(service)
+                        .uponReplyInvoke([](const sdbus::Error*, uint32_t) {});
+                } catch (const std::exception&) {
+                }
             }
-        }
-        loop->Release(id);
-    });
+            loop->Release(id);
+        });
 }
 
 Task<AppServiceNameState> AppServiceHost::StartAsync() {
@@ -261,7 +269,8 @@ Task<AppServiceNameState> AppServiceHost::StartAsync() {
         source.TrySetResult(AppServiceNameState::Failed);
         return task;
     }
-    // Made here, filled and kept (so destroyed) on the bus thread: the other threads only ever hold it weakly.
+    // Made here, filled and kept (so destroyed) on the bus thread: the other threads only ever hold it
+    // weakly.
     auto state = std::make_shared<HostState>();
     state->names = detail::AppServiceNames::For(impl_->service);
     state->owner = impl_;
@@ -275,18 +284,18 @@ Task<AppServiceNameState> AppServiceHost::StartAsync() {
         try {
             // Everything is in place before the name is asked for: the first Open may come at once.
             state->object = sdbus::createObject(raw->Connection(), state->names.path);
-            state->object->registerMethod(state->names.serviceInterface, "Open", "so", "",
-                                          [weakState, raw](sdbus::MethodCall call) {
-                                              OnOpen(weakState, raw, std::move(call));
-                                          });
+            state->object->registerMethod(
+                state->names.serviceInterface, "Open", "so", "",
+                [weakState, raw](sdbus::MethodCall call) { OnOpen(weakState, raw, std::move(call)); });
             state->object->registerMethod(
                 state->names.serviceInterface, "SendMessage", "a{sv}", "a{sv}",
                 [weakState](sdbus::MethodCall call) { OnSendMessage(weakState, std::move(call)); });
             state->object->finishRegistration();
             for (bool acquired : {true, false}) {
                 auto slot = raw->Connection().addMatch(
-                    std::string("type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-                                "member='") +
+                    std::string(
+                        "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                        "member='") +
                         (acquired ? "NameAcquired" : "NameLost") + "',arg0='" + impl->service + "'",
                     [weakState, acquired](sdbus::Message& signal) {
                         try {
@@ -309,7 +318,8 @@ Task<AppServiceNameState> AppServiceHost::StartAsync() {
                         // The NameAcquired signal may still be on its way: the reply already says so.
                         if (!state->owned) {
                             state->owned = true;
-                            if (auto owner = state->owner.lock()) owner->Deliver([](auto& host) {
+                            if (auto owner = state->owner.lock())
+                                owner->Deliver([](auto& host) {
                                     if (host.handlers.ownershipChanged) host.handlers.ownershipChanged(true);
                                 });
                         }
@@ -335,35 +345,37 @@ Task<bool> AppServiceHost::PushAsync(uint64_t channelId, ValueSet message) {
         return task;
     }
     auto* loop = impl_->loop.get();
-    bool posted = loop->Post([loop, weakState = impl_->state, channelId, message = std::move(message), source] {
-        auto state = weakState.lock();
-        auto channel = state ? state->channels.find(channelId) : decltype(state->channels.end()){};
-        if (!state || channel == state->channels.end()) return CompleteOnPool(source, false);
-        try {
-            auto call = channel->second.proxy->createMethodCall(state->names.clientInterface, "RequestReceived");
-            ValueSetCodec::Write(call, message);
-            channel->second.proxy->callMethod(
-                call,
-                [loop, weakState, channelId, source](sdbus::MethodReply&, const sdbus::Error* error) {
-                    if (error) {
-                        // A client that no longer has the object, or is gone, has closed its channel. It is
-                        // closed later, not here: that drops the proxy this reply came through.
-                        const std::string name = error->getName();
-                        if (name == "org.freedesktop.DBus.Error.UnknownObject" ||
-                            name == "org.freedesktop.DBus.Error.UnknownMethod" ||
-                            name == "org.freedesktop.DBus.Error.ServiceUnknown") {
-                            loop->Post([weakState, channelId] {
-                                if (auto state = weakState.lock()) CloseChannel(*state, channelId);
-                            });
+    bool posted =
+        loop->Post([loop, weakState = impl_->state, channelId, message = std::move(message), source] {
+            auto state = weakState.lock();
+            auto channel = state ? state->channels.find(channelId) : decltype(state->channels.end()){};
+            if (!state || channel == state->channels.end()) return CompleteOnPool(source, false);
+            try {
+                auto call =
+                    channel->second.proxy->createMethodCall(state->names.clientInterface, "RequestReceived");
+                ValueSetCodec::Write(call, message);
+                channel->second.proxy->callMethod(
+                    call,
+                    [loop, weakState, channelId, source](sdbus::MethodReply&, const sdbus::Error* error) {
+                        if (error) {
+                            // A client that no longer has the object, or is gone, has closed its channel. It
+                            // is closed later, not here: that drops the proxy this reply came through.
+                            const std::string name = error->getName();
+                            if (name == "org.freedesktop.DBus.Error.UnknownObject" ||
+                                name == "org.freedesktop.DBus.Error.UnknownMethod" ||
+                                name == "org.freedesktop.DBus.Error.ServiceUnknown") {
+                                loop->Post([weakState, channelId] {
+                                    if (auto state = weakState.lock()) CloseChannel(*state, channelId);
+                                });
+                            }
                         }
-                    }
-                    CompleteOnPool(source, error == nullptr);
-                },
-                kPushTimeout);
-        } catch (const std::exception&) {
-            CompleteOnPool(source, false);
-        }
-    });
+                        CompleteOnPool(source, error == nullptr);
+                    },
+                    kPushTimeout);
+            } catch (const std::exception&) {
+                CompleteOnPool(source, false);
+            }
+        });
     if (!posted) source.TrySetResult(false);
     return task;
 }

@@ -142,7 +142,7 @@ private:
 // Bus-thread state of one player.
 struct PlayerState {
     std::string busName;
-    std::string owner;  // its unique name
+    std::string owner;   // its unique name
     bool known = false;  // read, and `appeared` delivered
     std::unique_ptr<sdbus::IProxy> proxy;
 };
@@ -220,7 +220,8 @@ namespace {
 using Impl = MprisClient::Impl;
 
 void Fail(const std::shared_ptr<ClientState>& state, const std::string& busName, const std::string& problem) {
-    if (auto owner = state->owner.lock()) owner->Deliver([busName, problem](Impl& client) {
+    if (auto owner = state->owner.lock())
+        owner->Deliver([busName, problem](Impl& client) {
             if (client.handlers.failed) client.handlers.failed(busName, problem);
         });
 }
@@ -233,15 +234,16 @@ void Vanish(const std::shared_ptr<ClientState>& state, const std::string& busNam
     auto owner = state->owner.lock();
     if (!owner) return;
     owner->Forget(busName);
-    if (known) owner->Deliver([busName](Impl& client) {
+    if (known)
+        owner->Deliver([busName](Impl& client) {
             if (client.handlers.vanished) client.handlers.vanished(busName);
         });
 }
 
 // Bus thread: reads both interfaces of a player, then announces it. The reading holds `done` until it ends,
 // answered, failed or dropped with the player's proxy when the player leaves mid-call.
-void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop, const std::string& busName,
-                const std::string& owner, std::shared_ptr<void> done) {
+void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop,
+                const std::string& busName, const std::string& owner, std::shared_ptr<void> done) {
     auto state = weakState.lock();
     if (!state) return;
     auto player = std::make_shared<PlayerState>();
@@ -264,8 +266,8 @@ void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* lo
             .onInterface(kPropertiesInterface)
             .withTimeout(MprisClient::kReadTimeout)
             .withArguments(std::string(kPlayerInterface))
-            .uponReplyInvoke([weakState, weakPlayer, loop, busName, properties, done](const sdbus::Error* error,
-                                                                                      VariantMap values) {
+            .uponReplyInvoke([weakState, weakPlayer, loop, busName, properties, done](
+                                 const sdbus::Error* error, VariantMap values) {
                 auto state = weakState.lock();
                 auto player = weakPlayer.lock();
                 if (!state || !player) return;
@@ -275,7 +277,8 @@ void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* lo
                     loop->Post([weakState, weakPlayer, busName] {
                         auto state = weakState.lock();
                         auto player = weakPlayer.lock();
-                        if (state && player && state->players[busName] == player) state->players.erase(busName);
+                        if (state && player && state->players[busName] == player)
+                            state->players.erase(busName);
                     });
                     return;
                 }
@@ -285,7 +288,8 @@ void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* lo
                     properties->problems.push_back(e.what());
                 }
                 player->known = true;
-                if (auto owner = state->owner.lock()) owner->Deliver([busName, properties](Impl& client) {
+                if (auto owner = state->owner.lock())
+                    owner->Deliver([busName, properties](Impl& client) {
                         if (client.handlers.appeared) client.handlers.appeared(busName, *properties);
                     });
             });
@@ -296,7 +300,8 @@ void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* lo
         .withArguments(std::string(kRootInterface))
         .uponReplyInvoke([properties, readPlayerInterface](const sdbus::Error* error, VariantMap values) {
             if (error) {
-                properties->problems.push_back("its root properties could not be read: " + error->getMessage());
+                properties->problems.push_back("its root properties could not be read: " +
+                                               error->getMessage());
             } else {
                 try {
                     PropertyReader(*properties).Read(values);
@@ -343,14 +348,14 @@ void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, sdbus::Mes
                 .onInterface(kPropertiesInterface)
                 .withTimeout(MprisClient::kReadTimeout)
                 .withArguments(interface, name)
-                .uponReplyInvoke([weak, busName = player->busName, name](const sdbus::Error* error,
-                                                                          sdbus::Variant value) {
-                    auto state = weak.lock();
-                    if (!state || error) return;
-                    MprisProperties change;
-                    PropertyReader(change).Read(VariantMap{{name, value}});
-                    if (auto owner = state->owner.lock()) owner->Queue(busName, &change, std::nullopt);
-                });
+                .uponReplyInvoke(
+                    [weak, busName = player->busName, name](const sdbus::Error* error, sdbus::Variant value) {
+                        auto state = weak.lock();
+                        if (!state || error) return;
+                        MprisProperties change;
+                        PropertyReader(change).Read(VariantMap{{name, value}});
+                        if (auto owner = state->owner.lock()) owner->Queue(busName, &change, std::nullopt);
+                    });
         }
     }
 }
@@ -367,7 +372,8 @@ void OnSeeked(const std::weak_ptr<ClientState>& weakState, sdbus::Message& signa
     for (const auto& player : players) owner->Queue(player->busName, nullptr, position);
 }
 
-void OnOwnerChanged(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop, sdbus::Message& signal) {
+void OnOwnerChanged(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop,
+                    sdbus::Message& signal) {
     auto state = weakState.lock();
     if (!state) return;
     std::string name, oldOwner, newOwner;
@@ -459,13 +465,13 @@ Task<bool> MprisClient::StartAsync() {
                             .onInterface("org.freedesktop.DBus")
                             .withTimeout(MprisClient::kReadTimeout)
                             .withArguments(name)
-                            .uponReplyInvoke([weakState, raw, name, done](const sdbus::Error* error,
-                                                                          std::string owner) {
-                                auto state = weakState.lock();
-                                // Gone meanwhile, or already being read because it came back.
-                                if (!state || error || state->players.count(name)) return;
-                                ReadPlayer(weakState, raw, name, owner, done);
-                            });
+                            .uponReplyInvoke(
+                                [weakState, raw, name, done](const sdbus::Error* error, std::string owner) {
+                                    auto state = weakState.lock();
+                                    // Gone meanwhile, or already being read because it came back.
+                                    if (!state || error || state->players.count(name)) return;
+                                    ReadPlayer(weakState, raw, name, owner, done);
+                                });
                     }
                 });
         } catch (const std::exception& e) {
@@ -558,8 +564,8 @@ Task<std::optional<std::string>> MprisClient::CallAsync(std::string busName, Mpr
             proxy->callMethod(
                 call,
                 [source](sdbus::MethodReply&, const sdbus::Error* error) {
-                    CompleteOnPool(source, error ? Result(error->getName() + ": " + error->getMessage())
-                                                 : Result());
+                    CompleteOnPool(source,
+                                   error ? Result(error->getName() + ": " + error->getMessage()) : Result());
                 },
                 kCommandTimeout);
         } catch (const std::exception& e) {

@@ -8,7 +8,18 @@ namespace platform {
 // One call to a player: a method of org.mpris.MediaPlayer2.Player, or the setting of one of its
 // properties.
 struct MprisCommand {
-    enum class Kind { Play, Pause, Next, Previous, Seek, SetPosition, OpenUri, SetShuffle, SetLoopStatus, SetVolume };
+    enum class Kind {
+        Play,
+        Pause,
+        Next,
+        Previous,
+        Seek,
+        SetPosition,
+        OpenUri,
+        SetShuffle,
+        SetLoopStatus,
+        SetVolume
+    };
 
     Kind kind = Kind::Play;
     int64_t microseconds = 0;  // Seek's offset, SetPosition's position
