@@ -41,7 +41,8 @@ MprisProperties Playing(std::string status = "Playing") {
 
 desktop_api_types::PlaybackStateResponse Parsed(const MprisPlayer* player) {
     auto now = MprisPlayer::Clock::now();
-    return desktop_api_types::ParsePlaybackStateResponse(platform::Value(MprisRecords::PlaybackState(player, now, 1000)));
+    return desktop_api_types::ParsePlaybackStateResponse(
+        platform::Value(MprisRecords::PlaybackState(player, now, 1000)));
 }
 
 }  // namespace
@@ -139,9 +140,11 @@ TEST(MprisRecords, OddPropertiesBecomeASafeStateAndOneLogLine) {
     std::vector<Case> cases{
         {"Stopped", [](auto& p) { p.playbackStatus = "Stopped"; },
          [](const auto& s) { EXPECT_TRUE(!s.is_active && s.is_paused); }, ""},
-        {"no metadata", [](auto& p) { p.metadata.reset(); }, [](const auto& s) { EXPECT_FALSE(s.track); }, ""},
+        {"no metadata", [](auto& p) { p.metadata.reset(); }, [](const auto& s) { EXPECT_FALSE(s.track); },
+         ""},
         {"a title of 100 kB", [](auto& p) { p.metadata->title = std::string(100 * 1024, 'x'); },
-         [](const auto& s) { EXPECT_EQ(s.track->name.size(), MprisPlayer::kMaxTextBytes); }, "title of 102400 bytes"},
+         [](const auto& s) { EXPECT_EQ(s.track->name.size(), MprisPlayer::kMaxTextBytes); },
+         "title of 102400 bytes"},
         {"a cut inside a character", [](auto& p) { p.metadata->album = std::string(1023, 'a') + "\xc3\xa9"; },
          [](const auto& s) { EXPECT_EQ(s.track->album, std::string(1023, 'a')); }, "album of 1025 bytes"},
         {"a length of 0", [](auto& p) { p.metadata->lengthUs = 0; },
@@ -157,9 +160,14 @@ TEST(MprisRecords, OddPropertiesBecomeASafeStateAndOneLogLine) {
         {"LoopStatus Track", [](auto& p) { p.loopStatus = "Track"; },
          [](const auto& s) { EXPECT_TRUE(!s.repeat_context && s.repeat_track); }, ""},
         {"no CanSeek", [](auto& p) { p.canSeek = false; },
-         [](const auto& s) { EXPECT_TRUE(s.restrictions.disallow_seeking && !s.restrictions.disallow_pausing); }, ""},
+         [](const auto& s) {
+             EXPECT_TRUE(s.restrictions.disallow_seeking && !s.restrictions.disallow_pausing);
+         },
+         ""},
         {"no CanControl", [](auto& p) { p.canControl.reset(); },
-         [](const auto& s) { EXPECT_TRUE(s.restrictions.disallow_pausing && s.restrictions.disallow_toggling_shuffle); },
+         [](const auto& s) {
+             EXPECT_TRUE(s.restrictions.disallow_pausing && s.restrictions.disallow_toggling_shuffle);
+         },
          ""},
         {"no LoopStatus", [](auto& p) { p.loopStatus.reset(); },
          [](const auto& s) { EXPECT_TRUE(s.restrictions.disallow_toggling_repeat_track); }, ""},
@@ -216,5 +224,6 @@ TEST(MprisRecords, PlayersAreDevicesAndTwoOfOneNameAreToldApart) {
 
     auto login = desktop_api_types::ParseLoginStateResponse(platform::Value(MprisRecords::LoginState(true)));
     EXPECT_TRUE(login.logged_in && !login.web_account);
-    EXPECT_FALSE(desktop_api_types::ParseLoginStateResponse(platform::Value(MprisRecords::LoginState(false))).logged_in);
+    EXPECT_FALSE(desktop_api_types::ParseLoginStateResponse(platform::Value(MprisRecords::LoginState(false)))
+                     .logged_in);
 }
