@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/Velmora/Mpris/MprisTestSession.h"
+#include "tests/support/SimulatorProcess.h"
 #include "tests/support/TestHelpers.h"
 
 using testsupport::ChildProcess;
@@ -283,4 +284,36 @@ TEST(MprisWithFakePlayer, AFloodOfChangesReachesTheWidgetCoalesced) {
     EXPECT_LE(pushes, allowed) << pushes << " pushes for 10000 changes in " << seconds << " s";
     EXPECT_GE(pushes, 2u);
     EXPECT_EQ(s.Ctl({"status"}).status, 0);
+}
+
+TEST(MprisAndTheDesktopApp, TheDesktopAppTakesTheNameAndVelmoraMprisTakesItBackWhenFree) {
+    MprisTestSession s;
+    auto fake = s.StartFake({"--name", "fake"});
+    auto service = s.StartService();
+    EXPECT_EQ(Title(s.Status()), "Fake Song");
+    ChildProcess watch({testsupport::BuildOutput("Velmora/velmora-ctl"), "watch"});
+    ASSERT_NE(watch.WaitForLine("{\"data\":{\"context\""), "");
+    {
+        // The desktop app asks to replace the owner, which velmora-mpris allows: its channels close.
+        testsupport::SimulatorProcess desktop;
+        EXPECT_NE(service->WaitForLine("MprisDesktopService: corvana.partnerApi went to another owner"), "");
+        EXPECT_NE(watch.WaitForLine("{\"data\":{\"connected\":false}"), "");
+        auto status = s.Status();
+        EXPECT_TRUE(Title(status) != "Fake Song" && Title(status) != "") << status.dump();
+    }
+    // Once it is gone, velmora-mpris is next in the queue.
+    EXPECT_NE(service->WaitForLine("MprisDesktopService: serving corvana.partnerApi"), "");
+    EXPECT_TRUE(s.WaitUntil([&] { return Title(s.Status()) == "Fake Song"; }));
+}
+
+TEST(MprisAndTheDesktopApp, VelmoraMprisNeverTakesTheNameFromTheDesktopApp) {
+    MprisTestSession s;
+    auto fake = s.StartFake({"--name", "fake"});
+    std::unique_ptr<testsupport::SimulatorProcess> desktop = std::make_unique<testsupport::SimulatorProcess>();
+    auto service = s.StartService("has an owner; waiting until it is free");
+    auto status = s.Status();
+    EXPECT_NE(Title(status), "Fake Song") << status.dump();
+    desktop.reset();
+    EXPECT_NE(service->WaitForLine("MprisDesktopService: serving corvana.partnerApi"), "");
+    EXPECT_TRUE(s.WaitUntil([&] { return Title(s.Status()) == "Fake Song"; }));
 }

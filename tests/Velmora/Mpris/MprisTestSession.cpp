@@ -9,14 +9,14 @@ namespace testsupport {
 
 MprisTestSession::MprisTestSession() = default;
 
-std::unique_ptr<ChildProcess> MprisTestSession::StartService() {
+std::unique_ptr<ChildProcess> MprisTestSession::StartService(const std::string& until) {
     auto service = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>&1", BuildOutput("Velmora/velmora-mpris")});
     // Its lines up to serving the channel are kept: the players are read, and their faults logged, first.
     serviceLog.clear();
     for (std::string line; (line = service->WaitForLine("")) != "";) {
         serviceLog += line + "\n";
-        if (line.rfind("MprisDesktopService: serving", 0) == 0) return service;
+        if (line.find(until) != std::string::npos) return service;
     }
     ADD_FAILURE() << "velmora-mpris did not serve the channel:\n" << serviceLog;
     return service;

@@ -21,8 +21,8 @@ class MprisTestSession {
 public:
     MprisTestSession();
 
-    // velmora-mpris, once it serves the channel; its log lines (standard error) are its output.
-    std::unique_ptr<ChildProcess> StartService();
+    // velmora-mpris, once it logged `until` (by default: it serves the channel); its log lines (standard error) are its output.
+    std::unique_ptr<ChildProcess> StartService(const std::string& until = "MprisDesktopService: serving");
     // A tagged Ogg file of `seconds` of a quiet tone.
     std::string MakeSong(const std::string& name, const std::string& title, const std::string& artist,
                          int seconds = 600);
