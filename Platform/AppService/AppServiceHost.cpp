@@ -37,8 +37,11 @@ void CompleteOnPool(const TaskCompletionSource<T>& source, T value) {
 
 }  // namespace
 
-// Bus-thread state of the host; owned by the bus loop so that it dies on that thread.
+// Bus-thread state of the host; owned by the bus loop so that it dies on that thread: when the host goes,
+// or when the loop ends because the bus has gone, which the host is then told.
 struct HostState {
+    ~HostState();
+
     struct Channel {
         std::string client;
         std::unique_ptr<sdbus::IProxy> proxy;
@@ -82,6 +85,14 @@ struct AppServiceHost::Impl : std::enable_shared_from_this<Impl> {
     std::weak_ptr<HostState> state;         // bus thread only
     std::atomic<bool> stopped{false};
 };
+
+HostState::~HostState() {
+    auto host = owner.lock();
+    if (!host || host->stopped) return;
+    host->Deliver([](auto& host) {
+        if (host.handlers.busLost) host.handlers.busLost();
+    });
+}
 
 namespace {
 

@@ -40,6 +40,8 @@ public:
         std::function<Task<ValueSet>(const std::string& client, ValueSet message)> request;
         // The name was acquired (true) or lost (false).
         std::function<void(bool owned)> ownershipChanged;
+        // The session bus went away (the daemon ended): nothing more will come.
+        std::function<void()> busLost;
     };
 
     AppServiceHost(std::string serviceName, std::shared_ptr<CoreDispatcher> dispatcher, Handlers handlers);

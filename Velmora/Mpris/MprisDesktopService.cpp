@@ -69,16 +69,16 @@ ValueSet Timeless(ValueSet state) {
 }  // namespace
 
 std::shared_ptr<MprisDesktopService> MprisDesktopService::Create(
-    std::shared_ptr<platform::CoreDispatcher> dispatcher) {
+    std::shared_ptr<platform::CoreDispatcher> dispatcher, std::function<void()> busLost) {
     std::shared_ptr<MprisDesktopService> service(new MprisDesktopService(std::move(dispatcher)));
-    service->Wire();
+    service->Wire(std::move(busLost));
     return service;
 }
 
 MprisDesktopService::MprisDesktopService(std::shared_ptr<platform::CoreDispatcher> dispatcher)
     : dispatcher_(std::move(dispatcher)) {}
 
-void MprisDesktopService::Wire() {
+void MprisDesktopService::Wire(std::function<void()> busLost) {
     std::weak_ptr<MprisDesktopService> weak = weak_from_this();
     // Each handler runs on the dispatcher, and only while both ends exist; the service owns both.
     auto with = [weak](auto member) {
@@ -117,6 +117,10 @@ void MprisDesktopService::Wire() {
         Log().LogInfo(owned ? std::string("MprisDesktopService: serving ") + kServiceName
                             : std::string("MprisDesktopService: ") + kServiceName +
                                   " went to another owner; waiting until it is free again");
+    };
+    channel.busLost = [busLost = std::move(busLost)] {
+        Log().LogError("MprisDesktopService: the session bus has gone");
+        if (busLost) busLost();
     };
     host_ = std::make_unique<platform::AppServiceHost>(kServiceName, dispatcher_, std::move(channel));
     throttle_ = PushThrottle::Create(dispatcher_, kPushInterval, [weak] {

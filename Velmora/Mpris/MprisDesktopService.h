@@ -30,7 +30,9 @@ public:
     // The least time between two playback pushes while a player keeps changing.
     static constexpr std::chrono::milliseconds kPushInterval{20};
 
-    static std::shared_ptr<MprisDesktopService> Create(std::shared_ptr<platform::CoreDispatcher> dispatcher);
+    // `busLost` runs (on the dispatcher) when the session bus has gone: the service can do nothing more.
+    static std::shared_ptr<MprisDesktopService> Create(std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                       std::function<void()> busLost = {});
 
     // Reads the players first, so that the first answer on the channel already shows what plays, then asks
     // for the name. False when there is no session bus or the bus refused the name.
@@ -43,7 +45,7 @@ private:
     };
 
     explicit MprisDesktopService(std::shared_ptr<platform::CoreDispatcher> dispatcher);
-    void Wire();
+    void Wire(std::function<void()> busLost);
 
     // The players (dispatcher thread).
     void OnAppeared(const std::string& busName, const platform::MprisProperties& properties);

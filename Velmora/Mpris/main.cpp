@@ -3,6 +3,7 @@
 // player; a desktop app that asks for the name gets it, and velmora-mpris waits until it is free again.
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     auto dispatcher = platform::ThreadDispatcher::Create();
-    auto service = velmora::mpris::MprisDesktopService::Create(dispatcher);
+    // Without a bus there is nothing left to serve: the process ends as if told to.
+    auto service =
+        velmora::mpris::MprisDesktopService::Create(dispatcher, [] { ::kill(::getpid(), SIGTERM); });
     platform::TaskCompletionSource<bool> started;
     // The service's state lives on its dispatcher: it starts there too.
     dispatcher->RunAsync([service, started] {
@@ -56,7 +59,8 @@ int main(int argc, char** argv) {
 
     int signal = 0;
     sigwait(&stop, &signal);
-    utils::Logger::Instance().LogInfo(std::string("MprisDesktopService: stopping on ") + strsignal(signal));
+    utils::Logger::Instance().LogInfo(std::string("MprisDesktopService: stopping (") + strsignal(signal) +
+                                      ")");
     dispatcher->Shutdown();
     service.reset();
     return 0;

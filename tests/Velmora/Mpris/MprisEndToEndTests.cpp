@@ -309,7 +309,8 @@ TEST(MprisAndTheDesktopApp, TheDesktopAppTakesTheNameAndVelmoraMprisTakesItBackW
 TEST(MprisAndTheDesktopApp, VelmoraMprisNeverTakesTheNameFromTheDesktopApp) {
     MprisTestSession s;
     auto fake = s.StartFake({"--name", "fake"});
-    std::unique_ptr<testsupport::SimulatorProcess> desktop = std::make_unique<testsupport::SimulatorProcess>();
+    std::unique_ptr<testsupport::SimulatorProcess> desktop =
+        std::make_unique<testsupport::SimulatorProcess>();
     auto service = s.StartService("has an owner; waiting until it is free");
     auto status = s.Status();
     EXPECT_NE(Title(status), "Fake Song") << status.dump();
