@@ -477,16 +477,14 @@ void MprisDesktopService::PushActiveDevice() {
 }
 
 void MprisDesktopService::Push(uint64_t channel, const std::string& method, ValueSet params) {
-    // A push nobody takes is the widget's loss alone: its channel closes, and it opens a new one.
-    [](platform::Task<bool> push, std::string method) -> platform::FireAndForget {
+    // Not awaited, and a push nobody takes is not logged: it is nearly always a client that has just left
+    // the bus (velmora-ctl exits without closing its channel), and a widget that refuses one logs it itself.
+    [](platform::Task<bool> push) -> platform::FireAndForget {
         try {
-            if (!co_await std::move(push))
-                Log().LogError("MprisDesktopService: a " + method + " push was not taken");
+            co_await std::move(push);
         } catch (...) {
-            Log().LogError("MprisDesktopService: a " + method + " push was dropped");
         }
-    }(host_->PushAsync(channel, ValueSet{{"method", Value(method)}, {"params", Value(std::move(params))}}),
-                                                      method);
+    }(host_->PushAsync(channel, ValueSet{{"method", Value(method)}, {"params", Value(std::move(params))}}));
 }
 
 }  // namespace velmora::mpris
