@@ -792,8 +792,10 @@ TEST(TokenManager, ALoginWithoutWebAccountAsksForNothingAndReportsPlayerOnly) {
     EXPECT_FALSE(manager->RefreshTimerDelay().has_value());
 
     // A desktop app with an account later signs in as ever.
+    // Each manager refreshes (the two may or may not join into one request): an answer for each.
     f.services.Answer(200, Tokens("access-2", "refresh-2"));
-    f.AnswerMe();  // one for each manager
+    f.services.Answer(200, Tokens("access-2", "refresh-2"));
+    f.AnswerMe();
     f.Login(true);
     ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 2 && f.outcomes.size() == 2; }, 5s));
     EXPECT_EQ(states.back(), TokenManager::SignInState::SignedIn);
