@@ -158,7 +158,9 @@ struct MprisClient::Impl : std::enable_shared_from_this<Impl> {
     struct Pending {
         MprisProperties change;
         std::optional<int64_t> seekedUs;
-        bool scheduled = false;
+        // The delivery scheduled for this entry. A player that left and came back under the same name
+        // gets a new entry while the old one's delivery may still wait; that delivery must not take it.
+        uint64_t delivery = 0;
     };
 
     void Deliver(std::function<void(Impl&)> event) {
@@ -176,20 +178,21 @@ struct MprisClient::Impl : std::enable_shared_from_this<Impl> {
 
     // Bus thread: merges a change into what waits for the dispatcher, and schedules one delivery for it.
     void Queue(const std::string& busName, const MprisProperties* change, std::optional<int64_t> seekedUs) {
+        uint64_t delivery = 0;
         {
             std::lock_guard lock(pendingMutex);
             Pending& pending = this->pending[busName];
             if (change) pending.change.Merge(*change);
             if (seekedUs) pending.seekedUs = seekedUs;
-            if (pending.scheduled) return;
-            pending.scheduled = true;
+            if (pending.delivery != 0) return;
+            delivery = pending.delivery = ++lastDelivery;
         }
-        Deliver([busName](Impl& self) {
+        Deliver([busName, delivery](Impl& self) {
             Pending taken;
             {
                 std::lock_guard lock(self.pendingMutex);
                 auto it = self.pending.find(busName);
-                if (it == self.pending.end()) return;
+                if (it == self.pending.end() || it->second.delivery != delivery) return;
                 taken = std::move(it->second);
                 self.pending.erase(it);
             }
@@ -213,6 +216,7 @@ struct MprisClient::Impl : std::enable_shared_from_this<Impl> {
 
     std::mutex pendingMutex;
     std::map<std::string, Pending> pending;
+    uint64_t lastDelivery = 0;
 };
 
 namespace {
