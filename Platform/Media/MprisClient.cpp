@@ -142,8 +142,9 @@ private:
 // Bus-thread state of one player.
 struct PlayerState {
     std::string busName;
-    std::string owner;   // its unique name
-    bool known = false;  // read, and `appeared` delivered
+    std::string owner;    // its unique name
+    bool known = false;   // read, and `appeared` delivered
+    bool failed = false;  // its reading failed; its next signal reads it again
     std::unique_ptr<sdbus::IProxy> proxy;
 };
 
@@ -263,27 +264,23 @@ void ReadPlayer(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* lo
     auto properties = std::make_shared<MprisProperties>();
     // The root interface first; its failure is no reason to ignore the player (the identity is then the
     // bus name's own).
-    auto readPlayerInterface = [weakState, weakPlayer, loop, busName, properties, done]() {
+    auto readPlayerInterface = [weakState, weakPlayer, busName, properties, done]() {
         auto player = weakPlayer.lock();
         if (!player) return;
         player->proxy->callMethodAsync("GetAll")
             .onInterface(kPropertiesInterface)
             .withTimeout(MprisClient::kReadTimeout)
             .withArguments(std::string(kPlayerInterface))
-            .uponReplyInvoke([weakState, weakPlayer, loop, busName, properties, done](
-                                 const sdbus::Error* error, VariantMap values) {
+            .uponReplyInvoke([weakState, weakPlayer, busName, properties, done](const sdbus::Error* error,
+                                                                                VariantMap values) {
                 auto state = weakState.lock();
                 auto player = weakPlayer.lock();
                 if (!state || !player) return;
                 if (error) {
                     Fail(state, busName, "its player properties could not be read: " + error->getMessage());
-                    // Later, not here: that drops the proxy this reply came through.
-                    loop->Post([weakState, weakPlayer, busName] {
-                        auto state = weakState.lock();
-                        auto player = weakPlayer.lock();
-                        if (state && player && state->players[busName] == player)
-                            state->players.erase(busName);
-                    });
+                    // It stays listed: a player that was busy when it appeared, or answered too late, shows
+                    // with its next signal that it is there after all, and is read again then.
+                    player->failed = true;
                     return;
                 }
                 try {
@@ -329,9 +326,22 @@ std::vector<std::shared_ptr<PlayerState>> PlayersOf(ClientState& state, const st
     return found;
 }
 
-void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, sdbus::Message& signal) {
+// Bus thread: the players of `sender` whose reading failed are read again, one reading at a time; what the
+// signal says is part of that reading's answer.
+void ReadFailedAgain(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop, ClientState& state,
+                     const std::string& sender) {
+    std::vector<std::pair<std::string, std::string>> again;
+    for (const auto& [name, player] : state.players) {
+        if (player->failed && player->owner == sender) again.emplace_back(name, player->owner);
+    }
+    for (const auto& [name, owner] : again) ReadPlayer(weakState, loop, name, owner, nullptr);
+}
+
+void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop,
+                         sdbus::Message& signal) {
     auto state = weakState.lock();
     if (!state) return;
+    ReadFailedAgain(weakState, loop, *state, signal.getSender());
     auto players = PlayersOf(*state, signal.getSender());
     if (players.empty()) return;  // not read yet: its reading answers with what this signal says
     std::string interface;
@@ -364,9 +374,10 @@ void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, sdbus::Mes
     }
 }
 
-void OnSeeked(const std::weak_ptr<ClientState>& weakState, sdbus::Message& signal) {
+void OnSeeked(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop, sdbus::Message& signal) {
     auto state = weakState.lock();
     if (!state) return;
+    ReadFailedAgain(weakState, loop, *state, signal.getSender());
     auto players = PlayersOf(*state, signal.getSender());
     if (players.empty()) return;
     int64_t position = 0;
@@ -435,9 +446,9 @@ Task<bool> MprisClient::StartAsync() {
             state->propertiesMatch = raw->Connection().addMatch(
                 "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
                 "path='/org/mpris/MediaPlayer2'",
-                [weakState](sdbus::Message& signal) {
+                [weakState, raw](sdbus::Message& signal) {
                     try {
-                        OnPropertiesChanged(weakState, signal);
+                        OnPropertiesChanged(weakState, raw, signal);
                     } catch (const std::exception& e) {
                         std::fprintf(stderr, "platform: a player's change not read: %s\n", e.what());
                     }
@@ -445,9 +456,9 @@ Task<bool> MprisClient::StartAsync() {
             state->seekedMatch = raw->Connection().addMatch(
                 "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',"
                 "path='/org/mpris/MediaPlayer2'",
-                [weakState](sdbus::Message& signal) {
+                [weakState, raw](sdbus::Message& signal) {
                     try {
-                        OnSeeked(weakState, signal);
+                        OnSeeked(weakState, raw, signal);
                     } catch (const std::exception& e) {
                         std::fprintf(stderr, "platform: a player's seek not read: %s\n", e.what());
                     }

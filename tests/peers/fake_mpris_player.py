@@ -9,8 +9,9 @@ on standard input, one per line, change it while it runs:
   metadata JSON              replace Metadata (values as JSON; see --metadata) and announce it
   flood COUNT                announce COUNT Volume changes as fast as it can, then print FLOODED
   seeked US                  emit Seeked
+  invalidate COUNT PROPERTY  announce COUNT times that PROPERTY changed without its value (invalidated)
   quit-on METHOD             exit without answering when METHOD is next called
-  hang-on METHOD             never answer METHOD
+  hang-on METHOD             never answer METHOD (GET: the reading of one property)
   quit                       exit
 
 It prints READY once it owns its name.
@@ -79,12 +80,13 @@ class Player(dbus.service.Object):
         self.quit_on = set()
         self.hang_on = set()
         self.hung = []
+        self.unanswered_reads = args.unanswered_reads
 
     def record(self, line):
         print(line, flush=True)
 
     def call(self, method, reply, *args):
-        self.record("CALL " + method + "".join(" " + str(a) for a in args))
+        self.record(("" if method == "GET" else "CALL ") + method + "".join(" " + str(a) for a in args))
         if method in self.quit_on:
             os._exit(0)
         if method in self.hang_on:
@@ -95,16 +97,22 @@ class Player(dbus.service.Object):
     def announce(self, changed):
         self.PropertiesChanged(PLAYER, changed, dbus.Array([], signature="s"))
 
-    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        if name == "Position":
-            self.record("GET Position")
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v", async_callbacks=("ok", "err"))
+    def Get(self, interface, name, ok, err):
         table = self.root if interface == ROOT else self.player
-        return table[name]
+        if name not in table:
+            self.record("GET " + name)
+            err(dbus.exceptions.DBusException("no such property", name="org.freedesktop.DBus.Error.InvalidArgs"))
+            return
+        self.call("GET", lambda: ok(table[name]), name)
 
-    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return dbus.Dictionary(self.root if interface == ROOT else self.player, signature="sv")
+    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}", async_callbacks=("ok", "err"))
+    def GetAll(self, interface, ok, err):
+        if interface == PLAYER and self.unanswered_reads > 0:
+            self.unanswered_reads -= 1
+            self.record("UNANSWERED GetAll")
+            return
+        ok(dbus.Dictionary(self.root if interface == ROOT else self.player, signature="sv"))
 
     @dbus.service.method(PROPERTIES, in_signature="ssv", out_signature="", async_callbacks=("ok", "err"))
     def Set(self, interface, name, value, ok, err):
@@ -158,6 +166,10 @@ class Player(dbus.service.Object):
             for i in range(int(rest)):
                 self.announce({"Volume": dbus.Double((i % 100) / 100.0)})
             self.record("FLOODED")
+        elif word == "invalidate":
+            count, _, name = rest.partition(" ")
+            for i in range(int(count)):
+                self.PropertiesChanged(PLAYER, dbus.Dictionary({}, signature="sv"), dbus.Array([name], signature="s"))
         elif word == "seeked":
             self.player["Position"] = dbus.Int64(int(rest))
             self.Seeked(dbus.Int64(int(rest)))
@@ -181,6 +193,8 @@ def main():
         {"mpris:trackid": "/fake/1", "xesam:title": "Fake Song", "xesam:artist": ["Fake Artist"],
          "xesam:album": "Fake Album", "mpris:length": 200000000}))
     parser.add_argument("--prop", action="append", default=[], help="NAME=JSON, a Player property")
+    parser.add_argument("--unanswered-reads", type=int, default=0,
+                        help="how many reads of all Player properties go unanswered first")
     args = parser.parse_args()
 
     DBusGMainLoop(set_as_default=True)

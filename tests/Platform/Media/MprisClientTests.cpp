@@ -79,3 +79,14 @@ TEST(MprisClient, AChangeOfAPlayerThatCameBackIsDeliveredAfterItsReturn) {
     dispatcher->RunPending();
     EXPECT_EQ(heard.events, (std::vector<std::string>{"vanished", "appeared Paused", "changed Playing"}));
 }
+
+TEST(MprisClient, APlayerThatDidNotAnswerInTimeIsReadAgainOnItsNextChange) {
+    auto dispatcher = ManualDispatcher::Create();
+    Heard heard;
+    MprisClient client(dispatcher, heard.Handlers());
+    ASSERT_TRUE(client.StartAsync().Get());
+    auto fake = StartFake({"--name", "late", "--unanswered-reads", "1"});
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return heard.Has("failed"); }));
+    fake->WriteLine("set Volume 0.3");
+    EXPECT_TRUE(dispatcher->RunUntil([&] { return heard.Has("appeared Playing"); }));
+}
