@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "Platform/AppService/BusLoop.h"
 #include "Platform/Threading/ThreadPool.h"
@@ -56,6 +57,19 @@ std::optional<int64_t> AsInteger(const sdbus::Variant& value) {
 class PropertyReader {
 public:
     explicit PropertyReader(MprisProperties& out) : out_(out) {}
+
+    // Whether `key` is a property it reads (the others need no reading).
+    static bool Reads(const std::string& key) {
+        static const std::set<std::string> read{"Identity",       "SupportedUriSchemes",
+                                                "PlaybackStatus", "LoopStatus",
+                                                "Rate",           "Shuffle",
+                                                "Volume",         "CanGoNext",
+                                                "CanGoPrevious",  "CanPlay",
+                                                "CanPause",       "CanSeek",
+                                                "CanControl",     "Position",
+                                                "Metadata"};
+        return read.count(key) != 0;
+    }
 
     void Read(const VariantMap& values) {
         for (const auto& [key, value] : values) Entry(key, value);
@@ -146,6 +160,8 @@ struct PlayerState {
     bool known = false;   // read, and `appeared` delivered
     bool failed = false;  // its reading failed; its next signal reads it again
     std::unique_ptr<sdbus::IProxy> proxy;
+    // Invalidated properties being read again, each with whether it was invalidated again meanwhile.
+    std::map<std::string, bool> rereading;
 };
 
 // Bus-thread state of the client; kept by the bus loop so that it dies on that thread.
@@ -337,6 +353,43 @@ void ReadFailedAgain(const std::weak_ptr<ClientState>& weakState, detail::BusLoo
     for (const auto& [name, owner] : again) ReadPlayer(weakState, loop, name, owner, nullptr);
 }
 
+// Bus thread: reads one invalidated property afresh. One reading of a property at a time, and one more
+// for the invalidations that came while it was under way: a player that floods invalidations costs two
+// calls of each property it names, not one call each (which would also use up the bus's allowance of
+// pending replies for this connection, and fail every other call).
+void ReadInvalidated(const std::weak_ptr<ClientState>& weakState, const std::shared_ptr<PlayerState>& player,
+                     const std::string& interface, const std::string& name) {
+    auto [reading, idle] = player->rereading.try_emplace(name, false);
+    if (!idle) {
+        reading->second = true;
+        return;
+    }
+    std::weak_ptr<PlayerState> weakPlayer = player;
+    player->proxy->callMethodAsync("Get")
+        .onInterface(kPropertiesInterface)
+        .withTimeout(MprisClient::kReadTimeout)
+        .withArguments(interface, name)
+        .uponReplyInvoke(
+            [weakState, weakPlayer, interface, name](const sdbus::Error* error, sdbus::Variant value) {
+                auto state = weakState.lock();
+                auto player = weakPlayer.lock();
+                if (!state || !player) return;
+                try {
+                    if (!error) {
+                        MprisProperties change;
+                        PropertyReader(change).Read(VariantMap{{name, value}});
+                        if (auto owner = state->owner.lock())
+                            owner->Queue(player->busName, &change, std::nullopt);
+                    }
+                    const bool again = player->rereading[name];
+                    player->rereading.erase(name);
+                    if (again) ReadInvalidated(weakState, player, interface, name);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "platform: a player's property not read again: %s\n", e.what());
+                }
+            });
+}
+
 void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, detail::BusLoop* loop,
                          sdbus::Message& signal) {
     auto state = weakState.lock();
@@ -357,19 +410,7 @@ void OnPropertiesChanged(const std::weak_ptr<ClientState>& weakState, detail::Bu
         owner->Queue(player->busName, &change, std::nullopt);
         // Invalidated ones are read afresh; their values follow as a change of their own.
         for (const auto& name : invalidated) {
-            std::weak_ptr<ClientState> weak = state;
-            player->proxy->callMethodAsync("Get")
-                .onInterface(kPropertiesInterface)
-                .withTimeout(MprisClient::kReadTimeout)
-                .withArguments(interface, name)
-                .uponReplyInvoke(
-                    [weak, busName = player->busName, name](const sdbus::Error* error, sdbus::Variant value) {
-                        auto state = weak.lock();
-                        if (!state || error) return;
-                        MprisProperties change;
-                        PropertyReader(change).Read(VariantMap{{name, value}});
-                        if (auto owner = state->owner.lock()) owner->Queue(busName, &change, std::nullopt);
-                    });
+            if (PropertyReader::Reads(name)) ReadInvalidated(weakState, player, interface, name);
         }
     }
 }

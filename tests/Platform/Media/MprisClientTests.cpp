@@ -90,3 +90,39 @@ TEST(MprisClient, APlayerThatDidNotAnswerInTimeIsReadAgainOnItsNextChange) {
     fake->WriteLine("set Volume 0.3");
     EXPECT_TRUE(dispatcher->RunUntil([&] { return heard.Has("appeared Playing"); }));
 }
+
+TEST(MprisClient, AFloodOfInvalidationsCostsOneReadingAtATime) {
+    auto dispatcher = ManualDispatcher::Create();
+    Heard heard;
+    MprisClient client(dispatcher, heard.Handlers());
+    ASSERT_TRUE(client.StartAsync().Get());
+    auto fake = StartFake({"--name", "invalidating"});
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return heard.Has("appeared Playing"); }));
+    int metadataReads = 0, unknownReads = 0;
+    // The player's lines up to the one that starts with `prefix`, with the readings it was asked for.
+    auto until = [&](const std::string& prefix) {
+        for (std::string line; (line = fake->WaitForLine("")) != "";) {
+            metadataReads += line == "GET Metadata";
+            unknownReads += line == "GET Unknown";
+            if (line.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    };
+    for (const std::string command : {"hang-on GET", "invalidate 1000 Metadata", "invalidate 1000 Unknown"}) {
+        fake->WriteLine(command);
+        ASSERT_TRUE(until("OK " + command.substr(0, command.find(' '))));
+    }
+    fake->WriteLine("set Volume 0.3");
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return heard.Has("volume 0.3"); }));  // all handled before it
+
+    // The test bus allows a connection 128 pending replies: one call per invalidation would use them up,
+    // and the command would fail. The readings left before the command did: the player has them all
+    // when the command comes.
+    auto paused = client.CallAsync("org.mpris.MediaPlayer2.invalidating",
+                                   platform::MprisCommand::Of(platform::MprisCommand::Kind::Pause));
+    EXPECT_TRUE(until("CALL Pause"));
+    EXPECT_EQ(paused.Get(), std::nullopt);
+    EXPECT_GE(metadataReads, 1);
+    EXPECT_LE(metadataReads, 3);  // one per read time-out the flood lasted, and one after
+    EXPECT_EQ(unknownReads, 0);
+}
