@@ -184,17 +184,24 @@ platform::FireAndForget AnswerWhenDone(std::weak_ptr<AppServiceHost::Impl> weakH
         if (pending == state->pendingReplies.end()) return;
         sdbus::MethodCall call = std::move(pending->second);
         state->pendingReplies.erase(pending);
-        try {
-            if (failed) {
-                call.createErrorReply(sdbus::Error("org.freedesktop.DBus.Error.Failed", "the request failed"))
-                    .send();
-            } else {
+        if (!failed) {
+            try {
                 auto message = call.createReply();
                 ValueSetCodec::Write(message, reply);
                 message.send();
+                return;
+            } catch (const std::exception& e) {
+                // The bus carries no text that is not valid UTF-8, and refuses the whole reply: the client
+                // is told so rather than left waiting for its time-out.
+                std::fprintf(stderr, "platform: a reply could not be sent: %s\n", e.what());
             }
+        }
+        try {
+            call.createErrorReply(sdbus::Error("org.freedesktop.DBus.Error.Failed",
+                                               failed ? "the request failed" : "the reply could not be sent"))
+                .send();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "platform: a reply could not be sent: %s\n", e.what());
+            std::fprintf(stderr, "platform: an error reply could not be sent: %s\n", e.what());
         }
     });
 }
