@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "Platform/AppService/AppServiceNames.h"
 #include "Platform/AppService/BusLoop.h"
@@ -131,6 +132,14 @@ void OnOpen(const std::weak_ptr<HostState>& weakState, detail::BusLoop* loop, sd
             break;
         }
     }
+    // Each channel holds a match rule on the bus, and the bus allows a connection only so many: a client
+    // that opened channel after channel without leaving would end with every other client refused. Past
+    // the limit its oldest channel goes, the one it has most likely given up.
+    std::vector<uint64_t> ofClient;
+    for (const auto& [id, channel] : state->channels) {
+        if (channel.client == client) ofClient.push_back(id);
+    }
+    if (ofClient.size() >= AppServiceHost::kMaxChannelsPerClient) CloseChannel(*state, ofClient.front());
     const uint64_t id = state->nextChannel++;
     HostState::Channel channel;
     channel.client = client;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,9 @@ public:
         // The session bus went away (the daemon ended): nothing more will come.
         std::function<void()> busLost;
     };
+
+    // The channels one client connection may hold open; opening another closes its oldest.
+    static constexpr size_t kMaxChannelsPerClient = 16;
 
     AppServiceHost(std::string serviceName, std::shared_ptr<CoreDispatcher> dispatcher, Handlers handlers);
     // Releases the name and drops every channel.

@@ -49,3 +49,17 @@ TEST(AppServiceHost, AReplyTheBusCannotCarryIsAnsweredWithAnError) {
     ASSERT_TRUE(dispatcher->RunUntil([&] { return sent.IsCompleted(); }));
     EXPECT_EQ(sent.Get().Status, platform::AppServiceResponseStatus::Failure);
 }
+
+TEST(AppServiceHost, AClientOpeningChannelAfterChannelLosesItsOldestPastTheLimit) {
+    auto dispatcher = ManualDispatcher::Create();
+    std::vector<uint64_t> opened, closed;
+    AppServiceHost::Handlers handlers;
+    handlers.opened = [&](uint64_t channel, const std::string&) { opened.push_back(channel); };
+    handlers.closed = [&](uint64_t channel) { closed.push_back(channel); };
+    auto host = StartHost(dispatcher, std::move(handlers));
+    std::vector<std::unique_ptr<AppServiceConnection>> clients;
+    const size_t count = AppServiceHost::kMaxChannelsPerClient + 2;
+    while (clients.size() < count) clients.push_back(OpenChannel());
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return opened.size() == count; }));
+    EXPECT_EQ(closed, (std::vector<uint64_t>{opened[0], opened[1]}));
+}
