@@ -355,13 +355,14 @@ platform::Task<ValueSet> MprisDesktopService::Handle(std::string client, ValueSe
         const auto& schemes = p.supportedUriSchemes;
         if (context->find(':') == std::string::npos || !schemes ||
             std::find(schemes->begin(), schemes->end(), scheme) == schemes->end()) {
-            co_return Error(400, player->Name() + " cannot open '" + scheme.substr(0, 32) + ":' URIs");
+            co_return Error(400,
+                            player->Name() + " cannot open '" + MprisPlayer::Cut(scheme, 32) + ":' URIs");
         }
         MprisCommand command = MprisCommand::Of(Kind::OpenUri);
         command.text = *context;
         co_return co_await Command(command, m);
     }
-    co_return Error(404, "unknown method " + m.substr(0, 64));
+    co_return Error(404, "unknown method " + MprisPlayer::Cut(m, 64));
 }
 
 platform::Task<ValueSet> MprisDesktopService::Command(MprisCommand command, std::string action) {

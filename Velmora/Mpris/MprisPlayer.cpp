@@ -15,14 +15,6 @@ namespace {
 constexpr size_t kMaxDeviceIdBytes = 128;
 constexpr size_t kMaxReportedProblems = 64;
 
-// The byte count of the longest prefix of `text` of at most `limit` bytes that ends on a whole character.
-size_t Utf8Prefix(const std::string& text, size_t limit) {
-    if (text.size() <= limit) return text.size();
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return end;
-}
-
 std::string PercentDecoded(std::string_view text) {
     std::string decoded;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -48,6 +40,13 @@ MprisPlayer::MprisPlayer(std::string busName, std::string deviceId,
     for (const auto& problem : properties_.problems) Report(problem);
     properties_.problems.clear();
     Refresh();
+}
+
+std::string MprisPlayer::Cut(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
 }
 
 std::string MprisPlayer::DeviceIdFor(const std::string& busName) {
@@ -92,7 +91,7 @@ void MprisPlayer::SamplePosition(int64_t positionUs, Clock::time_point now) {
 
 std::string MprisPlayer::Name() const {
     if (properties_.identity && !properties_.identity->empty()) {
-        return properties_.identity->substr(0, Utf8Prefix(*properties_.identity, 200));
+        return Cut(*properties_.identity, 200);
     }
     return deviceId_;
 }
@@ -162,7 +161,7 @@ std::string MprisPlayer::Fit(const char* what, const std::optional<std::string>&
     if (text->size() <= kMaxTextBytes) return *text;
     Report(std::string("its ") + what + " of " + std::to_string(text->size()) + " bytes is cut to " +
            std::to_string(kMaxTextBytes));
-    return text->substr(0, Utf8Prefix(*text, kMaxTextBytes));
+    return Cut(*text, kMaxTextBytes);
 }
 
 std::string MprisPlayer::CheckedImage(const std::optional<std::string>& url) {
@@ -188,7 +187,7 @@ std::string MprisPlayer::CheckedImage(const std::optional<std::string>& url) {
         }
         return *url;
     }
-    const std::string scheme = url->substr(0, std::min(url->find(':'), size_t{32}));
+    const std::string scheme = Cut(url->substr(0, url->find(':')), 32);
     Report("its cover URL has the scheme '" + scheme + "', which the widget does not load; left out");
     return {};
 }

@@ -31,6 +31,9 @@ public:
     // The device id of a player's bus name ("org.mpris.MediaPlayer2.mpv.instance42" -> "mpv.instance42"),
     // or empty when that suffix is no id the widget can carry.
     static std::string DeviceIdFor(const std::string& busName);
+    // The longest prefix of at most `maxBytes` bytes that ends on a whole character: a text cut inside
+    // one is no valid UTF-8, and the bus refuses a message that holds it.
+    static std::string Cut(const std::string& text, size_t maxBytes);
 
     Effect Apply(const platform::MprisProperties& change, Clock::time_point now);
     void Seeked(int64_t positionUs, Clock::time_point now);

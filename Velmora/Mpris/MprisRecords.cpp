@@ -44,7 +44,7 @@ ValueSet Restrictions(const MprisPlayer* player) {
 std::string MprisRecords::TrackUri(const MprisPlayer& player) {
     const auto& metadata = player.Properties().metadata;
     std::string trackId = metadata && metadata->trackId ? *metadata->trackId : "";
-    return "mpris:" + player.DeviceId() + ":" + trackId.substr(0, MprisPlayer::kMaxTextBytes);
+    return "mpris:" + player.DeviceId() + ":" + MprisPlayer::Cut(trackId, MprisPlayer::kMaxTextBytes);
 }
 
 ValueSet MprisRecords::PlaybackState(const MprisPlayer* followed, MprisPlayer::Clock::time_point now,

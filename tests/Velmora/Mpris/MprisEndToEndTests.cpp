@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/Velmora/Mpris/MprisTestSession.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tests/support/TestHelpers.h"
@@ -256,6 +257,19 @@ TEST(MprisWithFakePlayer, BadPlayersAreLoggedAndTheRestKeepsWorking) {
     EXPECT_TRUE(Contains(log, "title of 102400 bytes is cut to 1024")) << log;
     EXPECT_TRUE(Contains(log, "is left out: its name is no device id"));
     EXPECT_TRUE(Contains(log, "playback_next on org.mpris.MediaPlayer2.twin failed"));
+}
+
+TEST(MprisChannel, ATextCutToSizeStaysWholeCharactersSoTheAnswerReachesTheWidget) {
+    MprisTestSession s;
+    auto service = s.StartService();
+    utils::DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    // The error names the method in 64 bytes, which end inside the last character.
+    const std::string method = "unknown_" + std::string(55, 'x') + "\xc3\xa9";
+    auto reply = connection.SendRequest(method, {}).Get();
+    ASSERT_TRUE(reply.is_error);
+    ASSERT_TRUE(reply.data.HasKey("message")) << "a transport failure, not velmora-mpris's answer";
+    EXPECT_EQ(reply.data.Lookup("message").AsString(), "unknown method " + method.substr(0, 63));
 }
 
 TEST(MprisWithFakePlayer, AFloodOfChangesReachesTheWidgetCoalesced) {

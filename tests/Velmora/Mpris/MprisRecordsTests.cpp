@@ -147,6 +147,13 @@ TEST(MprisRecords, OddPropertiesBecomeASafeStateAndOneLogLine) {
          "title of 102400 bytes"},
         {"a cut inside a character", [](auto& p) { p.metadata->album = std::string(1023, 'a') + "\xc3\xa9"; },
          [](const auto& s) { EXPECT_EQ(s.track->album, std::string(1023, 'a')); }, "album of 1025 bytes"},
+        {"a track id cut inside a character",
+         [](auto& p) {
+             std::string id = "a";
+             for (int i = 0; i < 600; ++i) id += "\xc3\xa9";
+             p.metadata->trackId = id;
+         },
+         [](const auto& s) { EXPECT_EQ(s.track->uri.size(), std::string("mpris:odd:").size() + 1023); }, ""},
         {"a length of 0", [](auto& p) { p.metadata->lengthUs = 0; },
          [](const auto& s) { EXPECT_FALSE(s.duration); }, "length is 0"},
         {"a negative length", [](auto& p) { p.metadata->lengthUs = -5; },
