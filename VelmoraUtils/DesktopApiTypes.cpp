@@ -115,7 +115,11 @@ ConnectionStateResponse ParseConnectionStateResponse(const Value& value) {
 }
 
 LoginStateResponse ParseLoginStateResponse(const Value& value) {
-    return {Flag(value.AsValueSet(), "logged_in")};
+    const ValueSet& set = value.AsValueSet();
+    LoginStateResponse state;
+    state.logged_in = Flag(set, "logged_in");
+    if (set.HasKey("web_account")) state.web_account = Flag(set, "web_account");
+    return state;
 }
 
 AuthCodeResponse ParseAuthCodeResponse(const Value& value) {

@@ -79,6 +79,9 @@ struct ConnectionStateResponse {
 
 struct LoginStateResponse {
     bool logged_in = false;
+    // False when the desktop side plays but has no Corvana account (a desktop app that never sends the
+    // member has one): there is then nothing to sign in to, only playback to show.
+    bool web_account = true;
 };
 
 struct AuthCodeResponse {

@@ -108,8 +108,19 @@ std::shared_ptr<TokenManager> TokenManager::Create(std::shared_ptr<DesktopAPICon
                                                    std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                                    LoginStateCallback loginStateCallback,
                                                    std::string ownerName, TokenManagerServices services) {
+    return Create(std::move(controller), std::move(dispatcher),
+                  SignInStateCallback([callback = std::move(loginStateCallback)](SignInState state) {
+                      callback(state == SignInState::SignedIn);
+                  }),
+                  std::move(ownerName), std::move(services));
+}
+
+std::shared_ptr<TokenManager> TokenManager::Create(std::shared_ptr<DesktopAPIController> controller,
+                                                   std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                                                   SignInStateCallback signInStateCallback,
+                                                   std::string ownerName, TokenManagerServices services) {
     std::shared_ptr<TokenManager> manager(new TokenManager(std::move(controller), std::move(dispatcher),
-                                                           std::move(loginStateCallback),
+                                                           std::move(signInStateCallback),
                                                            std::move(ownerName), std::move(services)));
     manager->RegisterCallbacks();
     return manager;
@@ -117,11 +128,11 @@ std::shared_ptr<TokenManager> TokenManager::Create(std::shared_ptr<DesktopAPICon
 
 TokenManager::TokenManager(std::shared_ptr<DesktopAPIController> controller,
                            std::shared_ptr<platform::CoreDispatcher> dispatcher,
-                           LoginStateCallback loginStateCallback, std::string ownerName,
+                           SignInStateCallback signInStateCallback, std::string ownerName,
                            TokenManagerServices services)
     : controller_(std::move(controller)),
       dispatcher_(std::move(dispatcher)),
-      loginStateCallback_(std::move(loginStateCallback)),
+      loginStateCallback_(std::move(signInStateCallback)),
       ownerName_(std::move(ownerName)),
       services_(std::make_shared<const TokenManagerServices>(Completed(std::move(services)))) {}
 
@@ -149,7 +160,7 @@ void TokenManager::RegisterCallbacks() {
             if (!self) return;
             const uint64_t generation = ++self->generation_;
             if (self->stopped_) return;
-            OnLoginStateChanged(weak, state.logged_in, generation);
+            OnLoginStateChanged(weak, state.logged_in, state.web_account, generation);
         });
 }
 
@@ -186,11 +197,11 @@ platform::FireAndForget TokenManager::OnConnectionLost(std::weak_ptr<TokenManage
     auto self = weak.lock();
     if (!self || !self->IsCurrent(generation)) co_return;
     self->CancelRefreshTimer();
-    self->loginStateCallback_(false);
+    self->loginStateCallback_(SignInState::SignedOut);
 }
 
 platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
-                                                          uint64_t generation) {
+                                                          bool webAccount, uint64_t generation) {
     auto self = weak.lock();
     if (!self) co_return;
     const std::string& owner = self->ownerName_;
@@ -200,7 +211,14 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
     bool outcome = loggedIn;
     int32_t expiresIn = 0;
     std::string userKey;
-    if (loggedIn) {
+    const bool playerOnly = loggedIn && !webAccount;
+    if (playerOnly) {
+        // Nothing to sign in to: asking for a code would only be refused. No token is handed out either,
+        // so nothing fetches a feed of whoever signed in before.
+        Logger::Instance().LogInfo(owner + ": OnLoginStateChanged - no web account, playback only");
+        std::lock_guard lock(self->lock_);
+        self->userKey_.reset();
+    } else if (loggedIn) {
         std::optional<std::string> userName = co_await self->controller_->GetCurrentUsernameAsync();
         if (!userName) {
             Logger::Instance().LogError(owner + ": GetCurrentUsernameAsync failed; aborting login");
@@ -237,12 +255,17 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
     }
     // Superseded by a later event or by Stop(): the tokens it got stay stored, the newer state stands.
     if (!self->IsCurrent(generation)) co_return;
+    if (playerOnly) {
+        self->CancelRefreshTimer();
+        self->loginStateCallback_(SignInState::PlayerOnly);
+        co_return;
+    }
     if (outcome) {
         self->StartRefreshTimer(expiresIn, userKey, generation);
     } else if (!loggedIn) {
         self->CancelRefreshTimer();  // a failed sign-in leaves a running timer alone
     }
-    self->loginStateCallback_(outcome);
+    self->loginStateCallback_(outcome ? SignInState::SignedIn : SignInState::SignedOut);
 }
 
 Task<CorvanaAuthCodeResult> TokenManager::GetAuthCodeAsync(std::shared_ptr<DesktopAPIController> controller,
@@ -456,7 +479,7 @@ platform::FireAndForget TokenManager::OnRefreshTimer(std::weak_ptr<TokenManager>
         self->StartRefreshTimer(result.expiresIn, userKey, generation);
     } else {
         self->CancelRefreshTimer();
-        self->loginStateCallback_(false);  // no retry: the next login event starts over
+        self->loginStateCallback_(SignInState::SignedOut);  // no retry: the next login event starts over
     }
 }
 
@@ -526,7 +549,7 @@ Task<std::optional<std::string>> TokenManager::RefreshRejectedAccessTokenAsync(
     if (auto self = weak.lock(); onDispatcher && self && self->IsCurrent(generation)) {
         if (result.status != 0) {
             self->CancelRefreshTimer();
-            self->loginStateCallback_(false);
+            self->loginStateCallback_(SignInState::SignedOut);
         } else if (self->RefreshTimerDelay()) {
             self->StartRefreshTimer(result.expiresIn, *userKey, generation);  // timed from the new lifetime
         }

@@ -65,6 +65,10 @@ struct TokenManagerServices {
 class TokenManager : public std::enable_shared_from_this<TokenManager> {
 public:
     using LoginStateCallback = std::function<void(bool signedIn)>;
+    // What the front end shows: signed out; signed in (tokens stored, the feed can be fetched); or player
+    // only, when the desktop side plays but has no Corvana account (no tokens, no feed, playback shown).
+    enum class SignInState { SignedOut, SignedIn, PlayerOnly };
+    using SignInStateCallback = std::function<void(SignInState state)>;
 
     static constexpr std::string_view kVerifierAlphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.~-";
@@ -78,10 +82,15 @@ public:
     // the lock.
     static constexpr std::chrono::seconds kRefreshLockWait{45};
 
-    // Constructs the manager and registers its handlers on the controller.
+    // Constructs the manager and registers its handlers on the controller. The boolean callback hears
+    // player only as signed out.
     static std::shared_ptr<TokenManager> Create(
         std::shared_ptr<DesktopAPIController> controller,
         std::shared_ptr<platform::CoreDispatcher> dispatcher, LoginStateCallback loginStateCallback,
+        std::string ownerName, TokenManagerServices services = TokenManagerServices::Default());
+    static std::shared_ptr<TokenManager> Create(
+        std::shared_ptr<DesktopAPIController> controller,
+        std::shared_ptr<platform::CoreDispatcher> dispatcher, SignInStateCallback signInStateCallback,
         std::string ownerName, TokenManagerServices services = TokenManagerServices::Default());
     ~TokenManager();
 
@@ -108,15 +117,16 @@ public:
 
 private:
     TokenManager(std::shared_ptr<DesktopAPIController> controller,
-                 std::shared_ptr<platform::CoreDispatcher> dispatcher, LoginStateCallback loginStateCallback,
-                 std::string ownerName, TokenManagerServices services);
+                 std::shared_ptr<platform::CoreDispatcher> dispatcher,
+                 SignInStateCallback signInStateCallback, std::string ownerName,
+                 TokenManagerServices services);
 
     using Services = std::shared_ptr<const TokenManagerServices>;
 
     void RegisterCallbacks();
     bool IsCurrent(uint64_t generation) const { return generation_.load() == generation; }
     static platform::FireAndForget OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
-                                                       uint64_t generation);
+                                                       bool webAccount, uint64_t generation);
     static platform::FireAndForget OnConnectionLost(std::weak_ptr<TokenManager> weak,
                                                     std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                                     uint64_t generation);
@@ -147,7 +157,7 @@ private:
 
     std::shared_ptr<DesktopAPIController> controller_;
     const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
-    const LoginStateCallback loginStateCallback_;
+    const SignInStateCallback loginStateCallback_;
     const std::string ownerName_;
     const Services services_;
 

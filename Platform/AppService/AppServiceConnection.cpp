@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/AppService/AppServiceNames.h"
 #include "Platform/AppService/BusLoop.h"
 #include "Platform/AppService/ValueSetCodec.h"
 #include "Platform/Foundation/PlatformError.h"
@@ -28,19 +29,10 @@ constexpr ValueSetCodec::Limits kPushLimits{1024 * 1024, 10000};
 
 std::atomic<uint64_t> nextChannelId{1};
 
-// The bus names of an app service: "corvana.partnerApi" serves "corvana.partnerApi.AppService" at
-// "/corvana/partnerApi"; its clients export "corvana.partnerApi.Client".
-struct ServiceNames {
-    std::string service;
-    std::string path;
-    std::string serviceInterface;
-    std::string clientInterface;
-};
+using ServiceNames = detail::AppServiceNames;
 
 ServiceNames NamesFor(const std::string& service) {
-    std::string path = "/" + service;
-    std::replace(path.begin(), path.end(), '.', '/');
-    return {service, path, service + ".AppService", service + ".Client"};
+    return detail::AppServiceNames::For(service);
 }
 
 // Completions go to the pool so that no awaiting coroutine ever continues on the bus thread.
@@ -311,6 +303,76 @@ void OnOwnerChanged(const std::weak_ptr<Channel>& weakChannel, sdbus::Message& s
     }
 }
 
+void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& owner,
+                 const std::string& packageFamily);
+
+// Bus thread: asks who owns the service name, then opens the channel there. With no owner, the bus is
+// asked once to start the service (a service file may name a program for it); a bus that knows none
+// answers at once, and the open fails as before.
+void OpenThroughOwner(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw,
+                      const std::string& service, const std::string& packageFamily, bool mayActivate) {
+    using Status = AppServiceConnectionStatus;
+    raw->BusDaemon()
+        .callMethodAsync("GetNameOwner")
+        .onInterface("org.freedesktop.DBus")
+        .withTimeout(kCallTimeout)
+        .withArguments(service)
+        .uponReplyInvoke([weakChannel, raw, service, packageFamily, mayActivate](const sdbus::Error* error,
+                                                                                 std::string owner) {
+            auto channel = weakChannel.lock();
+            if (!channel) return;
+            if (!error) return OpenChannel(weakChannel, raw, owner, packageFamily);
+            bool noOwner = error->getName() == "org.freedesktop.DBus.Error.NameHasNoOwner";
+            if (!noOwner || !mayActivate) {
+                channel->state = Channel::State::Closed;
+                return channel->FinishOpen(noOwner ? Status::AppUnavailable : Status::Unknown);
+            }
+            raw->BusDaemon()
+                .callMethodAsync("StartServiceByName")
+                .onInterface("org.freedesktop.DBus")
+                .withTimeout(kCallTimeout)
+                .withArguments(service, uint32_t{0})
+                .uponReplyInvoke(
+                    [weakChannel, raw, service, packageFamily](const sdbus::Error* error, uint32_t) {
+                        auto channel = weakChannel.lock();
+                        if (!channel) return;
+                        if (error) {
+                            channel->state = Channel::State::Closed;
+                            return channel->FinishOpen(Status::AppUnavailable);
+                        }
+                        OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/false);
+                    });
+        });
+}
+
+void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& owner,
+                 const std::string& packageFamily) {
+    using Status = AppServiceConnectionStatus;
+    auto channel = weakChannel.lock();
+    if (!channel) return;
+    try {
+        channel->serviceOwner = owner;
+        channel->proxy = sdbus::createProxy(raw->Connection(), owner, channel->names.path);
+        channel->proxy->callMethodAsync("Open")
+            .onInterface(channel->names.serviceInterface)
+            .withTimeout(kCallTimeout)
+            .withArguments(packageFamily, sdbus::ObjectPath(channel->clientPath))
+            .uponReplyInvoke([weakChannel](const sdbus::Error* error) {
+                auto channel = weakChannel.lock();
+                if (!channel) return;
+                if (error || channel->state != Channel::State::Opening) {
+                    channel->state = Channel::State::Closed;
+                    return channel->FinishOpen(Status::AppServiceUnavailable);
+                }
+                channel->state = Channel::State::Open;
+                channel->FinishOpen(Status::Success);
+            });
+    } catch (const std::exception&) {
+        channel->state = Channel::State::Closed;
+        channel->FinishOpen(Status::Unknown);
+    }
+}
+
 }  // namespace
 
 Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
@@ -371,42 +433,7 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
                     }
                 });
 
-            raw->BusDaemon()
-                .callMethodAsync("GetNameOwner")
-                .onInterface("org.freedesktop.DBus")
-                .withTimeout(kCallTimeout)
-                .withArguments(service)
-                .uponReplyInvoke([weakChannel, raw, packageFamily](const sdbus::Error* error,
-                                                                   std::string owner) {
-                    auto channel = weakChannel.lock();
-                    if (!channel) return;
-                    if (error) {
-                        channel->state = Channel::State::Closed;
-                        bool noOwner = error->getName() == "org.freedesktop.DBus.Error.NameHasNoOwner";
-                        return channel->FinishOpen(noOwner ? Status::AppUnavailable : Status::Unknown);
-                    }
-                    try {
-                        channel->serviceOwner = owner;
-                        channel->proxy = sdbus::createProxy(raw->Connection(), owner, channel->names.path);
-                        channel->proxy->callMethodAsync("Open")
-                            .onInterface(channel->names.serviceInterface)
-                            .withTimeout(kCallTimeout)
-                            .withArguments(packageFamily, sdbus::ObjectPath(channel->clientPath))
-                            .uponReplyInvoke([weakChannel](const sdbus::Error* error) {
-                                auto channel = weakChannel.lock();
-                                if (!channel) return;
-                                if (error || channel->state != Channel::State::Opening) {
-                                    channel->state = Channel::State::Closed;
-                                    return channel->FinishOpen(Status::AppServiceUnavailable);
-                                }
-                                channel->state = Channel::State::Open;
-                                channel->FinishOpen(Status::Success);
-                            });
-                    } catch (const std::exception&) {
-                        channel->state = Channel::State::Closed;
-                        channel->FinishOpen(Status::Unknown);
-                    }
-                });
+            OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/true);
         } catch (const std::exception&) {
             channel->state = Channel::State::Closed;
             channel->FinishOpen(Status::Unknown);

@@ -1,6 +1,7 @@
 #pragma once
 
-// Private to Platform/AppService: the process's one session-bus connection and the thread that owns it.
+// Private to the bus users of Platform (AppService, Media): the process's one session-bus connection and the
+// thread that owns it.
 
 #include <functional>
 #include <memory>

@@ -77,7 +77,9 @@ json ToJson(const ConnectionStateResponse& state) {
 }
 
 json ToJson(const LoginStateResponse& state) {
-    return {{"logged_in", state.logged_in}};
+    json login{{"logged_in", state.logged_in}};
+    if (!state.web_account) login["web_account"] = false;
+    return login;
 }
 
 json ToJson(const std::vector<utils::corvana_client::HomeSection>& sections) {

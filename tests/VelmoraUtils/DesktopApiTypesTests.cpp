@@ -249,3 +249,26 @@ TEST(SmallRecords, ParseTheirOneOrTwoKeys) {
     EXPECT_EQ(testsupport::ErrorCodeOf([] { ParseLoginStateResponse(Value("not a set")); }),
               platform::E_NOINTERFACE);
 }
+
+TEST(LoginState, WebAccountIsTrueUnlessTheDesktopSideSaysFalse) {
+    struct Case {
+        ValueSet set;
+        bool webAccount;
+        int32_t error;
+    } cases[] = {
+        {ValueSet{{"logged_in", Value(true)}}, true, 0},
+        {ValueSet{{"logged_in", Value(true)}, {"web_account", Value(false)}}, false, 0},
+        {ValueSet{{"logged_in", Value(true)}, {"web_account", Value(true)}}, true, 0},
+        {ValueSet{{"logged_in", Value(true)}, {"web_account", Value("false")}}, true,
+         platform::E_NOINTERFACE},
+    };
+    for (const auto& c : cases) {
+        bool webAccount = true;
+        int32_t error =
+            testsupport::ErrorCodeOf([&] { webAccount = ParseLoginStateResponse(Value(c.set)).web_account; });
+        EXPECT_EQ(error, c.error);
+        if (!c.error) {
+            EXPECT_EQ(webAccount, c.webAccount);
+        }
+    }
+}

@@ -770,3 +770,34 @@ TEST(CodeVerifier, IsLongFromTheAlphabetUnpredictableAndUniform) {
     for (const auto& [c, n] : counts) chiSquare += (n - expected) * (n - expected) / expected;
     EXPECT_LT(chiSquare, 130.0);
 }
+
+TEST(TokenManager, ALoginWithoutWebAccountAsksForNothingAndReportsPlayerOnly) {
+    Fixture f;
+    std::vector<TokenManager::SignInState> states;
+    auto manager = TokenManager::Create(
+        f.controller, f.dispatcher, [&](TokenManager::SignInState state) { states.push_back(state); },
+        "CorvanaWidgetWebview", f.services.Services());
+    f.StoreRefreshToken("refresh-1");
+    f.script->Push("login_state_subscription",
+                   ValueSet{{"logged_in", Value(true)}, {"web_account", Value(false)}});
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 1 && f.outcomes.size() == 1; }, 5s));
+    EXPECT_EQ(states, std::vector<TokenManager::SignInState>{TokenManager::SignInState::PlayerOnly});
+    EXPECT_EQ(f.outcomes, std::vector<bool>{false});  // the boolean callback hears it as signed out
+    for (const auto& method : f.script->Methods()) {
+        EXPECT_NE(method, "auth_request");
+        EXPECT_NE(method, "me");
+    }
+    EXPECT_TRUE(f.services.Requests().empty());
+    EXPECT_FALSE(manager->GetAccessToken().has_value());
+    EXPECT_FALSE(manager->RefreshTimerDelay().has_value());
+
+    // A desktop app with an account later signs in as ever.
+    // Each manager refreshes (the two may or may not join into one request): an answer for each.
+    f.services.Answer(200, Tokens("access-2", "refresh-2"));
+    f.services.Answer(200, Tokens("access-2", "refresh-2"));
+    f.AnswerMe();
+    f.Login(true);
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 2 && f.outcomes.size() == 2; }, 5s));
+    EXPECT_EQ(states.back(), TokenManager::SignInState::SignedIn);
+    EXPECT_EQ(manager->GetAccessToken(), "access-2");
+}

@@ -77,7 +77,7 @@ void DesktopService::Export() {
 int DesktopService::Run(const std::function<void()>& ready) {
     connection_ = sdbus::createSessionBusConnection();
     Export();  // everything is in place before the name is owned
-    connection_->requestName(options_.busName);
+    RequestName();
     ready();
 
     while (!quit_) {
@@ -105,6 +105,21 @@ int DesktopService::Run(const std::function<void()>& ready) {
         }
     }
     return exitCode_;
+}
+
+// The desktop app takes its name from a stand-in that serves it meanwhile (velmora-mpris allows that, and
+// waits in the queue for it to come free again); it never waits in a queue itself.
+void DesktopService::RequestName() {
+    constexpr uint32_t kReplaceExisting = 0x2, kDoNotQueue = 0x4, kPrimaryOwner = 1, kAlreadyOwner = 4;
+    auto bus = sdbus::createProxy(*connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    uint32_t reply = 0;
+    bus->callMethod("RequestName")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(options_.busName, kReplaceExisting | kDoNotQueue)
+        .storeResultsTo(reply);
+    if (reply != kPrimaryOwner && reply != kAlreadyOwner) {
+        throw sdbus::Error("org.freedesktop.DBus.Error.FileExists", options_.busName + " has another owner");
+    }
 }
 
 void DesktopService::After(int ms, std::function<void()> action) {
@@ -437,7 +452,7 @@ void DesktopService::Command(const std::string& line) {
         words >> ms;
         clients_.clear();
         connection_->releaseName(options_.busName);
-        After(ms, [this] { connection_->requestName(options_.busName); });
+        After(ms, [this] { RequestName(); });
     } else if (command == "fail" || command == "delay") {
         std::string method, kind = command == "delay" ? "delay" : "error";
         int count = 1, delayMs = 0;

@@ -50,6 +50,7 @@ private:
     };
 
     void Export();
+    void RequestName();
     void OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& clientPath);
     void OnSendMessage(sdbus::Result<DBusMap>&& result, DBusMap message);
     DBusMap Handle(const std::string& method, DBusMap& params, Client* client,

@@ -1,0 +1,65 @@
+// AppServiceHost with AppServiceConnection as its client, both ends in this process on the test's private
+// bus (the process's one connection calls itself through the bus daemon).
+#include <gtest/gtest.h>
+
+#include "Platform/AppService/AppServiceConnection.h"
+#include "Platform/AppService/AppServiceHost.h"
+#include "Platform/Threading/ManualDispatcher.h"
+
+using platform::AppServiceConnection;
+using platform::AppServiceConnectionStatus;
+using platform::AppServiceHost;
+using platform::AppServiceNameState;
+using platform::ManualDispatcher;
+using platform::Task;
+using platform::Value;
+using platform::ValueSet;
+
+namespace {
+
+constexpr const char* kService = "org.velmora.TestHost";
+
+std::unique_ptr<AppServiceHost> StartHost(const std::shared_ptr<ManualDispatcher>& dispatcher,
+                                          AppServiceHost::Handlers handlers) {
+    auto host = std::make_unique<AppServiceHost>(kService, dispatcher, std::move(handlers));
+    EXPECT_EQ(host->StartAsync().Get(), AppServiceNameState::Owned);
+    return host;
+}
+
+std::unique_ptr<AppServiceConnection> OpenChannel() {
+    auto connection = std::make_unique<AppServiceConnection>();
+    connection->AppServiceName(kService);
+    connection->PackageFamilyName("Velmora");
+    EXPECT_EQ(connection->OpenAsync().Get(), AppServiceConnectionStatus::Success);
+    return connection;
+}
+
+}  // namespace
+
+TEST(AppServiceHost, AReplyTheBusCannotCarryIsAnsweredWithAnError) {
+    auto dispatcher = ManualDispatcher::Create();
+    AppServiceHost::Handlers handlers;
+    handlers.request = [](const std::string&, ValueSet) -> Task<ValueSet> {
+        co_return ValueSet{{"result", Value(std::string("cut in the middle of \xc3"))}};
+    };
+    auto host = StartHost(dispatcher, std::move(handlers));
+    auto client = OpenChannel();
+    auto sent = client->SendMessageAsync(ValueSet{{"method", Value("x")}});
+    // Well within the client's own time-out of 25 s.
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return sent.IsCompleted(); }));
+    EXPECT_EQ(sent.Get().Status, platform::AppServiceResponseStatus::Failure);
+}
+
+TEST(AppServiceHost, AClientOpeningChannelAfterChannelLosesItsOldestPastTheLimit) {
+    auto dispatcher = ManualDispatcher::Create();
+    std::vector<uint64_t> opened, closed;
+    AppServiceHost::Handlers handlers;
+    handlers.opened = [&](uint64_t channel, const std::string&) { opened.push_back(channel); };
+    handlers.closed = [&](uint64_t channel) { closed.push_back(channel); };
+    auto host = StartHost(dispatcher, std::move(handlers));
+    std::vector<std::unique_ptr<AppServiceConnection>> clients;
+    const size_t count = AppServiceHost::kMaxChannelsPerClient + 2;
+    while (clients.size() < count) clients.push_back(OpenChannel());
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return opened.size() == count; }));
+    EXPECT_EQ(closed, (std::vector<uint64_t>{opened[0], opened[1]}));
+}
