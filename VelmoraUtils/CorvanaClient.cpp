@@ -1,5 +1,6 @@
 #include "VelmoraUtils/CorvanaClient.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "Platform/Foundation/PlatformError.h"
@@ -7,6 +8,7 @@
 #include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/Logger.h"
 #include "VelmoraUtils/TokenManager.h"
+#include "VelmoraUtils/Utf8Text.h"
 
 namespace utils::corvana_client {
 
@@ -49,6 +51,9 @@ HomeItem ConvertItem(const json& item) {
     converted.name = String(item, "name").value_or("");
     converted.type = String(item, "type").value_or("");
     converted.uri = String(item, "uri").value_or("");
+    // A URI that lost a character to mending names something else: the item plays nothing rather than
+    // the wrong thing.
+    if (converted.uri.find(Utf8Text::kReplacement) != std::string::npos) converted.uri.clear();
     converted.images = Strings(item, "images", "url");
     converted.artists = Strings(item, "artists", "name");
     if (const json* album = Member(item, "album", json::value_t::object)) {
@@ -81,10 +86,64 @@ std::vector<HomeSection> ConvertFeed(const json& root) {
     return sections;
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the escape "\uXXXX" at `at`, or -1 when there is none.
+int32_t EscapedUnitAt(std::string_view text, size_t at) {
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return -1;
+    int32_t unit = 0;
+    for (size_t k = at + 2; k < at + 6; ++k) {
+        const int digit = HexValue(text[k]);
+        if (digit < 0) return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// The feed's text as the JSON parser takes it. The parser refuses a whole document for one ill-formed
+// UTF-8 sequence or one escaped lone surrogate ("\ud800"), which would lose every row for one bad
+// character: each such character becomes U+FFFD, and only the text that held it changes.
+std::string MendedFeedText(std::string_view text) {
+    const std::string valid = Utf8Text::Mended(text);
+    std::string mended;
+    mended.reserve(valid.size());
+    bool inString = false;
+    for (size_t i = 0; i < valid.size();) {
+        const char c = valid[i];
+        if (!inString || c != '\\') {
+            if (c == '"') inString = !inString;
+            mended += c;
+            ++i;
+            continue;
+        }
+        const int32_t unit = EscapedUnitAt(valid, i);
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            // Any other escape, whole: its second character is never the end of the string.
+            mended.append(valid, i, std::min<size_t>(2, valid.size() - i));
+            i += 2;
+            continue;
+        }
+        const int32_t next = EscapedUnitAt(valid, i + 6);
+        if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            mended.append(valid, i, 12);  // a pair
+            i += 12;
+        } else {
+            mended += "\\uFFFD";
+            i += 6;
+        }
+    }
+    return mended;
+}
+
 }  // namespace
 
 std::vector<HomeSection> ParseHomeFeed(std::string_view text) {
-    json root = json::parse(text);
+    json root = json::parse(MendedFeedText(text));
     if (!root.is_object())
         throw platform::PlatformError(platform::E_INVALIDARG, "the feed is not a JSON object");
     return ConvertFeed(root);

@@ -66,11 +66,50 @@ TEST(HomeFeed, MissingContainersGiveNoSections) {
     }
 }
 
+TEST(HomeFeed, ABadCharacterCostsOnlyTheTextThatHoldsIt) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case {
+        std::string name;
+        std::string json;      // a JSON string, quotes included
+        std::string expected;  // what the name reads as
+    };
+    const Case cases[] = {
+        {"escaped lone high surrogate", R"("a\ud800b")", "a" + fffd + "b"},
+        {"escaped lone low surrogate", R"("\udc00")", fffd},
+        {"high surrogate before another escape", R"("\ud800\u0041")", fffd + "A"},
+        {"high surrogate at the end", R"("x\uD83C")", "x" + fffd},
+        {"escaped pair", R"("\ud83c\udfb5")", "\xF0\x9F\x8E\xB5"},
+        {"escaped backslash before u", R"("\\ud800")", "\\ud800"},
+        {"byte 0xFF", "\"a\xFF\"", "a" + fffd},
+        {"truncated sequence", "\"\xE2\x82\"", fffd},
+        {"surrogate in UTF-8", "\"\xED\xA0\x80\"", fffd + fffd + fffd},
+        {"overlong slash", "\"\xC0\xAF\"", fffd + fffd},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto sections = ParseHomeFeed(Feed(R"({"name":"Row","content":{"items":[
+            {"name":)" + c.json + R"(,"type":"track","uri":"corvana:track:1"},
+            {"name":"Sound","type":"album","uri":"corvana:album:2"}]}},
+            {"name":"Next row","content":{"items":[{"name":"Also sound"}]}})"));
+        ASSERT_EQ(sections.size(), 2u);
+        ASSERT_EQ(sections[0].items.size(), 2u);
+        EXPECT_EQ(sections[0].items[0].name, c.expected);
+        EXPECT_EQ(sections[0].items[0].uri, "corvana:track:1");
+        EXPECT_EQ(sections[0].items[1].name, "Sound");
+        EXPECT_EQ(sections[1].items[0].name, "Also sound");
+    }
+    // A URI that lost a character would name something else: that item plays nothing.
+    auto sections = ParseHomeFeed(Feed(R"({"name":"Row","content":{"items":[
+        {"name":"Bad uri","uri":"corvana:track:\ud800"},{"name":"Good","uri":"corvana:track:3"}]}})"));
+    ASSERT_EQ(sections.at(0).items.size(), 2u);
+    EXPECT_EQ(sections[0].items[0].uri, "");
+    EXPECT_EQ(sections[0].items[1].uri, "corvana:track:3");
+}
+
 TEST(HomeFeed, HostileInputNeverCrashes) {
-    // Malformed text and invalid UTF-8 are errors the caller turns into a log line and an empty list.
-    for (std::string body : std::vector<std::string>{
-             "", "not json", "[1,2]", "{\"content\":", "{\"content\":{\"items\":[{\"name\":\"\xff\xfe\"}]}}",
-             std::string(1, '\0')}) {
+    // Malformed text is an error the caller turns into a log line and an empty list.
+    for (std::string body :
+         std::vector<std::string>{"", "not json", "[1,2]", "{\"content\":", std::string(1, '\0')}) {
         EXPECT_ANY_THROW(ParseHomeFeed(body)) << body;
     }
     // Deep nesting where an item is expected, and everywhere else.
