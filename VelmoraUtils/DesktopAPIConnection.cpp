@@ -1,5 +1,8 @@
 #include "VelmoraUtils/DesktopAPIConnection.h"
 
+#include <exception>
+#include <optional>
+
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Storage/ApplicationData.h"
 #include "VelmoraUtils/Logger.h"
@@ -151,20 +154,29 @@ void DesktopAPIConnection::Impl::Shutdown() {
 
 Task<IDesktopAPIConnection::Response> DesktopAPIConnection::Impl::SendRequest(std::string method,
                                                                               Params params) {
-    std::weak_ptr<Impl> weak = weak_from_this();
-    co_await platform::ResumeBackground();
-
-    auto self = weak.lock();
-    if (!self) co_return ReadResponse({});
-
-    std::shared_ptr<AppServiceConnection> connection;
-    {
-        std::lock_guard lock(mutex_);
-        connection = connection_;
+    // Handed to the channel here, on the caller's thread and before any hop, so that requests made one
+    // after the other reach the desktop app in that order: a pause before its resume, a dragged slider's
+    // last value after the others.
+    std::optional<Task<platform::AppServiceResponse>> sending;
+    std::exception_ptr failure;
+    try {
+        std::shared_ptr<AppServiceConnection> connection;
+        {
+            std::lock_guard lock(mutex_);
+            connection = connection_;
+        }
+        if (!connection) throw PlatformError(platform::E_UNEXPECTED, "the desktop channel is not open");
+        sending.emplace(connection->SendMessageAsync(BuildRequest(method, params)));
+    } catch (...) {
+        failure = std::current_exception();
     }
-    if (!connection) throw PlatformError(platform::E_UNEXPECTED, "the desktop channel is not open");
+    if (failure) {
+        // Still off the caller's thread, as every other outcome is.
+        co_await platform::ResumeBackground();
+        std::rethrow_exception(failure);
+    }
 
-    auto response = co_await connection->SendMessageAsync(BuildRequest(method, params));
+    auto response = co_await std::move(*sending);
     if (response.Status != AppServiceResponseStatus::Success) co_return Response{true, {}};
     co_return ReadResponse(response.Message);
 }
