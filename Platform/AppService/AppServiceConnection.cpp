@@ -26,6 +26,12 @@ constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
 // What one pushed message may hold. Anything larger is refused before it is converted further.
 constexpr ValueSetCodec::Limits kPushLimits{1024 * 1024, 10000};
+// Messages of one channel waiting for their replies at a time. The bus daemon refuses a connection's calls
+// beyond its own limit (128 in its default configuration) with an error reply, which would fail whatever
+// request came next, the channel's own subscriptions included; later messages wait their turn instead.
+constexpr size_t kMaxSendsInFlight = 32;
+// Messages waiting for a turn; beyond that a message fails at once (ResourceLimitsExceeded).
+constexpr size_t kMaxSendsQueued = 4096;
 
 std::atomic<uint64_t> nextChannelId{1};
 
@@ -95,6 +101,8 @@ struct Channel {
         if (pendingOpen) CompleteOnPool(*std::exchange(pendingOpen, std::nullopt), openStatus);
         auto sends = std::exchange(pendingSends, {});
         for (const auto& [id, source] : sends) FailOnPool(source);
+        auto waiting = std::exchange(queuedSends, {});
+        for (const auto& queued : waiting) FailOnPool(queued.source);
     }
 
     void FinishOpen(AppServiceConnectionStatus status) {
@@ -112,6 +120,12 @@ struct Channel {
     std::optional<TaskCompletionSource<AppServiceConnectionStatus>> pendingOpen;
     std::map<uint64_t, TaskCompletionSource<AppServiceResponse>> pendingSends;
     uint64_t nextSendId = 0;
+    struct QueuedSend {
+        std::string interface;
+        ValueSet message;
+        TaskCompletionSource<AppServiceResponse> source;
+    };
+    std::deque<QueuedSend> queuedSends;  // in the order they were handed over
 };
 
 struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
@@ -243,6 +257,8 @@ void AppServiceConnection::ServiceClosed(ServiceClosedHandler handler) {
 
 namespace {
 
+void SendQueued(const std::shared_ptr<Channel>& channel);
+
 // Bus thread: a message pushed to our client object. Only sdbus::Error may leave here: anything else
 // thrown through sd-bus ends the process.
 void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* loop,
@@ -373,6 +389,51 @@ void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw
     }
 }
 
+// Bus thread: the message goes out now; once its reply is in, the oldest waiting message follows.
+void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& interface, const ValueSet& message,
+               const TaskCompletionSource<AppServiceResponse>& source) {
+    const uint64_t id = channel->nextSendId++;
+    try {
+        auto call = channel->proxy->createMethodCall(interface, "SendMessage");
+        ValueSetCodec::Write(call, message);
+        channel->pendingSends.emplace(id, source);
+        std::weak_ptr<Channel> weakChannel = channel;
+        channel->proxy->callMethod(
+            call,
+            [weakChannel, id](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                auto channel = weakChannel.lock();
+                if (!channel) return;
+                auto pending = channel->pendingSends.find(id);
+                if (pending == channel->pendingSends.end()) return;  // already failed
+                auto source = std::move(pending->second);
+                channel->pendingSends.erase(pending);
+                SendQueued(channel);
+                if (error) return FailOnPool(source);
+                try {
+                    CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Success,
+                                                              ValueSetCodec::Read(reply)});
+                } catch (...) {
+                    ThreadPool::Default().Post(
+                        [source, e = std::current_exception()] { source.TrySetException(e); });
+                }
+            },
+            kCallTimeout);
+    } catch (const std::exception&) {
+        channel->pendingSends.erase(id);
+        FailOnPool(source);
+    }
+}
+
+// Bus thread: as many waiting messages as there is room for, oldest first.
+void SendQueued(const std::shared_ptr<Channel>& channel) {
+    while (!channel->queuedSends.empty() && channel->pendingSends.size() < kMaxSendsInFlight &&
+           channel->state != Channel::State::Closed && channel->proxy) {
+        Channel::QueuedSend next = std::move(channel->queuedSends.front());
+        channel->queuedSends.pop_front();
+        SendOnBus(channel, next.interface, next.message, next.source);
+    }
+}
+
 }  // namespace
 
 Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
@@ -459,40 +520,18 @@ Task<AppServiceResponse> AppServiceConnection::SendMessageAsync(ValueSet message
         return task;
     }
     std::weak_ptr<Impl> weakImpl = impl_;
-    bool posted = loop->Post([weakImpl, interface, message = std::move(message), source] {
+    bool posted = loop->Post([weakImpl, interface, message = std::move(message), source]() mutable {
         auto impl = weakImpl.lock();
         auto channel = impl ? impl->channel.lock() : nullptr;
         if (!channel || channel->state == Channel::State::Closed || !channel->proxy)
             return FailOnPool(source);
-        const uint64_t id = channel->nextSendId++;
-        try {
-            auto call = channel->proxy->createMethodCall(interface, "SendMessage");
-            ValueSetCodec::Write(call, message);
-            channel->pendingSends.emplace(id, source);
-            std::weak_ptr<Channel> weakChannel = channel;
-            channel->proxy->callMethod(
-                call,
-                [weakChannel, id](sdbus::MethodReply& reply, const sdbus::Error* error) {
-                    auto channel = weakChannel.lock();
-                    if (!channel) return;
-                    auto pending = channel->pendingSends.find(id);
-                    if (pending == channel->pendingSends.end()) return;  // already failed
-                    auto source = std::move(pending->second);
-                    channel->pendingSends.erase(pending);
-                    if (error) return FailOnPool(source);
-                    try {
-                        CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Success,
-                                                                  ValueSetCodec::Read(reply)});
-                    } catch (...) {
-                        ThreadPool::Default().Post(
-                            [source, e = std::current_exception()] { source.TrySetException(e); });
-                    }
-                },
-                kCallTimeout);
-        } catch (const std::exception&) {
-            channel->pendingSends.erase(id);
-            FailOnPool(source);
+        if (channel->pendingSends.size() < kMaxSendsInFlight && channel->queuedSends.empty())
+            return SendOnBus(channel, interface, message, source);
+        if (channel->queuedSends.size() >= kMaxSendsQueued) {
+            return CompleteOnPool(source,
+                                  AppServiceResponse{AppServiceResponseStatus::ResourceLimitsExceeded, {}});
         }
+        channel->queuedSends.push_back({std::move(interface), std::move(message), std::move(source)});
     });
     if (!posted) source.TrySetResult(AppServiceResponse{AppServiceResponseStatus::Failure, {}});
     return task;

@@ -212,6 +212,48 @@ TEST(DesktopConnection, AHundredConcurrentRequestsEachGetTheirOwnReply) {
     for (int32_t i = 0; i < 100; ++i) EXPECT_EQ(inFlight[i].Get().data.Lookup("n").AsInt32(), i);
 }
 
+TEST(DesktopConnection, RequestsMadeOneAfterTheOtherReachThePeerInThatOrder) {
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    constexpr int32_t kCount = 300;
+    std::vector<platform::Task<utils::IDesktopAPIConnection::Response>> inFlight;
+    for (int32_t i = 0; i < kCount; ++i)
+        inFlight.push_back(connection.SendRequest("playback_volume", {{"n", Value(i)}}));
+    for (auto& request : inFlight) EXPECT_FALSE(request.Get().is_error);
+
+    auto received = connection.SendRequest("test.received", {}).Get().data;
+    const auto& params = received.Lookup("params").AsValueSet();
+    ASSERT_EQ(params.Size(), static_cast<size_t>(kCount));
+    std::vector<int32_t> order;
+    for (int32_t i = 0; i < kCount; ++i)
+        order.push_back(params.Lookup(std::to_string(i)).AsValueSet().Lookup("n").AsInt32());
+    int32_t inversions = 0;
+    for (size_t i = 1; i < order.size(); ++i) inversions += order[i] < order[i - 1];
+    EXPECT_EQ(inversions, 0);
+}
+
+TEST(DesktopConnection, ABurstBeyondTheBusDaemonsReplyLimitWaitsItsTurnInsteadOfFailing) {
+    // The test bus keeps the daemon's default of 128 calls awaiting replies per connection.
+    auto peer = StartPeer();
+    DesktopAPIConnection connection;
+    ASSERT_TRUE(connection.Connect().Get());
+    std::vector<platform::Task<utils::IDesktopAPIConnection::Response>> inFlight;
+    for (int32_t i = 0; i < 300; ++i)
+        inFlight.push_back(
+            connection.SendRequest("test.slow", {{"ms", Value(int32_t{100})}, {"n", Value(i)}}));
+    auto me = connection.SendRequest("me", {});
+    int32_t failed = 0;
+    for (int32_t i = 0; i < 300; ++i) {
+        auto response = inFlight[i].Get();
+        failed += response.is_error || response.data.Lookup("n").AsInt32() != i;
+    }
+    EXPECT_EQ(failed, 0);
+    auto user = me.Get();
+    ASSERT_FALSE(user.is_error);
+    EXPECT_EQ(user.data.Lookup("username").AsString(), "peer-user");
+}
+
 TEST_F(DesktopConnectionWithPushes, APushWithAnUnsupportedTypeIsContained) {
     connection.SendRequest("test.push_unsupported", {}).Get();
     ASSERT_TRUE(

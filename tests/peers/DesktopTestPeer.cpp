@@ -258,14 +258,20 @@ private:
     // send time. test.push_burst: pushes params["count"] messages "numbered" carrying "n" =
     // params["first"] (or 0), then one more each, back to back (the bus daemon lets 128 calls wait for
     // their replies at a time). test.push_large: pushes "large" whose params hold params["values"]
-    // booleans and a text of params["text_bytes"] bytes. test.hang: never answered. test.release_name:
-    // gives up the service name after the reply, staying on the bus.
+    // booleans and a text of params["text_bytes"] bytes. test.hang: never answered. test.slow: answered
+    // with its params after params["ms"] milliseconds. test.release_name: gives up the service name after
+    // the reply, staying on the bus.
     void HandleTestMethod(sdbus::Result<DBusMap>&& result, const std::string& method, DBusMap& params) {
         if (method == "test.hang") {
             hanging_.push_back(std::make_shared<sdbus::Result<DBusMap>>(std::move(result)));
             return;
         }
         if (method == "test.echo") return result.returnResults(Result(params));
+        if (method == "test.slow") {
+            auto pending = std::make_shared<sdbus::Result<DBusMap>>(std::move(result));
+            After(params["ms"].get<int32_t>(), [pending, params] { pending->returnResults(Result(params)); });
+            return;
+        }
         if (method == "test.reply") return result.returnResults(params["reply"].get<DBusMap>());
         if (method == "test.dbus_error") {
             return result.returnError(sdbus::Error("org.velmora.Test.Failed", "requested failure"));
