@@ -10,7 +10,9 @@ namespace velmora {
 
 // One front end of the widget: the page the frame shows for it, and what has to run in main before the
 // Qt application object exists (the web front end registers its URL scheme and initialises QtWebEngine
-// there). The hook runs only when the mode file selects this front end, so the other one pays nothing.
+// there). The hook runs only when the mode file selects this front end, so the other one pays nothing; for
+// a module the mode file selected only after the process started, it runs at the first navigation to its
+// page, once the application object exists, and must cope with that.
 struct FrontEnd {
     std::string typeName;  // "Velmora.CorvanaWidgetNative" or "Velmora.CorvanaWidgetWebview"
     platform::PageFactory createPage;

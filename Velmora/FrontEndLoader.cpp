@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+
+#include "Platform/Foundation/PlatformError.h"
 
 #ifndef VELMORA_MODULE_DIR_FROM_BIN
 #define VELMORA_MODULE_DIR_FROM_BIN "../lib/velmora"
@@ -57,6 +60,22 @@ std::optional<FrontEnd> LoadFrontEndModule(const FrontEndModule& module,
         return std::nullopt;
     }
     return frontEnd;
+}
+
+platform::PageFactory LoadingFrontEndModule(FrontEndModule module) {
+    auto loaded = std::make_shared<std::optional<FrontEnd>>();
+    return [module = std::move(module), loaded](const platform::PageContext& context) {
+        if (!*loaded) {
+            auto frontEnd = LoadFrontEndModule(module, FrontEndModuleFolders());
+            if (!frontEnd) {
+                throw platform::PlatformError(platform::E_FAIL,
+                                              "the front-end module " + module.fileName + " did not load");
+            }
+            if (frontEnd->beforeApplication) frontEnd->beforeApplication();
+            *loaded = std::move(frontEnd);
+        }
+        return (**loaded).createPage(context);
+    };
 }
 
 }  // namespace velmora

@@ -14,6 +14,11 @@ namespace velmora {
 std::optional<FrontEnd> LoadFrontEndModule(const FrontEndModule& module,
                                            const std::vector<std::string>& folders);
 
+// A page factory that loads the module at its first use, runs the module's preparation hook then (after the
+// application object exists) and makes the module's page; a module that does not load fails that
+// navigation, and the next one tries again.
+platform::PageFactory LoadingFrontEndModule(FrontEndModule module);
+
 // Where modules are looked for: beside the executable (the build tree), then the installed module folder.
 std::vector<std::string> FrontEndModuleFolders();
 

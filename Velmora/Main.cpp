@@ -33,15 +33,20 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
     // A widget talking to a simulator or trusting an extra CA says so before anything else it logs.
     utils::CorvanaEndpoints::ReportOverrides();
 
-    // The front end that will be shown is known before the application object exists, which is the only
-    // time some of them (QtWebEngine) can be prepared; the mode check runs again at activation.
+    // The front end that will be shown is known before the application object exists, which is the best
+    // time to prepare some of them (QtWebEngine); the mode check runs again at activation. A module the
+    // mode file does not select now is loaded at the first navigation to its page instead: a process the
+    // bus started ahead of its activation (--service) learns the mode only then.
     const std::string chosen = ChosenPageType();
     auto isChosen = [&](const auto& entry) { return entry.typeName == chosen; };
-    if (std::none_of(frontEnds.begin(), frontEnds.end(), isChosen)) {
-        auto module = std::find_if(modules.begin(), modules.end(), isChosen);
-        if (module != modules.end()) {
-            if (auto loaded = LoadFrontEndModule(*module, FrontEndModuleFolders()))
-                frontEnds.push_back(*loaded);
+    std::vector<FrontEndModule> deferred;
+    for (const auto& module : modules) {
+        auto isModule = [&](const FrontEnd& frontEnd) { return frontEnd.typeName == module.typeName; };
+        if (std::any_of(frontEnds.begin(), frontEnds.end(), isModule)) continue;
+        if (!isChosen(module)) {
+            deferred.push_back(module);
+        } else if (auto loaded = LoadFrontEndModule(module, FrontEndModuleFolders())) {
+            frontEnds.push_back(*loaded);
         }
     }
     for (const auto& frontEnd : frontEnds) {
@@ -52,6 +57,10 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
             std::fprintf(stderr, "velmora: preparing %s failed: %s\n", chosen.c_str(), e.what());
         }
     }
+
+    // A module loaded after the application object exists may render with OpenGL in a context shared
+    // with Qt Quick's (QtWebEngine does), and that sharing can only be asked for now.
+    if (line.options.service && !deferred.empty()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 
     // Without a display Qt ends the process with an abort; say what is missing instead.
     auto isSet = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
@@ -66,6 +75,7 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
 
     auto pageTypes = std::make_shared<platform::PageRegistry>();
     for (auto& frontEnd : frontEnds) pageTypes->Register(frontEnd.typeName, std::move(frontEnd.createPage));
+    for (const auto& module : deferred) pageTypes->Register(module.typeName, LoadingFrontEndModule(module));
 
     return platform::GameBarHost::Run(line.options, [&] { return std::make_shared<App>(pageTypes); });
 }
