@@ -10,6 +10,7 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "Velmora/WebView/BridgeEvents.h"
 #include "VelmoraUtils/Logger.h"
+#include "VelmoraUtils/Utf8Text.h"
 
 namespace velmora {
 
@@ -71,46 +72,17 @@ std::optional<int32_t> ParseSeekPosition(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
-bool IsValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        uint32_t minimum = 0;
-        uint32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-// Why a message is not even looked at as a command; empty when it may be one. The reason never quotes
+// Why a message that names a command is not taken as one; empty when it may be. The reason never quotes
 // the message.
 std::string Unacceptable(std::string_view message) {
-    if (message.size() > WebBridge::kMaxMessageBytes)
-        return "a message of " + std::to_string(message.size()) + " bytes";
     if (message.find('\0') != std::string_view::npos) return "a message with a NUL character";
-    if (!IsValidUtf8(message)) return "a message that is not valid UTF-8";
+    if (!utils::Utf8Text::IsValid(message)) return "a message that is not valid UTF-8";
     return {};
+}
+
+// The budget a command draws on: the two launches share one, as each starts a URI handler.
+std::string_view BudgetOf(std::string_view command) {
+    return command == "launchCorvana" || command == "openCorvana" ? "a URI launch" : command;
 }
 
 void LogFailure(std::string_view command, std::string_view what) {
@@ -241,26 +213,53 @@ std::shared_ptr<WebBridge> WebBridge::Create(WebBridgeSeams seams) {
     return std::shared_ptr<WebBridge>(new WebBridge(std::move(seams)));
 }
 
-WebBridge::WebBridge(WebBridgeSeams seams) : seams_(std::move(seams)) {}
+WebBridge::WebBridge(WebBridgeSeams seams)
+    : seams_(std::move(seams)), limit_(seams_.now ? seams_.now : PageTrafficLimit::Clock::now) {}
 
 void WebBridge::HandleWebMessage(std::string_view message) {
-    if (auto reason = Unacceptable(message); !reason.empty()) {
-        Logger::Instance().LogError("CorvanaWidgetWebview::HandleWebMessage - ignored " + reason);
+    if (message.size() > kMaxMessageBytes) {
+        LogPageTraffic("CorvanaWidgetWebview::HandleWebMessage - ignored a message of " +
+                       std::to_string(message.size()) + " bytes");
         return;
     }
-    for (const auto& command : Commands()) {
-        const bool matches = command.match == Command::Match::WholeName ? message == command.name
-                                                                        : message.starts_with(command.name);
-        if (!matches) continue;
-        try {
-            command.run(*this, command.name, message.substr(command.name.size()));
-        } catch (const std::exception& error) {
-            LogFailure(command.name, error.what());
-        } catch (...) {
-            LogFailure(command.name, "unknown error");
+    const Command* command = nullptr;
+    const Command* named = nullptr;  // the command the message begins with, even if it is not that one
+    for (const auto& candidate : Commands()) {
+        if (!message.starts_with(candidate.name)) continue;
+        if (!named) named = &candidate;
+        if (candidate.match == Command::Match::Prefix || message.size() == candidate.name.size()) {
+            command = &candidate;
+            break;
         }
+    }
+    if (!named) return;  // no command at all: ignored without a line
+    if (auto reason = Unacceptable(message); !reason.empty()) {
+        LogPageTraffic("CorvanaWidgetWebview::HandleWebMessage - ignored " + reason);
         return;
     }
+    if (!command) return;
+    const std::string_view budget = BudgetOf(command->name);
+    const double perSecond = budget == command->name ? kCommandsPerSecond : kLaunchesPerSecond;
+    if (!limit_.Admit(budget, perSecond)) {
+        LogPageTraffic("CorvanaWidgetWebview::HandleWebMessage - dropped \"" + std::string(command->name) +
+                       "\": the page sent more than " + std::to_string(static_cast<int>(perSecond)) +
+                       " a second");
+        return;
+    }
+    try {
+        command->run(*this, command->name, message.substr(command->name.size()));
+    } catch (const std::exception& error) {
+        LogFailure(command->name, error.what());
+    } catch (...) {
+        LogFailure(command->name, "unknown error");
+    }
+}
+
+void WebBridge::LogPageTraffic(std::string line) {
+    auto heldBack = limit_.MayLog();
+    if (!heldBack) return;
+    if (*heldBack > 0) line += " (and " + std::to_string(*heldBack) + " more since the last such line)";
+    Logger::Instance().LogError(line);
 }
 
 void WebBridge::ReportLoginState(bool loggedIn, bool expanded) {

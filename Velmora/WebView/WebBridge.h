@@ -13,6 +13,7 @@
 #include "Velmora/Native/ViewModels/HomeFeedFetch.h"
 #include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
 #include "Velmora/WebView/IBridgeController.h"
+#include "Velmora/WebView/PageTrafficLimit.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
 
@@ -34,6 +35,8 @@ struct WebBridgeSeams {
     std::function<void(bool expanded)> savePersistedExpandedState;
     // Moves the window with the pointer whose button is down; empty: the page cannot move it.
     std::function<void()> startWindowMove;
+    // The clock of the page's command budgets; the steady clock when left empty.
+    PageTrafficLimit::Now now;
 };
 
 // The native end of the page bridge: it runs the commands the web page sends (one text per message) and
@@ -54,10 +57,15 @@ public:
     static constexpr WindowSize kCollapsedSize{320, 156};
     // No command is longer than a URI or a device id; a longer message is not one, and is not kept.
     static constexpr size_t kMaxMessageBytes = 64 * 1024;
+    // What the page may make the native side do: a player's presses come nowhere near these. Commands of
+    // one kind beyond their budget are dropped, with one ERROR line a second about the page's traffic.
+    static constexpr double kCommandsPerSecond = 20;  // of each kind
+    static constexpr double kLaunchesPerSecond = 1;   // URI launches, of both kinds together
 
     static std::shared_ptr<WebBridge> Create(WebBridgeSeams seams);
 
-    // One message from the web page. Messages that are not commands are ignored.
+    // One message from the web page. Messages that are not commands are ignored without a line; one that
+    // is too long, or names a command but is not valid UTF-8 text, with an ERROR line.
     void HandleWebMessage(std::string_view message);
 
     // The signed-in state as the page learns it: sent at once while the web page is ready, with the
@@ -90,6 +98,8 @@ private:
     void Post(const std::string& text);
     void PostFromAnyThread(std::string text);
     void PostDisplayState();
+    // An ERROR line about what the page sent, at most one a second.
+    void LogPageTraffic(std::string line);
 
     // Runs a command's asynchronous part; an error it raises ends in one log line naming the command.
     static platform::FireAndForget Contain(std::string_view command, platform::Task<void> run);
@@ -107,6 +117,7 @@ private:
                                                  FetchHomeFeed fetch);
 
     const WebBridgeSeams seams_;
+    PageTrafficLimit limit_;
 
     bool appReady_ = false;
     bool loggedIn_ = false;

@@ -108,6 +108,7 @@ struct Fixture {
         seams.postWebMessage = [this](const std::string& text) { posted.push_back(json::parse(text)); };
         seams.savePersistedExpandedState = [this](bool expanded) { saved.push_back(expanded); };
         seams.startWindowMove = [this] { ++moves; };
+        seams.now = [this] { return now; };
         bridge = WebBridge::Create(std::move(seams));
     }
 
@@ -127,6 +128,7 @@ struct Fixture {
     std::vector<json> posted;
     std::vector<bool> saved;
     int moves = 0;
+    velmora::PageTrafficLimit::Clock::time_point now;  // the command budgets' clock, moved by the test
     std::shared_ptr<WebBridge> bridge;
 };
 
@@ -555,14 +557,76 @@ TEST(WebBridge, MessagesThatCannotBeCommandsAreIgnoredWithALogLine) {
     EXPECT_EQ(f.controller->Calls()[0].size(), std::string("LikeTrack []").size() + longest.size() - 10);
 }
 
-TEST(WebBridge, ABurstOfCommandsIsHandledOneByOneAndLeavesNothingBehind) {
+TEST(WebBridge, MessagesThatMatchNoCommandAreIgnoredWithoutALogLine) {
+    Fixture f;
+    LogCapture log;
+    for (std::string message :
+         {std::string("bogus"), std::string(), std::string("PAUSEPLAYBACK"), std::string("pausePlaybackNow"),
+          std::string("\xFF\xFE\x80"), std::string("\0\0", 2), std::string("x\0setVolume:0.5", 15),
+          std::string("\xED\xA0\x80likeTrack:a"), std::string(60000, 'z')}) {
+        f.bridge->HandleWebMessage(message);
+    }
+    f.dispatcher->RunPending();
+    EXPECT_TRUE(f.controller->Calls().empty());
+    EXPECT_TRUE(f.widget->Launches().empty());
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front();
+}
+
+TEST(WebBridge, AFloodFromThePageIsBoundPerKindWithOneErrorLineASecond) {
+    using namespace std::chrono_literals;
+    Fixture f;
+    LogCapture log;
+    auto send = [&](const std::string& message, int times) {
+        for (int i = 0; i < times; ++i) f.bridge->HandleWebMessage(message);
+        f.dispatcher->RunPending();
+    };
+    auto count = [&](const std::string& call) {
+        auto calls = f.controller->Calls();
+        return std::count(calls.begin(), calls.end(), call);
+    };
+    send("skipPrevious", 1000);
+    send("pausePlayback", 1000);  // a budget of its own
+    send("launchCorvana", 5);
+    send("openCorvana", 5);  // the launches share one
+    EXPECT_EQ(count("ModifyPlaybackState Previous []"), 20);
+    EXPECT_EQ(count("ModifyPlaybackState Pause []"), 20);
+    EXPECT_EQ(f.widget->Launches().size(), 1u);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR CorvanaWidgetWebview::HandleWebMessage - dropped "
+                                                    "\"skipPrevious\": the page sent more than 20 a second"});
+
+    // A second on: the budgets are full again, and the next line counts the drops it held back.
+    f.now += 1s;
+    send("skipPrevious", 1000);
+    send("openCorvana", 2);
+    EXPECT_EQ(count("ModifyPlaybackState Previous []"), 40);
+    EXPECT_EQ(f.widget->Launches().size(), 2u);
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_EQ(log.Lines()[1],
+              "ERROR CorvanaWidgetWebview::HandleWebMessage - dropped \"skipPrevious\": the page sent more "
+              "than 20 a second (and 1968 more since the last such line)");
+
+    // The budget refills evenly: one more a twentieth of a second later.
+    f.now += 50ms;
+    send("skipPrevious", 3);
+    EXPECT_EQ(count("ModifyPlaybackState Previous []"), 41);
+    // Oversized and invalid messages share the line budget.
+    send(std::string(WebBridge::kMaxMessageBytes + 1, 'a'), 100);
+    EXPECT_EQ(log.Lines().size(), 2u);
+}
+
+TEST(WebBridge, CommandsAtAPlayersPaceAreEachHandledAndLeaveNothingBehind) {
+    using namespace std::chrono_literals;
     Fixture f;
     LogCapture log;
     f.accessToken = "t";
     f.home = {{"s", {{"i", "track", "corvana:track:1", {}, {}, {}, {}, {}, {}}}}};
     const std::vector<std::string> mix = {"pausePlayback", "setVolume:0.5", "setExpanded:true",
                                           "requestHome",   "bogus",         "seekTo:-1"};
-    for (int i = 0; i < 10000; ++i) f.bridge->HandleWebMessage(mix[i % mix.size()]);
+    // Each kind once every 60 ms: within its budget.
+    for (int i = 0; i < 10000; ++i) {
+        f.bridge->HandleWebMessage(mix[i % mix.size()]);
+        f.now += 10ms;
+    }
     f.dispatcher->RunPending();
     const size_t rounds = 10000 / mix.size() + 1;  // 10,000 = 1666 full rounds and 4 more messages
     EXPECT_EQ(f.controller->Calls().size(), 2 * rounds);
