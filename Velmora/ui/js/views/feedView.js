@@ -80,6 +80,10 @@ export class FeedView {
         setHidden(this.empty, state.homeStatus !== 'empty');
         if (state.home === this.home) return;
         this.home = state.home;
+        // A cover whose load is still to come (lazy and out of view, or on its way) keeps its element alive
+        // in the engine, and through it the whole row it was taken out with: its tiles, their listeners.
+        // Without a source there is nothing left to load.
+        for (const image of this.rows.querySelectorAll('img')) image.removeAttribute('src');
         const rows = state.home.map((section, index) => row(section, index, this.send));
         this.rows.replaceChildren(...rows.map((built) => built.element));
         this.updates = rows.map((built) => built.updateEnds);
