@@ -188,11 +188,14 @@ export async function startSession(buildDir) {
 }
 
 // velmora with the web front end: the mode file says "web_view", and the web view listens for DevTools on
-// a port of its own. Resolves once Playwright holds the packaged page.
-export async function startWidget(session, buildDir, { args = [], env = {} } = {}) {
+// a port of its own. Resolves once Playwright holds the packaged page. With `asService`, velmora starts as
+// the bus starts it ahead of an activation (--service) while the mode file says nothing yet; the file
+// says "web_view" only before a second start hands it the launch.
+export async function startWidget(session, buildDir, { args = [], env = {}, asService = false } = {}) {
     const modeFolder = join(session.env.XDG_DATA_HOME, 'velmora/Corvana/Gamebar');
     mkdirSync(modeFolder, { recursive: true });
-    writeFileSync(join(modeFolder, 'widget_mode.txt'), 'web_view\n');
+    const chooseWebView = () => writeFileSync(join(modeFolder, 'widget_mode.txt'), 'web_view\n');
+    if (!asService) chooseWebView();
     const launched = join(session.home, 'launched-uris');
     const launcher = join(session.home, 'launcher.sh');
     writeFileSync(launcher, `#!/bin/sh\nprintf '%s\\n' "$1" >> '${launched}'\n`, { mode: 0o755 });
@@ -205,16 +208,24 @@ export async function startWidget(session, buildDir, { args = [], env = {} } = {
         sanitizer.ASAN_OPTIONS = `${process.env.ASAN_OPTIONS}:new_delete_type_mismatch=0`;
         sanitizer.LSAN_OPTIONS = `suppressions=${new URL('webengine-lsan.supp', import.meta.url).pathname}`;
     }
-    const widget = session.track(startProcess(join(buildDir, 'Velmora/velmora'), [...args, 'ms-gamebarwidget:launch'], {
-        env: {
-            ...session.env,
-            QT_QPA_PLATFORM: process.env.DISPLAY ? (process.env.QT_QPA_PLATFORM || 'xcb') : 'offscreen',
-            QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
-            VELMORA_URI_LAUNCHER: launcher,
-            ...sanitizer,
-            ...env,
-        },
-    }));
+    const widgetEnv = {
+        ...session.env,
+        QT_QPA_PLATFORM: process.env.DISPLAY ? (process.env.QT_QPA_PLATFORM || 'xcb') : 'offscreen',
+        QTWEBENGINE_REMOTE_DEBUGGING: `127.0.0.1:${port}`,
+        VELMORA_URI_LAUNCHER: launcher,
+        ...sanitizer,
+        ...env,
+    };
+    const program = join(buildDir, 'Velmora/velmora');
+    const widget = session.track(startProcess(program, asService ? ['--service'] : [...args, 'ms-gamebarwidget:launch'],
+        { env: widgetEnv }));
+    if (asService) {
+        await until(() => run('gdbus', ['call', '--session', '--dest', 'org.freedesktop.DBus', '--object-path',
+            '/org/freedesktop/DBus', '--method', 'org.freedesktop.DBus.NameHasOwner', 'org.velmora.Velmora'],
+        session.env, 3000).then((out) => out.includes('true'), () => false), 'velmora --service on the bus', 60000);
+        chooseWebView();
+        await run(program, [...args, 'ms-gamebarwidget:launch'], widgetEnv);
+    }
     const endpoint = `http://127.0.0.1:${port}`;
     await until(() => widget.exited ? Promise.reject(new Error(`velmora exited:\n${widget.lines.join('\n')}`))
         : fetch(`${endpoint}/json/version`).then((r) => r.ok, () => false), 'the DevTools endpoint of velmora', 60000);
