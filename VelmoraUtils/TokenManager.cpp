@@ -152,6 +152,7 @@ void TokenManager::RegisterCallbacks() {
             if (!self) return;
             const uint64_t generation = ++self->generation_;
             if (self->stopped_) return;  // raised from a snapshot taken before Stop() unregistered us
+            self->CancelSignInRetry();
             OnConnectionLost(weak, dispatcher, generation);
         });
     loginStateToken_ =
@@ -160,6 +161,7 @@ void TokenManager::RegisterCallbacks() {
             if (!self) return;
             const uint64_t generation = ++self->generation_;
             if (self->stopped_) return;
+            self->CancelSignInRetry();
             OnLoginStateChanged(weak, state.logged_in, state.web_account, generation);
         });
 }
@@ -178,6 +180,7 @@ void TokenManager::Stop() {
         loginStateToken_ = {};
     }
     CancelRefreshTimer();
+    CancelSignInRetry();
     if (services_->sessions->HasRefreshInFlight()) {
         Logger::Instance().LogInfo("TokenManager: waiting for a token refresh to finish");
         if (!services_->sessions->WaitForRefreshes(kStopWaitForRefresh))
@@ -201,12 +204,17 @@ platform::FireAndForget TokenManager::OnConnectionLost(std::weak_ptr<TokenManage
 }
 
 platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
-                                                          bool webAccount, uint64_t generation) {
+                                                          bool webAccount, uint64_t generation, int attempt) {
     auto self = weak.lock();
     if (!self) co_return;
     const std::string& owner = self->ownerName_;
-    Logger::Instance().LogInfo(
-        owner + (loggedIn ? ": OnLoginStateChanged - logged in" : ": OnLoginStateChanged - logged out"));
+    if (attempt == 0) {
+        Logger::Instance().LogInfo(
+            owner + (loggedIn ? ": OnLoginStateChanged - logged in" : ": OnLoginStateChanged - logged out"));
+    } else {
+        Logger::Instance().LogInfo(owner + ": OnLoginStateChanged - signing in again (try " +
+                                   std::to_string(attempt + 1) + ")");
+    }
 
     bool outcome = loggedIn;
     int32_t expiresIn = 0;
@@ -264,8 +272,48 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
         self->StartRefreshTimer(expiresIn, userKey, generation);
     } else if (!loggedIn) {
         self->CancelRefreshTimer();  // a failed sign-in leaves a running timer alone
+    } else {
+        // The desktop app still reports its user (a logout or a lost connection would have started a new
+        // generation): a refused code or a lost answer is no reason to stay signed out for good.
+        self->StartSignInRetry(generation, attempt + 1);
+        if (attempt > 0) co_return;  // the front end already knows it is signed out
     }
     self->loginStateCallback_(outcome ? SignInState::SignedIn : SignInState::SignedOut);
+}
+
+std::chrono::seconds TokenManager::SignInRetryDelay(int attempt) {
+    std::chrono::seconds delay = kFirstSignInRetry;
+    for (int i = 1; i < attempt && delay < kLongestSignInRetry; ++i) delay *= 2;
+    return std::min(delay, kLongestSignInRetry);
+}
+
+void TokenManager::StartSignInRetry(uint64_t generation, int attempt) {
+    const std::chrono::seconds delay = SignInRetryDelay(attempt);
+    Logger::Instance().LogInfo(ownerName_ + ": OnLoginStateChanged - sign-in failed; trying again in " +
+                               std::to_string(delay.count()) + " s");
+    std::weak_ptr<TokenManager> weak = weak_from_this();
+    std::function<void()> cancel = services_->startTimer(
+        [weak, generation, attempt] {
+            auto self = weak.lock();
+            if (!self || self->stopped_ || !self->IsCurrent(generation)) return;
+            // Only a sign-in to a web account fails and is tried again.
+            OnLoginStateChanged(weak, true, /*webAccount=*/true, generation, attempt);
+        },
+        delay);
+    {
+        std::lock_guard lock(timerLock_);
+        std::swap(cancel, cancelSignInRetry_);
+    }
+    if (cancel) cancel();
+}
+
+void TokenManager::CancelSignInRetry() {
+    std::function<void()> cancel;
+    {
+        std::lock_guard lock(timerLock_);
+        cancel = std::exchange(cancelSignInRetry_, nullptr);
+    }
+    if (cancel) cancel();
 }
 
 Task<CorvanaAuthCodeResult> TokenManager::GetAuthCodeAsync(std::shared_ptr<DesktopAPIController> controller,

@@ -81,6 +81,10 @@ public:
     // How long a refresh waits for another process's refresh of the same user before going on without
     // the lock.
     static constexpr std::chrono::seconds kRefreshLockWait{45};
+    // A sign-in that failed while the desktop app reports a signed-in user is tried again after this,
+    // then after twice as long each time, up to the longest wait.
+    static constexpr std::chrono::seconds kFirstSignInRetry{5};
+    static constexpr std::chrono::seconds kLongestSignInRetry{60};
 
     // Constructs the manager and registers its handlers on the controller. The boolean callback hears
     // player only as signed out.
@@ -125,8 +129,9 @@ private:
 
     void RegisterCallbacks();
     bool IsCurrent(uint64_t generation) const { return generation_.load() == generation; }
+    // `attempt` counts the tries of one login event's sign-in: 0 for the event itself.
     static platform::FireAndForget OnLoginStateChanged(std::weak_ptr<TokenManager> weak, bool loggedIn,
-                                                       bool webAccount, uint64_t generation);
+                                                       bool webAccount, uint64_t generation, int attempt = 0);
     static platform::FireAndForget OnConnectionLost(std::weak_ptr<TokenManager> weak,
                                                     std::shared_ptr<platform::CoreDispatcher> dispatcher,
                                                     uint64_t generation);
@@ -154,6 +159,9 @@ private:
     static int64_t RefreshDelaySeconds(int64_t lifetimeSeconds);
     void StartRefreshTimer(int64_t lifetimeSeconds, const std::string& userKey, uint64_t generation);
     void CancelRefreshTimer();
+    static std::chrono::seconds SignInRetryDelay(int attempt);
+    void StartSignInRetry(uint64_t generation, int attempt);
+    void CancelSignInRetry();
 
     std::shared_ptr<DesktopAPIController> controller_;
     const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
@@ -168,9 +176,10 @@ private:
     EventToken connectionStateToken_;
     EventToken loginStateToken_;
 
-    std::mutex timerLock_;
+    std::mutex timerLock_;  // guards the three fields below
     std::function<void()> cancelRefreshTimer_;
     std::optional<std::chrono::nanoseconds> refreshTimerDelay_;
+    std::function<void()> cancelSignInRetry_;
 
     std::mutex lock_;  // guards userKey_ only
     std::optional<std::string> userKey_;

@@ -432,6 +432,77 @@ TEST(TokenManager, ConnectionLossSignsOutAndConnectionGainChangesNothing) {
     EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
 }
 
+TEST(TokenManager, AFailedSignInIsTriedAgainWhileTheDesktopAppReportsItsUser) {
+    Fixture f;
+    const auto refused = Response{true, ValueSet{{"code", Value(int32_t{1})}, {"message", Value("no")}}};
+    {
+        // The first try learns no user name; every later one gets a refused code.
+        std::lock_guard lock(f.script->mutex);
+        f.script->answers["me"].clear();
+    }
+    f.script->Fail("me", std::make_exception_ptr(platform::PlatformError(platform::E_FAIL, "no answer")));
+    testsupport::LogCapture log;
+    f.Login(true);
+    ASSERT_TRUE(f.WaitForOutcomes(1));
+    EXPECT_EQ(f.outcomes, std::vector<bool>{false});
+    EXPECT_EQ(f.script->Count("auth_request"), 0);
+
+    // Each failed try waits twice as long as the one before, up to a minute; none is reported again.
+    std::vector<int64_t> waits;
+    for (int i = 0; i < 6; ++i) {
+        auto armed = f.services.Armed();
+        ASSERT_EQ(armed.size(), 1u);
+        waits.push_back(std::chrono::duration_cast<std::chrono::seconds>(armed[0]->delay).count());
+        f.AnswerMe();
+        f.script->Answer("auth_request", refused);
+        const int before = f.script->Count("auth_request");
+        f.FireTimer();
+        ASSERT_TRUE(f.dispatcher->RunUntil([&] { return f.services.Armed().size() == 1; }, 5s));
+        EXPECT_EQ(f.script->Count("auth_request"), before + 1);
+    }
+    EXPECT_EQ(waits, (std::vector<int64_t>{5, 10, 20, 40, 60, 60}));
+    EXPECT_EQ(f.outcomes, std::vector<bool>{false});
+    EXPECT_TRUE(
+        log.Contains("INFO CorvanaWidgetNative: OnLoginStateChanged - sign-in failed; trying again in 5 s"));
+    EXPECT_TRUE(log.Contains("INFO CorvanaWidgetNative: OnLoginStateChanged - signing in again (try 7)"));
+
+    // The next try gets a code: signed in, with the refresh timer as after any sign-in.
+    f.AnswerMe();
+    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
+    f.services.Answer(200, Tokens("access-1", "refresh-1"));
+    f.FireTimer();
+    ASSERT_TRUE(f.WaitForOutcomes(2));
+    EXPECT_EQ(f.outcomes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(f.manager->GetAccessToken(), "access-1");
+    ASSERT_EQ(f.services.Armed().size(), 1u);
+    EXPECT_EQ(f.manager->RefreshTimerDelay(), std::chrono::seconds(3300));
+}
+
+TEST(TokenManager, SignInRetriesStopOnLogoutDisconnectionOrStop) {
+    const std::vector<std::pair<std::string, std::function<void(Fixture&)>>> endings = {
+        {"logout", [](Fixture& f) { f.Login(false); }},
+        {"disconnection", [](Fixture& f) { f.controller->ConnectionStateChanged.Raise({false}); }},
+        {"Stop", [](Fixture& f) { f.manager->Stop(); }},
+    };
+    for (const auto& [name, end] : endings) {
+        SCOPED_TRACE(name);
+        Fixture f;
+        f.Login(true);  // "me" answers, the code request gets an empty answer: the sign-in fails
+        ASSERT_TRUE(f.WaitForOutcomes(1));
+        auto retry = f.services.Armed();
+        ASSERT_EQ(retry.size(), 1u);
+        end(f);
+        f.dispatcher->RunUntil([&] { return f.services.Armed().empty(); }, 5s);
+        EXPECT_TRUE(f.services.Armed().empty());
+        // A retry whose cancellation came too late finds itself superseded and asks nothing.
+        f.AnswerMe();
+        const size_t requests = f.script->Requests().size();
+        std::thread(retry[0]->handler).join();
+        f.dispatcher->RunUntil([] { return false; }, 50ms);
+        EXPECT_EQ(f.script->Requests().size(), requests);
+    }
+}
+
 TEST(TokenManager, AccessTokenBeforeAnyLoginIsEmpty) {
     Fixture f;
     f.services.vault[f.userKey + "CorvanaAccessToken"] = "left from last time";

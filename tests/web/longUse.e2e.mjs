@@ -13,7 +13,9 @@ const step = (name) => console.log(`longUse.e2e: ${name}`);
 const session = await startSession(buildDir);
 let widget;
 try {
-    step('started by the bus while the mode file said nothing, it shows the web front end it says at activation');
+    step('started by the bus while the mode file said nothing, it shows the web front end it says at activation, and signs in although the first code was refused');
+    // The desktop app refuses the first authorization code (a D-Bus error): the sign-in is tried again.
+    await session.control('fail auth_request 1 dbus');
     widget = await startWidget(session, buildDir, { asService: true });
     const { page } = widget;
     const signedInWithFeed = async () => {
@@ -22,6 +24,8 @@ try {
         await coversInView(page);
     };
     await signedInWithFeed();
+    assert.equal((await session.counters()).requests.auth_request, 2);
+    await widget.process.waitFor(/CorvanaWidgetWebview: OnLoginStateChanged - sign-in failed; trying again in 5 s/);
 
     step('each sign-in again leaves what one feed needs: no detached rows held');
     const devtools = await page.context().newCDPSession(page);
