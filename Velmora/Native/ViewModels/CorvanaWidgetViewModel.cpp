@@ -344,6 +344,9 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     ++signInGeneration_;
     if (signedIn) {
         if (closing_) return;
+        // What Start listening waited for has come: a sign-out from here on shows the buttons, and no
+        // wait running out later says the desktop app did not answer.
+        EndStartupWait();
         SetProperty(isSignedIn_, true, "IsSignedIn");
         auto loading = FetchHome(signInGeneration_);
         if (controller_) {
@@ -508,6 +511,13 @@ void CorvanaWidgetViewModel::StartCorvana() {
     startupTimer_->Start();
     if (controller_) controller_->Reconnect();
     auto launching = LaunchUriAsync("corvana:open:minimized");
+}
+
+void CorvanaWidgetViewModel::EndStartupWait() {
+    if (!startupTimer_) return;
+    startupTimer_->Stop();
+    startupTimer_.reset();
+    SetStartupFlag(false);
 }
 
 void CorvanaWidgetViewModel::OnStartupWaitOver() {

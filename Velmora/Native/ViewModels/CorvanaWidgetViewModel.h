@@ -356,6 +356,7 @@ private:
     void UpdateProgressTimer();
     void OnProgressTimerTick();
     void OnStartupWaitOver();
+    void EndStartupWait();
     void ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
                       const std::optional<PlaybackDeviceInfo>& active);
     void OnDisplayModeChanged();

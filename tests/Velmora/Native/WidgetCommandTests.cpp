@@ -394,6 +394,26 @@ TEST_F(WidgetCommands, StartingTheDesktopAppStopsWaitingForASignInAfterAWhile) {
     EXPECT_FALSE(vm->InErrorState());
 }
 
+TEST_F(WidgetCommands, ASignInEndsTheWaitOfStartListening) {
+    auto services = Services();
+    services.startupWait = std::chrono::hours(1);
+    for (bool signOutAfter : {false, true}) {
+        SCOPED_TRACE(signOutAfter ? "signed in, then out" : "signed in");
+        log.reset();
+        vm = CorvanaWidgetViewModel::Create(controller, tokens, services);
+        vm->RegisterForWidgetEvents(widget);
+        Pump();
+        vm->StartCorvana();
+        ASSERT_TRUE(vm->ShowSpinner());
+        vm->SetSignedIn(true);
+        if (signOutAfter) vm->SetSignedIn(false);
+        Pump();
+        // At once, not when the hour is up: the buttons of the signed-out view are there, with no error.
+        EXPECT_FALSE(vm->ShowSpinner());
+        EXPECT_FALSE(vm->InErrorState());
+    }
+}
+
 TEST_F(WidgetCommands, AViewModelReleasedWithNotificationsQueuedGoesQuietly) {
     Push(PlaybackMessage{});
     PushDevices({{"tv", true}});
