@@ -11,10 +11,15 @@ namespace velmora {
 CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url,
                                        QString shape, int side)
     : shape_(std::move(shape)), side_(side) {
-    if (url.isEmpty()) {
+    // Covers come over HTTPS only, and anything else fails here, asking nothing of the network: a reply
+    // for a scheme it refuses reports its error a second time when it is aborted before it started (Qt's
+    // "must only be called once"), and finished() twice.
+    if (url.isEmpty() || url.scheme() != QLatin1String("https")) {
+        QString error =
+            url.isEmpty() ? QStringLiteral("not a cover address") : QStringLiteral("not an HTTPS address");
         // The loader connects to finished() only once the response is returned.
         QMetaObject::invokeMethod(
-            this, [this] { Fail(QStringLiteral("not a cover address")); }, Qt::QueuedConnection);
+            this, [this, error] { Fail(error); }, Qt::QueuedConnection);
         return;
     }
     QNetworkRequest request(url);
@@ -40,6 +45,7 @@ CoverImageResponse::~CoverImageResponse() {
 
 void CoverImageResponse::OnFinished() {
     QNetworkReply* reply = reply_;
+    if (!reply) return;  // its end was taken already: a response finishes once
     reply_ = nullptr;
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
@@ -55,6 +61,8 @@ void CoverImageResponse::OnFinished() {
 }
 
 void CoverImageResponse::Fail(QString error) {
+    if (failed_) return;
+    failed_ = true;
     error_ = std::move(error);
     emit finished();
 }

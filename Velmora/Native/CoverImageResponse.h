@@ -34,6 +34,7 @@ private:
     const int side_;
     QImage image_;
     QString error_;
+    bool failed_ = false;
 };
 
 }  // namespace velmora

@@ -2,12 +2,16 @@
 // what its controls send, what a screen reader and the keyboard get.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <QAccessible>
 #include <QQmlComponent>
 #include <QQmlError>
 #include <QQuickWindow>
 #include <QUrl>
 
+#include "Velmora/Native/CoverImageResponse.h"
+#include "Velmora/Native/CoverNetworkAccessManagerFactory.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "tests/Velmora/Native/PageFixture.h"
 #include "tests/support/LogCapture.h"
@@ -393,6 +397,40 @@ TEST_F(NativePage, ACoverThatFailsToLoadShowsThePlaceholder) {
     // The old track's picture goes once the new one has failed, and the placeholder shows instead.
     ASSERT_TRUE(PumpUntil([&] { return !cover->property("loaded").toBool(); }));
     EXPECT_EQ(Grab().isNull(), false);
+}
+
+TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
+    static std::atomic<int> failedTwice{0};
+    failedTwice = 0;
+    QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            if (text.contains("must only be called once")) ++failedTwice;
+        });
+    auto& network = velmora::CoverNetworkAccessManagerFactory::Instance();
+    const QUrl refused("http://127.0.0.1:9/cover.png");  // covers come over HTTPS only
+    const QUrl missing(QString::fromStdString(CoverServer::Instance().MissingUrl()));
+    int finished = 0;
+    std::vector<velmora::CoverImageResponse*> kept;
+    for (const QUrl& url : {refused, missing}) {
+        for (int i = 0; i < 20; ++i) {
+            // Cancelled at once (a newer state came), dropped at once (the page went), or left to end.
+            auto* response = new velmora::CoverImageResponse(network, url, "rounded", 64);
+            QObject::connect(response, &QQuickImageResponse::finished, [&finished] { ++finished; });
+            if (i % 3 == 0) response->cancel();
+            if (i % 3 == 1) {
+                delete response;
+            } else {
+                kept.push_back(response);
+            }
+        }
+    }
+    EXPECT_TRUE(PumpUntil([&] { return finished >= static_cast<int>(kept.size()); }));
+    Pump();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(failedTwice, 0);
+    EXPECT_EQ(finished, static_cast<int>(kept.size()));  // each once
+    for (auto* response : kept) EXPECT_FALSE(response->errorString().isEmpty());
+    qDeleteAll(kept);
 }
 
 TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacityInAWindowOfItsSize) {
