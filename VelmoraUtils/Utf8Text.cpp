@@ -65,12 +65,14 @@ std::string Utf8Text::Mended(std::string_view text) {
     return mended;
 }
 
-std::string_view Utf8Text::Prefix(std::string_view text, size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
-    size_t end = maxBytes;
-    // Back to the lead byte of the code point the cut falls into.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
+std::string_view Utf8Text::Prefix(std::string_view text, size_t maxCodePoints) {
+    size_t codePoints = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        // Each code point starts with a byte that is not a continuation byte.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && codePoints++ == maxCodePoints)
+            return text.substr(0, i);
+    }
+    return text;
 }
 
 }  // namespace utils

@@ -16,8 +16,8 @@ public:
     // The text with each ill-formed sequence (the longest start of one that could still have been valid,
     // or a single byte) replaced by U+FFFD; every valid code point stays as it was.
     static std::string Mended(std::string_view text);
-    // The longest start of a valid text that fits in `maxBytes`, never ending inside a code point.
-    static std::string_view Prefix(std::string_view text, size_t maxBytes);
+    // The first `maxCodePoints` code points of a valid text (all of it when it has no more).
+    static std::string_view Prefix(std::string_view text, size_t maxCodePoints);
 };
 
 }  // namespace utils

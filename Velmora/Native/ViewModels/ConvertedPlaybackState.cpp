@@ -65,9 +65,9 @@ ConvertedPlaybackState ConvertedPlaybackState::From(const desktop_api_types::Pla
     if (!state.track) return converted;
     const auto& track = *state.track;
     info.HasTrack = true;
-    info.Name = track.name;
-    info.Artist = track.artist;
-    info.Album = track.album;
+    info.Name = ShownText(track.name);
+    info.Artist = ShownText(track.artist);
+    info.Album = ShownText(track.album);
     info.ImageUrl = track.image;
     info.Uri = track.uri;
     std::string_view uri = track.uri;

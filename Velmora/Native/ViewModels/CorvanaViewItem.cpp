@@ -1,5 +1,7 @@
 #include "Velmora/Native/ViewModels/CorvanaViewItem.h"
 
+#include "VelmoraUtils/Utf8Text.h"
+
 namespace velmora {
 
 CorvanaViewItemKind KindFromType(std::string_view type) {
@@ -34,8 +36,14 @@ CorvanaViewItem MakeViewItem(const utils::corvana_client::HomeItem& item) {
     } else if (item.description) {
         view.Description = *item.description;
     }
+    view.Name = ShownText(view.Name);
+    view.Description = ShownText(view.Description);
     view.Kind = KindFromType(item.type);
     return view;
+}
+
+std::string ShownText(std::string_view text) {
+    return std::string(utils::Utf8Text::Prefix(text, kShownTextCodePoints));
 }
 
 }  // namespace velmora

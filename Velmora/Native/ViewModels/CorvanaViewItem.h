@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "VelmoraUtils/CorvanaClient.h"
 
@@ -32,5 +34,11 @@ struct CorvanaViewItem {
 CorvanaViewItemKind KindFromType(std::string_view type);
 
 CorvanaViewItem MakeViewItem(const utils::corvana_client::HomeItem& item);
+
+// What the page keeps of a text from the desktop app or the web API. It shows each on one line, elided,
+// and nobody reads further; a longer text would only cost its layout in full (a 100 kB title, 10,000
+// combining marks on one letter).
+inline constexpr size_t kShownTextCodePoints = 300;
+std::string ShownText(std::string_view text);
 
 }  // namespace velmora

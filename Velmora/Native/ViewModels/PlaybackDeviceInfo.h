@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Velmora/Native/ViewModels/CorvanaViewItem.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
 
 namespace velmora {
@@ -16,7 +17,8 @@ struct PlaybackDeviceInfo {
     std::string DeviceType;  // the desktop app's word for it ("Computer", "Smartphone", "Speaker", ...)
 
     static PlaybackDeviceInfo From(const desktop_api_types::ConnectDevice& device) {
-        return {true, device.device_id, device.name, device.is_active, device.is_self, device.device_type};
+        return {true,           device.device_id,  ShownText(device.name), device.is_active,
+                device.is_self, device.device_type};
     }
 };
 

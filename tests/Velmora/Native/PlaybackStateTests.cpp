@@ -7,6 +7,7 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
+#include "Velmora/Native/ViewModels/PlaybackDeviceInfo.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestHelpers.h"
@@ -68,6 +69,48 @@ TEST(ConvertPlaybackState, IdKindAndActionsFollowTheUriAndContext) {
     EXPECT_FALSE(empty.Track.HasTrack);
     EXPECT_FALSE(empty.Track.IsPlaying);
     EXPECT_TRUE(empty.Track.IsShuffling);
+}
+
+TEST(ConvertPlaybackState, TextsFromOutsideAreKeptOnlyAsFarAsTheyAreShown) {
+    std::string marks = "a";
+    for (int i = 0; i < 10000; ++i) marks += "\xCC\x81";  // U+0301 on one letter
+    struct Case {
+        std::string name;
+        std::string text;
+        std::string kept;
+    };
+    const Case cases[] = {
+        {"short", "Neon Boss Fight", "Neon Boss Fight"},
+        {"exactly the bound", std::string(kShownTextCodePoints, 'n'), std::string(kShownTextCodePoints, 'n')},
+        {"100 kB", std::string(100000, 'n'), std::string(kShownTextCodePoints, 'n')},
+        {"combining marks", marks, marks.substr(0, 1 + 2 * (kShownTextCodePoints - 1))},
+    };
+    // Two-byte letters: cut after a whole letter, never inside one.
+    std::string twoByte;
+    for (int i = 0; i < 400; ++i) twoByte += "\xC3\xA9";
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.push_back({"two-byte letters", twoByte, twoByte.substr(0, 2 * kShownTextCodePoints)});
+    for (const auto& c : all) {
+        SCOPED_TRACE(c.name);
+        PlaybackMessage message;
+        message.name = message.artist = message.album = c.text;
+        auto track = ConvertedPlaybackState::From(Parsed(message), 0).Track;
+        EXPECT_EQ(track.Name, c.kept);
+        EXPECT_EQ(track.Artist, c.kept);
+        EXPECT_EQ(track.Album, c.kept);
+
+        utils::corvana_client::HomeItem item;
+        item.name = c.text;
+        item.description = c.text;
+        auto tile = MakeViewItem(item);
+        EXPECT_EQ(tile.Name, c.kept);
+        EXPECT_EQ(tile.Description, c.kept);
+
+        desktop_api_types::ConnectDevice device;
+        device.device_id = "d1";
+        device.name = c.text;
+        EXPECT_EQ(PlaybackDeviceInfo::From(device).Name, c.kept);
+    }
 }
 
 TEST(ConvertPlaybackState, ThePositionIsEstimatedFromTheTimestampOnlyWhilePlaying) {
