@@ -18,7 +18,13 @@ export const LIMITS = Object.freeze({
 const isObject = (value) => typeof value === 'object' && value !== null && !Array.isArray(value);
 const isBoolean = (value) => typeof value === 'boolean';
 const isNumber = (value) => typeof value === 'number' && Number.isFinite(value);
-const text = (value) => (typeof value === 'string' ? value.slice(0, LIMITS.textChars) : '');
+// Cut where a pair of surrogates would be split: half a character shows as a box.
+const text = (value) => {
+    if (typeof value !== 'string') return '';
+    const cut = value.slice(0, LIMITS.textChars);
+    const last = cut.charCodeAt(cut.length - 1);
+    return cut.length < value.length && last >= 0xD800 && last <= 0xDBFF ? cut.slice(0, -1) : cut;
+};
 const flag = (value) => value === true;
 const fraction = (value) => (isNumber(value) ? Math.min(1, Math.max(0, value)) : null);
 const list = (value, limit) => (Array.isArray(value) ? value.slice(0, limit) : []);

@@ -67,6 +67,7 @@ test('a playback state keeps what it holds and fills what it lacks', () => {
         [{ track: { image: 'javascript:alert(1)' } }, (e) => e.track.image, ''],
         [{ track: { image: 'http://img/1.png' } }, (e) => e.track.image, ''],
         [{ track: { name: 'x'.repeat(5000) } }, (e) => e.track.name.length, LIMITS.textChars],
+        [{ track: { name: `${'x'.repeat(LIMITS.textChars - 1)}\u{1F3B5}x` } }, (e) => e.track.name, 'x'.repeat(LIMITS.textChars - 1)],
         [{ restrictions: 'none' }, (e) => Object.values(e.restrictions).some(Boolean), false],
         [{ restrictions: { disallowPausing: 'true' } }, (e) => e.restrictions.disallowPausing, false],
         [{ options: null }, (e) => e.options.shuffling, false],
