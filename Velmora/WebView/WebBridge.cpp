@@ -80,9 +80,11 @@ std::string Unacceptable(std::string_view message) {
     return {};
 }
 
-// The budget a command draws on: the two launches share one, as each starts a URI handler.
-std::string_view BudgetOf(std::string_view command) {
-    return command == "launchCorvana" || command == "openCorvana" ? "a URI launch" : command;
+// Each launch starts a URI handler on the desktop: the page gets far fewer of those than of other commands.
+// Each of the two has a budget of its own, so that one press on each of two buttons both count.
+double BudgetOf(std::string_view command) {
+    return command == "launchCorvana" || command == "openCorvana" ? WebBridge::kLaunchesPerSecond
+                                                                  : WebBridge::kCommandsPerSecond;
 }
 
 void LogFailure(std::string_view command, std::string_view what) {
@@ -238,9 +240,8 @@ void WebBridge::HandleWebMessage(std::string_view message) {
         return;
     }
     if (!command) return;
-    const std::string_view budget = BudgetOf(command->name);
-    const double perSecond = budget == command->name ? kCommandsPerSecond : kLaunchesPerSecond;
-    if (!limit_.Admit(budget, perSecond)) {
+    const double perSecond = BudgetOf(command->name);
+    if (!limit_.Admit(command->name, perSecond)) {
         LogPageTraffic("CorvanaWidgetWebview::HandleWebMessage - dropped \"" + std::string(command->name) +
                        "\": the page sent more than " + std::to_string(static_cast<int>(perSecond)) +
                        " a second");

@@ -60,7 +60,7 @@ public:
     // What the page may make the native side do: a player's presses come nowhere near these. Commands of
     // one kind beyond their budget are dropped, with one ERROR line a second about the page's traffic.
     static constexpr double kCommandsPerSecond = 20;  // of each kind
-    static constexpr double kLaunchesPerSecond = 1;   // URI launches, of both kinds together
+    static constexpr double kLaunchesPerSecond = 1;   // of each of the two URI launches
 
     static std::shared_ptr<WebBridge> Create(WebBridgeSeams seams);
 

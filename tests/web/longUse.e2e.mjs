@@ -89,7 +89,8 @@ try {
         assert.ok(reached(method) <= count * 20 * seconds + 4, `${reached(method)} ${method} in ${floodSeconds} s`);
     }
     assert.ok(reached('playback_previous') > 0, 'no skipPrevious reached the desktop app');
-    assert.ok(widget.launchedUris().length <= seconds, `${widget.launchedUris().length} launches in ${floodSeconds} s`);
+    // One a second of each of the two launches.
+    assert.ok(widget.launchedUris().length <= 2 * seconds, `${widget.launchedUris().length} launches in ${floodSeconds} s`);
     assert.equal(reached('Open'), 0, 'the widget reopened its desktop channel');
     const lines = widget.process.lines.slice(linesBefore);
     const pageTraffic = lines.filter((line) => line.includes('CorvanaWidgetWebview::HandleWebMessage - '));
