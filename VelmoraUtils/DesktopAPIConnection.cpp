@@ -159,8 +159,10 @@ Task<IDesktopAPIConnection::Response> DesktopAPIConnection::Impl::SendRequest(st
     // last value after the others.
     std::optional<Task<platform::AppServiceResponse>> sending;
     std::exception_ptr failure;
+    // Held until the reply: a channel dropped meanwhile (Disconnect, a reconnect) still answers what it
+    // was sent.
+    std::shared_ptr<AppServiceConnection> connection;
     try {
-        std::shared_ptr<AppServiceConnection> connection;
         {
             std::lock_guard lock(mutex_);
             connection = connection_;

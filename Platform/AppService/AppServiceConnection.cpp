@@ -124,6 +124,8 @@ struct Channel {
         std::string interface;
         ValueSet message;
         TaskCompletionSource<AppServiceResponse> source;
+        // The time a message waits counts against its time-out, as though it had gone out at once.
+        std::chrono::steady_clock::time_point deadline;
     };
     std::deque<QueuedSend> queuedSends;  // in the order they were handed over
 };
@@ -391,7 +393,8 @@ void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw
 
 // Bus thread: the message goes out now; once its reply is in, the oldest waiting message follows.
 void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& interface, const ValueSet& message,
-               const TaskCompletionSource<AppServiceResponse>& source) {
+               const TaskCompletionSource<AppServiceResponse>& source,
+               std::chrono::microseconds timeout = kCallTimeout) {
     const uint64_t id = channel->nextSendId++;
     try {
         auto call = channel->proxy->createMethodCall(interface, "SendMessage");
@@ -417,7 +420,7 @@ void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& inter
                         [source, e = std::current_exception()] { source.TrySetException(e); });
                 }
             },
-            kCallTimeout);
+            timeout);
     } catch (const std::exception&) {
         channel->pendingSends.erase(id);
         FailOnPool(source);
@@ -430,7 +433,13 @@ void SendQueued(const std::shared_ptr<Channel>& channel) {
            channel->state != Channel::State::Closed && channel->proxy) {
         Channel::QueuedSend next = std::move(channel->queuedSends.front());
         channel->queuedSends.pop_front();
-        SendOnBus(channel, next.interface, next.message, next.source);
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            next.deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::microseconds::zero()) {
+            FailOnPool(next.source);  // timed out waiting for its turn
+            continue;
+        }
+        SendOnBus(channel, next.interface, next.message, next.source, left);
     }
 }
 
@@ -531,7 +540,8 @@ Task<AppServiceResponse> AppServiceConnection::SendMessageAsync(ValueSet message
             return CompleteOnPool(source,
                                   AppServiceResponse{AppServiceResponseStatus::ResourceLimitsExceeded, {}});
         }
-        channel->queuedSends.push_back({std::move(interface), std::move(message), std::move(source)});
+        channel->queuedSends.push_back({std::move(interface), std::move(message), std::move(source),
+                                        std::chrono::steady_clock::now() + kCallTimeout});
     });
     if (!posted) source.TrySetResult(AppServiceResponse{AppServiceResponseStatus::Failure, {}});
     return task;

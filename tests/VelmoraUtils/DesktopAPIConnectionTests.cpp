@@ -285,6 +285,47 @@ TEST(DesktopConnection, TheServiceLeavingEndsPendingCallsAsFailuresOffTheBusThre
         EXPECT_NE(thread, "velmora-bus");
     }
     {
+        SCOPED_TRACE("requests waiting their turn behind those awaiting replies");
+        auto peer = StartPeer();
+        auto connection = std::make_unique<DesktopAPIConnection>();
+        ASSERT_TRUE(connection->Connect().Get());
+        std::vector<platform::Task<std::pair<utils::IDesktopAPIConnection::Response, std::string>>> waiting;
+        for (int i = 0; i < 100; ++i)
+            waiting.push_back(ContinuationOf(connection->SendRequest("test.hang", {})));
+        // test.received waits its turn behind the hanging ones too: ask the peer on another channel.
+        DesktopAPIConnection observer;
+        ASSERT_TRUE(observer.Connect().Get());
+        for (int i = 0; i < 1000 &&
+                        observer.SendRequest("test.received", {}).Get().data.Lookup("hanging").AsInt32() < 32;
+             ++i) {
+        }
+        observer.SendRequest("test.release_name", {}).Get();
+        for (auto& request : waiting) {
+            ASSERT_TRUE(request.WaitFor(5s));
+            auto [response, thread] = request.Get();
+            EXPECT_TRUE(response.is_error);
+            EXPECT_NE(thread, "velmora-bus");
+        }
+    }
+    {
+        SCOPED_TRACE("the connection destroyed with requests waiting their turn");
+        // What was sent is still answered, those that waited their turn included.
+        auto peer = StartPeer();
+        auto connection = std::make_unique<DesktopAPIConnection>();
+        ASSERT_TRUE(connection->Connect().Get());
+        std::vector<platform::Task<utils::IDesktopAPIConnection::Response>> waiting;
+        for (int32_t i = 0; i < 100; ++i)
+            waiting.push_back(
+                connection->SendRequest("test.slow", {{"ms", Value(int32_t{50})}, {"n", Value(i)}}));
+        connection.reset();
+        for (int32_t i = 0; i < 100; ++i) {
+            ASSERT_TRUE(waiting[i].WaitFor(5s));
+            auto response = waiting[i].Get();
+            ASSERT_FALSE(response.is_error);
+            EXPECT_EQ(response.data.Lookup("n").AsInt32(), i);
+        }
+    }
+    {
         SCOPED_TRACE("Open pending");
         auto peer = StartPeer({"--release-name-on-open"});
         testsupport::LogCapture log;
