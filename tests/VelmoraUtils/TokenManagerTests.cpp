@@ -188,7 +188,13 @@ struct Fixture {
             },
             "CorvanaWidgetNative", services.Services());
     }
-    ~Fixture() { dispatcher->RunPending(); }
+    ~Fixture() {
+        dispatcher->RunPending();
+        // A sequence a later event superseded may still be on its way back to the dispatcher, holding the
+        // manager (which holds the dispatcher): refused from now on, it ends instead of waiting for ever.
+        if (manager) manager->Stop();
+        dispatcher->Shutdown();
+    }
 
     void Login(bool loggedIn) {
         script->Push("login_state_subscription", ValueSet{{"logged_in", Value(loggedIn)}});
