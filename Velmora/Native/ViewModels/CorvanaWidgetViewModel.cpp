@@ -373,7 +373,7 @@ std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
     const std::shared_ptr<utils::DesktopAPIController>& controller) {
     auto categories = ObservableVector::Create();
     for (const auto& section : sections) {
-        CorvanaViewCategory category{section.name, {}};
+        CorvanaViewCategory category{ShownText(section.name), {}};
         category.Items.reserve(section.items.size());
         for (const auto& item : section.items) category.Items.push_back(MakeViewItem(item));
         categories->Append(CorvanaViewCategoryViewModel::Create(category, controller));

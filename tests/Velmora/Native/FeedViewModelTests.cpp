@@ -224,9 +224,12 @@ TEST_F(FeedFixture, LargeOrOddFeedsBuildWithoutError) {
     HomeItem markup = FeedItem("<i>x</i> & <script>", "track", "corvana:track:m", {"not a url"});
     feed.push_back({"", {bare, markup}});
     feed.push_back({"Empty row", {}});
+    feed.push_back({std::string(100000, 'n'), {}});  // a row title is one line, as an item's name is
 
     auto categories = CorvanaWidgetViewModel::BuildCategories(feed, controller);
-    ASSERT_EQ(categories->Count(), 3);
+    ASSERT_EQ(categories->Count(), 4);
+    EXPECT_EQ(categories->At<CorvanaViewCategoryViewModel>(3)->Name(),
+              QString(static_cast<qsizetype>(kShownTextCodePoints), 'n'));
     EXPECT_EQ(categories->At<CorvanaViewCategoryViewModel>(0)->Items()->Count(), 500);
     auto odd = categories->At<CorvanaViewCategoryViewModel>(1)->Items();
     EXPECT_EQ(odd->At<CorvanaItemViewModel>(0)->Name(), "");
