@@ -414,7 +414,7 @@ TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
     for (const QUrl& url : {refused, missing}) {
         for (int i = 0; i < 20; ++i) {
             // Cancelled at once (a newer state came), dropped at once (the page went), or left to end.
-            auto* response = new velmora::CoverImageResponse(network, url, "rounded", 64);
+            auto* response = new velmora::CoverImageResponse(network, nullptr, url, "rounded", 64);
             QObject::connect(response, &QQuickImageResponse::finished, [&finished] { ++finished; });
             if (i % 3 == 0) response->cancel();
             if (i % 3 == 1) {
