@@ -1,5 +1,5 @@
 """Writes a small PNG cover: a square in two tones with a light disc, so a person can tell it shows.
-   make_cover.py OUT.png"""
+   scripts/make-cover.py OUT.png (for the demo and the tests of local players)"""
 import struct
 import sys
 import zlib
