@@ -110,7 +110,7 @@ std::shared_ptr<TokenManager> TokenManager::Create(std::shared_ptr<DesktopAPICon
                                                    std::string ownerName, TokenManagerServices services) {
     return Create(std::move(controller), std::move(dispatcher),
                   SignInStateCallback([callback = std::move(loginStateCallback)](SignInState state) {
-                      callback(state == SignInState::SignedIn);
+                      if (state != SignInState::SigningIn) callback(state == SignInState::SignedIn);
                   }),
                   std::move(ownerName), std::move(services));
 }
@@ -227,6 +227,15 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
         std::lock_guard lock(self->lock_);
         self->userKey_.reset();
     } else if (loggedIn) {
+        // The front end shows what plays while the tokens are on their way; the verdict follows on the
+        // same dispatcher, so it cannot overtake this.
+        if (attempt == 0) {
+            self->dispatcher_->RunAsync([weak, generation] {
+                auto manager = weak.lock();
+                if (manager && manager->IsCurrent(generation))
+                    manager->loginStateCallback_(SignInState::SigningIn);
+            });
+        }
         std::optional<std::string> userName = co_await self->controller_->GetCurrentUsernameAsync();
         if (!userName) {
             Logger::Instance().LogError(owner + ": GetCurrentUsernameAsync failed; aborting login");

@@ -65,9 +65,12 @@ struct TokenManagerServices {
 class TokenManager : public std::enable_shared_from_this<TokenManager> {
 public:
     using LoginStateCallback = std::function<void(bool signedIn)>;
-    // What the front end shows: signed out; signed in (tokens stored, the feed can be fetched); or player
-    // only, when the desktop side plays but has no Corvana account (no tokens, no feed, playback shown).
-    enum class SignInState { SignedOut, SignedIn, PlayerOnly };
+    // What the front end shows: signed out; signing in (the desktop app reports its user and the tokens
+    // are on their way: playback can be shown, the feed not yet); signed in (tokens stored, the feed can
+    // be fetched); or player only, when the desktop side plays but has no Corvana account (no tokens, no
+    // feed, playback shown). Signing in is followed by signed in or signed out; it is reported when a
+    // login event starts a sign-in, not for the tries that follow a failed one.
+    enum class SignInState { SignedOut, SigningIn, SignedIn, PlayerOnly };
     using SignInStateCallback = std::function<void(SignInState state)>;
 
     static constexpr std::string_view kVerifierAlphabet =
@@ -87,7 +90,7 @@ public:
     static constexpr std::chrono::seconds kLongestSignInRetry{60};
 
     // Constructs the manager and registers its handlers on the controller. The boolean callback hears
-    // player only as signed out.
+    // player only as signed out, and nothing of signing in.
     static std::shared_ptr<TokenManager> Create(
         std::shared_ptr<DesktopAPIController> controller,
         std::shared_ptr<platform::CoreDispatcher> dispatcher, LoginStateCallback loginStateCallback,

@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlSchemeHandler>
+#include <functional>
+#include <optional>
 
 namespace platform {
 
@@ -14,7 +16,19 @@ namespace platform {
 // (no cross-origin reads).
 class ContentSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
-    explicit ContentSchemeHandler(const QString& folder, QObject* parent = nullptr);
+    // A file made on request rather than read from the folder: its MIME type and its bytes.
+    struct GeneratedFile {
+        QByteArray mimeType;
+        QByteArray body;
+    };
+    // Makes the file a path names (the path after the generated folder); none: not found. Called on a
+    // pool thread, so that a slow disk never holds the UI thread.
+    using Generator = std::function<std::optional<GeneratedFile>(const QString& name)>;
+
+    // `generatedFolder` (one path segment) is answered by `generator` instead of the folder, under the
+    // same origin rules; empty: none.
+    explicit ContentSchemeHandler(const QString& folder, QObject* parent = nullptr,
+                                  QString generatedFolder = {}, Generator generator = {});
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
@@ -28,7 +42,14 @@ public:
     static QByteArray MimeTypeOf(const QString& filePath);
 
 private:
-    QString root_;  // canonical; empty when the folder does not exist
+    // Whether a request may be answered at all: a GET on the content origin, from the page itself.
+    static QWebEngineUrlRequestJob::Error Admits(const QUrl& url, const QUrl& initiator,
+                                                 const QByteArray& method);
+    void Generate(QWebEngineUrlRequestJob* job, QString name);
+
+    QString root_;             // canonical; empty when the folder does not exist
+    QString generatedPrefix_;  // "/folder/", empty for none
+    Generator generator_;
 };
 
 }  // namespace platform

@@ -68,8 +68,13 @@ void WebViewEnvironment::SetVirtualHostNameToFolderMapping(const QString& folder
         profile_->removeUrlSchemeHandler(handler_);
         delete handler_;
     }
-    handler_ = new ContentSchemeHandler(folder, profile_.get());
+    handler_ = new ContentSchemeHandler(folder, profile_.get(), generatedFolder_, generator_);
     profile_->installUrlSchemeHandler(WebContentOrigin::Scheme(), handler_);
+}
+
+void WebViewEnvironment::SetGeneratedFiles(QString folder, ContentSchemeHandler::Generator generator) {
+    generatedFolder_ = std::move(folder);
+    generator_ = std::move(generator);
 }
 
 QWebEngineScript WebViewEnvironment::BridgeShim() {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWebEngineScript>
 
+#include "Platform/WebView/ContentSchemeHandler.h"
 #include "Platform/WebView/ExtraCertificateAuthority.h"
 
 class QQuickWebEngineProfile;
@@ -12,7 +13,6 @@ class QQuickWebEngineProfile;
 namespace platform {
 
 class ContentRequestInterceptor;
-class ContentSchemeHandler;
 
 // The browser profile web views run in: its own storage in a user data folder, the request rules that
 // keep pages inside the content origin, the bridge shim for every view, and the trusted extra CA. One
@@ -30,6 +30,9 @@ public:
     // Serves `folder` under the content origin, replacing an earlier mapping. Throws PlatformError when
     // the folder does not exist.
     void SetVirtualHostNameToFolderMapping(const QString& folder);
+    // Files made on request under `folder` of the content origin (see ContentSchemeHandler), from the
+    // next mapping on.
+    void SetGeneratedFiles(QString folder, ContentSchemeHandler::Generator generator);
 
     // The script that gives every page window.chrome.webview, to be put into each view's scripts. Not the
     // profile's: a renderer started after one that ended does not get the profile's scripts (QtWebEngine
@@ -51,6 +54,8 @@ private:
     std::unique_ptr<ContentRequestInterceptor> interceptor_;
     std::unique_ptr<QQuickWebEngineProfile> profile_;
     ContentSchemeHandler* handler_ = nullptr;  // owned by the profile
+    QString generatedFolder_;
+    ContentSchemeHandler::Generator generator_;
 };
 
 }  // namespace platform

@@ -19,8 +19,9 @@ namespace velmora {
 
 namespace {
 
-// The engine is the window's and may have served another page before: everything is added once.
-void PrepareEngine(QQmlEngine& engine) {
+// The engine is the window's and may have served another page before: everything is added once, but
+// the covers follow the page now shown.
+void PrepareEngine(QQmlEngine& engine, const std::shared_ptr<utils::LocalCoverGrant>& localCovers) {
     static const bool registered = (qml_register_types_Velmora(), true);
     (void)registered;
     // The module's files live in the resources under /Velmora; Qt 6.4 does not look there by itself.
@@ -28,9 +29,13 @@ void PrepareEngine(QQmlEngine& engine) {
         engine.addImportPath(QStringLiteral("qrc:/"));
     auto& network = CoverNetworkAccessManagerFactory::Instance();
     if (!engine.networkAccessManagerFactory()) engine.setNetworkAccessManagerFactory(&network);
-    if (!engine.imageProvider(QLatin1String(CoverImageProvider::kProviderId)))
-        engine.addImageProvider(QLatin1String(CoverImageProvider::kProviderId),
-                                new CoverImageProvider(network));
+    auto* covers = dynamic_cast<CoverImageProvider*>(
+        engine.imageProvider(QLatin1String(CoverImageProvider::kProviderId)));
+    if (!covers) {
+        covers = new CoverImageProvider(network);
+        engine.addImageProvider(QLatin1String(CoverImageProvider::kProviderId), covers);
+    }
+    covers->SetLocalCovers(localCovers);
     if (!engine.imageProvider(QLatin1String(IconImageProvider::kProviderId)))
         engine.addImageProvider(QLatin1String(IconImageProvider::kProviderId), new IconImageProvider());
 }
@@ -77,13 +82,15 @@ CorvanaWidgetNative::CorvanaWidgetNative(std::shared_ptr<platform::CoreDispatche
     auto signedInTarget = std::make_shared<std::weak_ptr<CorvanaWidgetViewModel>>();
     tokenManager_ = utils::TokenManager::Create(
         controller_, std::move(dispatcher),
-        [signedInTarget](bool signedIn) {
-            if (auto viewModel = signedInTarget->lock()) viewModel->SetSignedIn(signedIn);
-        },
+        utils::TokenManager::SignInStateCallback([signedInTarget](utils::TokenManager::SignInState state) {
+            if (auto viewModel = signedInTarget->lock()) viewModel->SetSignInState(state);
+        }),
         kClientName, services_.tokenManagerServices());
+    auto viewModelServices = services_.viewModelServices();
+    viewModelServices.localCovers = localCovers_;
     viewModel_ = CorvanaWidgetViewModel::Create(
         controller_, std::make_shared<TokenManagerAccessTokenProvider>(tokenManager_),
-        services_.viewModelServices());
+        std::move(viewModelServices));
     *signedInTarget = viewModel_;
 }
 
@@ -94,7 +101,7 @@ CorvanaWidgetNative::~CorvanaWidgetNative() {
 }
 
 void CorvanaWidgetNative::BuildMarkup(QQmlEngine& engine) {
-    PrepareEngine(engine);
+    PrepareEngine(engine, localCovers_);
     QQmlComponent component(&engine, QUrl(QString::fromLatin1(kMarkupUrl)));
     QObject* root =
         component.isReady()

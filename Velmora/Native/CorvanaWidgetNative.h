@@ -88,6 +88,8 @@ private:
     void BuildMarkup(QQmlEngine& engine);
 
     const Services services_;
+    // The local cover the view model's playback state names, which the cover loader may read.
+    const std::shared_ptr<utils::LocalCoverGrant> localCovers_ = std::make_shared<utils::LocalCoverGrant>();
     std::shared_ptr<utils::DesktopAPIController> controller_;
     std::shared_ptr<utils::TokenManager> tokenManager_;
     std::shared_ptr<CorvanaWidgetViewModel> viewModel_;

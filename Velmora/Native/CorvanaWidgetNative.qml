@@ -19,7 +19,7 @@ FocusScope {
         objectName: "SignedOutView"
         anchors.fill: parent
         asynchronous: true
-        visible: !root.vm.IsSignedIn
+        visible: !root.vm.ShowNowPlaying
         sourceComponent: SignedOutView {
             viewModel: root.vm
         }
@@ -31,7 +31,9 @@ FocusScope {
         anchors.fill: parent
         anchors.margins: GameBarResourceDictionary.padding
         asynchronous: true
-        visible: root.vm.IsSignedIn && status === Loader.Ready
+        // Also while a sign-in is under way and for a player without a Corvana account: what plays
+        // shows at once, the feed joins once signed in.
+        visible: root.vm.ShowNowPlaying && status === Loader.Ready
         opacity: root.vm.IsPinnedOnly ? root.vm.Opacity : 1
         focus: visible
 
@@ -65,7 +67,7 @@ FocusScope {
 
             HomeFeed {
                 id: feed
-                visible: root.vm.IsExpanded && !root.vm.IsPinnedOnly
+                visible: root.vm.IsSignedIn && root.vm.IsExpanded && !root.vm.IsPinnedOnly
                 anchors {
                     left: parent.left
                     right: parent.right

@@ -15,7 +15,17 @@ QQuickImageResponse* CoverImageProvider::requestImageResponse(const QString& id,
     QUrl url;
     if (!ParseId(id, shape, url)) url = QUrl();
     int side = std::max(requestedSize.width(), requestedSize.height());
-    return new CoverImageResponse(networkFactory_, url, shape, std::max(side, 0));
+    std::shared_ptr<const utils::LocalCoverGrant> localCovers;
+    {
+        std::lock_guard lock(lock_);
+        localCovers = localCovers_;
+    }
+    return new CoverImageResponse(networkFactory_, std::move(localCovers), url, shape, std::max(side, 0));
+}
+
+void CoverImageProvider::SetLocalCovers(std::shared_ptr<const utils::LocalCoverGrant> localCovers) {
+    std::lock_guard lock(lock_);
+    localCovers_ = std::move(localCovers);
 }
 
 bool CoverImageProvider::ParseId(const QString& id, QString& shape, QUrl& url) {
@@ -24,7 +34,8 @@ bool CoverImageProvider::ParseId(const QString& id, QString& shape, QUrl& url) {
     shape = id.left(slash);
     if (shape != QLatin1String("rounded") && shape != QLatin1String("circle")) return false;
     url = QUrl(QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8()), QUrl::StrictMode);
-    return url.isValid() && !url.isRelative() && !url.host().isEmpty();
+    // A local file has no host; anything else must name one.
+    return url.isValid() && !url.isRelative() && (!url.host().isEmpty() || url.isLocalFile());
 }
 
 QImage CoverImageProvider::Shape(const QByteArray& encoded, const QString& shape, int side) {

@@ -4,6 +4,10 @@
 #include <QQuickAsyncImageProvider>
 #include <QString>
 #include <QUrl>
+#include <memory>
+#include <mutex>
+
+#include "VelmoraUtils/LocalCoverGrant.h"
 
 namespace velmora {
 
@@ -12,8 +16,9 @@ namespace velmora {
 // URL, percent-encoded. The picture is fetched through a network access manager of the QML factory
 // (HTTPS, VELMORA_CA_FILE trusted as well as the system's CAs), cropped to a centred square, decoded at the
 // requested size and masked to its shape, all off the UI thread, so the shapes look the same with every
-// scene graph backend. A picture that fails to load is an error of the image, and the markup shows its
-// placeholder instead.
+// scene graph backend. A file:// URL is read from disk only while the page's local cover grant names it
+// (the current playback state's cover), and only as a picture (utils::LocalImageFile). A picture that
+// fails to load is an error of the image, and the markup shows its placeholder instead.
 class CoverImageProvider : public QQuickAsyncImageProvider {
 public:
     static constexpr const char* kProviderId = "cover";
@@ -26,6 +31,8 @@ public:
         : networkFactory_(networkFactory) {}
 
     QQuickImageResponse* requestImageResponse(const QString& id, const QSize& requestedSize) override;
+    // The grant of the page now shown; null: no local file is read.
+    void SetLocalCovers(std::shared_ptr<const utils::LocalCoverGrant> localCovers);
 
     // The shape and the URL an id names; false for an id this provider does not serve.
     static bool ParseId(const QString& id, QString& shape, QUrl& url);
@@ -35,6 +42,8 @@ public:
 
 private:
     QQmlNetworkAccessManagerFactory& networkFactory_;
+    std::mutex lock_;  // the loader's thread asks while the UI thread may set
+    std::shared_ptr<const utils::LocalCoverGrant> localCovers_;
 };
 
 }  // namespace velmora

@@ -5,12 +5,24 @@
 #include <QNetworkRequest>
 
 #include "Velmora/Native/CoverImageProvider.h"
+#include "VelmoraUtils/LocalImageFile.h"
 
 namespace velmora {
 
-CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url,
-                                       QString shape, int side)
+CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory,
+                                       std::shared_ptr<const utils::LocalCoverGrant> localCovers,
+                                       const QUrl& url, QString shape, int side)
     : shape_(std::move(shape)), side_(side) {
+    if (!url.isEmpty() && url.isLocalFile()) {
+        // After the loader has connected to finished(), as for a failure.
+        QMetaObject::invokeMethod(
+            this,
+            [this, localCovers = std::move(localCovers), text = url.toString(QUrl::FullyEncoded)] {
+                ReadLocalFile(localCovers, text);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     // Covers come over HTTPS only, and anything else fails here, asking nothing of the network: a reply
     // for a scheme it refuses reports its error a second time when it is aborted before it started (Qt's
     // "must only be called once"), and finished() twice.
@@ -53,6 +65,28 @@ void CoverImageResponse::OnFinished() {
         return;
     }
     image_ = CoverImageProvider::Shape(reply->readAll(), shape_, side_);
+    if (image_.isNull()) {
+        Fail(QStringLiteral("not a picture"));
+        return;
+    }
+    emit finished();
+}
+
+void CoverImageResponse::ReadLocalFile(std::shared_ptr<const utils::LocalCoverGrant> localCovers,
+                                       QString url) {
+    std::optional<std::string> path;
+    if (localCovers) path = localCovers->PathOfUrl(url.toStdString());
+    if (!path) {
+        Fail(QStringLiteral("not the playing cover"));
+        return;
+    }
+    std::string why;
+    auto picture = utils::LocalImageFile::Read(*path, CoverImageProvider::kMaximumBytes, &why);
+    if (!picture) {
+        Fail(QString::fromStdString(why));
+        return;
+    }
+    image_ = CoverImageProvider::Shape(QByteArray::fromStdString(picture->bytes), shape_, side_);
     if (image_.isNull()) {
         Fail(QStringLiteral("not a picture"));
         return;

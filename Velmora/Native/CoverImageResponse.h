@@ -5,6 +5,9 @@
 #include <QQuickImageResponse>
 #include <QString>
 #include <QUrl>
+#include <memory>
+
+#include "VelmoraUtils/LocalCoverGrant.h"
 
 class QNetworkReply;
 class QQmlNetworkAccessManagerFactory;
@@ -16,9 +19,11 @@ class CoverImageResponse : public QQuickImageResponse {
     Q_OBJECT
 
 public:
-    // An empty `url` (an id the provider does not serve) finishes at once with an error.
-    CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url, QString shape,
-                       int side);
+    // An empty `url` (an id the provider does not serve) finishes at once with an error; so does a file
+    // that `localCovers` (may be null) does not grant.
+    CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory,
+                       std::shared_ptr<const utils::LocalCoverGrant> localCovers, const QUrl& url,
+                       QString shape, int side);
     ~CoverImageResponse() override;
 
     QQuickTextureFactory* textureFactory() const override;
@@ -27,6 +32,7 @@ public:
 
 private:
     void OnFinished();
+    void ReadLocalFile(std::shared_ptr<const utils::LocalCoverGrant> localCovers, QString url);
     void Fail(QString error);
 
     QPointer<QNetworkReply> reply_;

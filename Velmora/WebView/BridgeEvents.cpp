@@ -57,6 +57,12 @@ std::string EncodeLoginStateChanged(bool loggedIn) {
     return Dump({{"type", "login_state_changed"}, {"loggedIn", loggedIn}});
 }
 
+std::string EncodeLoginStateChanged(std::string_view signInState) {
+    return Dump({{"type", "login_state_changed"},
+                 {"loggedIn", signInState == "signedIn"},
+                 {"signInState", signInState}});
+}
+
 std::string EncodeExpandedState(bool isExpanded) {
     return Dump({{"type", "expandedState"}, {"isExpanded", isExpanded}});
 }
@@ -114,7 +120,8 @@ bool IsEpisodeContent(const PlaybackStateResponse& state) {
     return uri.size() >= 16 && (uri.starts_with("corvana:episode:") || uri.starts_with("corvana:chapter:"));
 }
 
-std::string EncodePlaybackState(const PlaybackStateResponse& state, int64_t nowMs) {
+std::string EncodePlaybackState(const PlaybackStateResponse& state, int64_t nowMs,
+                                const std::string& localImage) {
     json event = {{"type", "playbackState"}, {"isActive", state.is_active}, {"isPaused", state.is_paused}};
     if (state.position_as_of_timestamp && state.duration) {
         event["position"] = EstimatePosition(state, nowMs);
@@ -130,6 +137,7 @@ std::string EncodePlaybackState(const PlaybackStateResponse& state, int64_t nowM
                           {"image", track.image},
                           {"isInLibrary", track.is_in_collection},
                           {"canAddToLibrary", track.can_add_to_collection}};
+        if (!localImage.empty()) event["track"]["localImage"] = localImage;
     }
     const auto& r = state.restrictions;
     event["restrictions"] = {{"disallowPausing", r.disallow_pausing},
@@ -148,10 +156,10 @@ std::string EncodePlaybackState(const PlaybackStateResponse& state, int64_t nowM
     return Dump(event);
 }
 
-std::string EncodePlaybackState(const PlaybackStateResponse& state) {
+std::string EncodePlaybackState(const PlaybackStateResponse& state, const std::string& localImage) {
     const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::now().time_since_epoch());
-    return EncodePlaybackState(state, now.count());
+    return EncodePlaybackState(state, now.count(), localImage);
 }
 
 std::string EncodeHomeContent(const std::vector<HomeSection>& sections) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "VelmoraUtils/CorvanaClient.h"
@@ -13,6 +14,9 @@
 namespace velmora::bridge_events {
 
 std::string EncodeLoginStateChanged(bool loggedIn);
+// The same event with the member "signInState" added: "signedOut", "signingIn", "signedIn" or "playerOnly";
+// "loggedIn" is true for "signedIn" only, as before.
+std::string EncodeLoginStateChanged(std::string_view signInState);
 std::string EncodeExpandedState(bool isExpanded);
 // How the host shows the widget: only the pinned widgets (the overlay closed), and the opacity the player
 // asked for them (0.1 to 1).
@@ -20,8 +24,12 @@ std::string EncodeDisplayState(bool isPinnedOnly, double opacity);
 std::string EncodeActiveDevice(const desktop_api_types::ConnectActiveDeviceResponse& device);
 std::string EncodeDeviceList(const desktop_api_types::ConnectClusterResponse& cluster);
 // nowMs: the current time in milliseconds since 1970-01-01 UTC, from which the position is estimated.
-std::string EncodePlaybackState(const desktop_api_types::PlaybackStateResponse& state, int64_t nowMs);
-std::string EncodePlaybackState(const desktop_api_types::PlaybackStateResponse& state);
+// `localImage`: where the page may load a local player's cover (the track's "image" being a file:// URL),
+// added to the track as "localImage" when not empty.
+std::string EncodePlaybackState(const desktop_api_types::PlaybackStateResponse& state, int64_t nowMs,
+                                const std::string& localImage = {});
+std::string EncodePlaybackState(const desktop_api_types::PlaybackStateResponse& state,
+                                const std::string& localImage = {});
 std::string EncodeHomeContent(const std::vector<utils::corvana_client::HomeSection>& sections);
 
 // The position at nowMs: the reported one, advanced by the time since it was measured while playing, and

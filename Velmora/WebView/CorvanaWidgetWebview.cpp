@@ -140,9 +140,9 @@ platform::Task<void> CorvanaWidgetWebview::OnLoaded() {
     if (!tokenManager_) {
         tokenManager_ = utils::TokenManager::Create(
             controller_, dispatcher_,
-            [weak](bool loggedIn) {
-                if (auto page = weak.lock()) page->OnLoginStateChanged(loggedIn);
-            },
+            utils::TokenManager::SignInStateCallback([weak](utils::TokenManager::SignInState state) {
+                if (auto page = weak.lock()) page->OnSignInStateChanged(state);
+            }),
             kOwnerName, services_.tokenManagerServices());
     }
 
@@ -189,6 +189,7 @@ void CorvanaWidgetWebview::StartBridge() {
     seams.startWindowMove = [weak] {
         if (auto page = weak.lock()) page->StartWindowMove();
     };
+    seams.localCovers = host_ ? host_->LocalCovers() : nullptr;
     seams.savePersistedExpandedState = [weak](bool expanded) {
         auto page = weak.lock();
         if (!page) return;
@@ -197,7 +198,11 @@ void CorvanaWidgetWebview::StartBridge() {
     };
     bridge_ = WebBridge::Create(std::move(seams));
     // A web page shown anew learns the login state when it says "appReady", like the first one did.
-    if (loggedIn_) bridge_->ReportLoginState(*loggedIn_, expanded_);
+    if (signInState_) {
+        bridge_->ReportSignInState(*signInState_, expanded_);
+    } else if (loggedIn_) {
+        bridge_->ReportLoginState(*loggedIn_, expanded_);
+    }
 }
 
 void CorvanaWidgetWebview::OnWebPageRestarted() {
@@ -252,6 +257,9 @@ void CorvanaWidgetWebview::OnDisplayStateChanged() {
     // expanded state back after; signed out, it keeps its size.
     if (loggedIn_.value_or(false)) {
         auto sizing = ApplyLoggedInSizeAsync(expanded_);
+    } else if (signInState_ == utils::TokenManager::SignInState::PlayerOnly ||
+               signInState_ == utils::TokenManager::SignInState::SigningIn) {
+        auto sizing = ApplyLoggedInSizeAsync(false);
     }
 }
 
@@ -268,7 +276,31 @@ void CorvanaWidgetWebview::PostToWebView(const std::string& text) {
     if (host_ && host_->HasWebView()) host_->PostWebMessageAsString(text);
 }
 
+void CorvanaWidgetWebview::OnSignInStateChanged(utils::TokenManager::SignInState state) {
+    using State = utils::TokenManager::SignInState;
+    if (state == State::SignedIn || state == State::SignedOut) {
+        signInState_ = state;
+        ApplyLoginState(state == State::SignedIn);
+        return;
+    }
+    // Signed in already, the feed stays until the verdict.
+    if (state == State::SigningIn && loggedIn_.value_or(false)) return;
+    if (state == State::PlayerOnly && services_.openSessionLog) services_.openSessionLog();
+    if (signInState_ != state) {
+        auto sizing = ApplyLoggedInSizeAsync(false);
+    }
+    loggedIn_ = false;
+    expanded_ = false;
+    signInState_ = state;
+    if (bridge_) bridge_->ReportSignInState(state, false);
+}
+
 void CorvanaWidgetWebview::OnLoginStateChanged(bool loggedIn) {
+    signInState_.reset();
+    ApplyLoginState(loggedIn);
+}
+
+void CorvanaWidgetWebview::ApplyLoginState(bool loggedIn) {
     if (loggedIn && services_.openSessionLog) services_.openSessionLog();
     bool expanded = false;
     if (loggedIn) {
@@ -279,7 +311,12 @@ void CorvanaWidgetWebview::OnLoginStateChanged(bool loggedIn) {
     }
     loggedIn_ = loggedIn;
     expanded_ = expanded;
-    if (bridge_) bridge_->ReportLoginState(loggedIn, expanded);
+    if (!bridge_) return;
+    if (signInState_) {
+        bridge_->ReportSignInState(*signInState_, expanded);
+    } else {
+        bridge_->ReportLoginState(loggedIn, expanded);
+    }
 }
 
 platform::Task<void> CorvanaWidgetWebview::ApplyLoggedInSizeAsync(bool expanded) {

@@ -78,6 +78,10 @@ public:
     void HandleWebMessage(const std::string& message);
     // The token manager's verdict, on the UI thread.
     void OnLoginStateChanged(bool loggedIn);
+    // The token manager's whole state, on the UI thread. Player only and signing in show what plays
+    // without the feed, at the collapsed size; signing in while signed in changes nothing until the
+    // verdict.
+    void OnSignInStateChanged(utils::TokenManager::SignInState state);
     // The host's display mode or requested opacity changed, on the UI thread.
     void OnDisplayStateChanged();
     platform::Task<void> ApplyLoggedInSizeAsync(bool expanded);
@@ -97,6 +101,8 @@ private:
     platform::FireAndForget RunLoaded();
     // A bridge for the web page about to be shown, which has not said "appReady" yet.
     void StartBridge();
+    // Signed in or out: the size, the session log and the bridge's login state.
+    void ApplyLoginState(bool loggedIn);
     // The web view showed the packaged page anew by itself.
     void OnWebPageRestarted();
     void PostToWebView(const std::string& text);
@@ -123,6 +129,8 @@ private:
     bool pinnedOnly_ = false;
     // The last login state reported, and the expanded state sent with it, for a web page shown anew.
     std::optional<bool> loggedIn_;
+    // The state as last reported to the bridge; none before the first.
+    std::optional<utils::TokenManager::SignInState> signInState_;
     bool expanded_ = false;
     bool hostInitialized_ = false;
     bool shutDown_ = false;

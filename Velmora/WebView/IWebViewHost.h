@@ -6,6 +6,7 @@
 
 #include "Platform/Foundation/Task.h"
 #include "Platform/Threading/CoreDispatcher.h"
+#include "VelmoraUtils/LocalCoverGrant.h"
 
 class QQuickItem;
 
@@ -35,6 +36,9 @@ public:
     // Called on the UI thread when the view shows the packaged page anew by itself (its renderer ended),
     // before the fresh document can say "appReady".
     virtual void SetWebPageRestarted(std::function<void()> handler) = 0;
+    // The local cover the host serves to the page, which the page's playback states grant; null: the host
+    // serves none.
+    virtual std::shared_ptr<utils::LocalCoverGrant> LocalCovers() const { return nullptr; }
 };
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Platform/Foundation/PlatformError.h"
+#include "Platform/WebView/WebContentOrigin.h"
 #include "Velmora/WebView/BridgeEvents.h"
 #include "VelmoraUtils/Logger.h"
 #include "VelmoraUtils/Utf8Text.h"
@@ -109,7 +110,7 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
              const bool wasReady = std::exchange(b.appReady_, true);
              if (b.loginPending_) {
                  b.loginPending_ = false;
-                 b.Post(EncodeLoginStateChanged(b.loggedIn_));
+                 b.Post(b.EncodePendingLoginState());
              }
              if (b.expandedPending_) {
                  b.expandedPending_ = false;
@@ -264,11 +265,36 @@ void WebBridge::LogPageTraffic(std::string line) {
 }
 
 void WebBridge::ReportLoginState(bool loggedIn, bool expanded) {
+    Report(loggedIn, {}, expanded);
+}
+
+void WebBridge::ReportSignInState(utils::TokenManager::SignInState state, bool expanded) {
+    using State = utils::TokenManager::SignInState;
+    const char* name = state == State::SignedIn     ? "signedIn"
+                       : state == State::SigningIn  ? "signingIn"
+                       : state == State::PlayerOnly ? "playerOnly"
+                                                    : "signedOut";
+    Report(state == State::SignedIn, name, expanded);
+}
+
+std::string WebBridge::EncodePendingLoginState() const {
+    return signInState_.empty() ? EncodeLoginStateChanged(loggedIn_) : EncodeLoginStateChanged(signInState_);
+}
+
+std::string WebBridge::LocalCoverUrl(uint64_t number) {
+    return platform::WebContentOrigin::UrlOf(QString::fromLatin1(kLocalCoverFolder) + QLatin1Char('/') +
+                                             QString::number(number))
+        .toString()
+        .toStdString();
+}
+
+void WebBridge::Report(bool loggedIn, std::string signInState, bool expanded) {
     if (appReady_) {
-        Post(EncodeLoginStateChanged(loggedIn));
+        Post(signInState.empty() ? EncodeLoginStateChanged(loggedIn) : EncodeLoginStateChanged(signInState));
         if (loggedIn) Post(EncodeExpandedState(expanded));
         return;
     }
+    signInState_ = std::move(signInState);
     loggedIn_ = loggedIn;
     loginPending_ = true;
     expanded_ = loggedIn && expanded;
@@ -291,7 +317,13 @@ void WebBridge::PageUnloaded() {
 }
 
 void WebBridge::PostPlaybackState(const desktop_api_types::PlaybackStateResponse& state) {
-    PostFromAnyThread(EncodePlaybackState(state));
+    // The grant follows every state, so that the file of a state gone by is not served any more.
+    std::string localImage;
+    if (seams_.localCovers) {
+        if (uint64_t number = seams_.localCovers->Follow(state.track ? state.track->image : std::string()))
+            localImage = LocalCoverUrl(number);
+    }
+    PostFromAnyThread(EncodePlaybackState(state, localImage));
 }
 
 void WebBridge::PostActiveDevice(const desktop_api_types::ConnectActiveDeviceResponse& device) {

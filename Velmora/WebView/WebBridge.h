@@ -16,6 +16,8 @@
 #include "Velmora/WebView/PageTrafficLimit.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
+#include "VelmoraUtils/LocalCoverGrant.h"
+#include "VelmoraUtils/TokenManager.h"
 
 namespace velmora {
 
@@ -35,6 +37,8 @@ struct WebBridgeSeams {
     std::function<void(bool expanded)> savePersistedExpandedState;
     // Moves the window with the pointer whose button is down; empty: the page cannot move it.
     std::function<void()> startWindowMove;
+    // The local cover the page may load, which each playback state's cover decides; null: none.
+    std::shared_ptr<utils::LocalCoverGrant> localCovers;
     // The clock of the page's command budgets; the steady clock when left empty.
     PageTrafficLimit::Now now;
 };
@@ -61,6 +65,10 @@ public:
     // one kind beyond their budget are dropped, with one ERROR line a second about the page's traffic.
     static constexpr double kCommandsPerSecond = 20;  // of each kind
     static constexpr double kLaunchesPerSecond = 1;   // of each of the two URI launches
+    // Where under the content origin the host serves the playing state's local cover.
+    static constexpr const char* kLocalCoverFolder = "local-cover";
+    // The address of the local cover granted as `number`.
+    static std::string LocalCoverUrl(uint64_t number);
 
     static std::shared_ptr<WebBridge> Create(WebBridgeSeams seams);
 
@@ -71,6 +79,8 @@ public:
     // The signed-in state as the page learns it: sent at once while the web page is ready, with the
     // expanded state when signed in; otherwise kept (the latest only) until "appReady".
     void ReportLoginState(bool loggedIn, bool expanded);
+    // The same with the token manager's whole state: the event carries "signInState" as well.
+    void ReportSignInState(utils::TokenManager::SignInState state, bool expanded);
     // The host's display mode or requested opacity changed: sent while the web page is ready (the page
     // learns them when it says "appReady" too).
     void ReportDisplayState();
@@ -96,6 +106,9 @@ private:
     static const std::vector<Command>& Commands();
 
     void Post(const std::string& text);
+    // `signInState` empty: the event without it.
+    void Report(bool loggedIn, std::string signInState, bool expanded);
+    std::string EncodePendingLoginState() const;
     void PostFromAnyThread(std::string text);
     void PostDisplayState();
     // An ERROR line about what the page sent, at most one a second.
@@ -121,6 +134,7 @@ private:
 
     bool appReady_ = false;
     bool loggedIn_ = false;
+    std::string signInState_;
     bool loginPending_ = false;
     bool expanded_ = false;
     bool expandedPending_ = false;

@@ -9,6 +9,8 @@
 #include "Platform/Storage/ApplicationData.h"
 #include "Platform/WebView/WebContentOrigin.h"
 #include "Platform/WebView/WebViewEnvironment.h"
+#include "Velmora/WebView/WebBridge.h"
+#include "VelmoraUtils/LocalImageFile.h"
 #include "VelmoraUtils/Logger.h"
 
 namespace velmora {
@@ -46,6 +48,24 @@ platform::Task<void> WebView2Host::Initialize(QQuickItem* hostElement,
     Logger::Instance().LogInfo("WebView2Host: Initialize - controller ready, navigating");
 
     RegisterCoreEventHandlers(*webView_, std::move(dispatcher), std::move(onMessage));
+    // Nothing but the one granted file, and only as a picture: the page's policy stays as narrow as it is.
+    environment->SetGeneratedFiles(
+        QString::fromLatin1(WebBridge::kLocalCoverFolder),
+        [covers = localCovers_](
+            const QString& name) -> std::optional<platform::ContentSchemeHandler::GeneratedFile> {
+            bool isNumber = false;
+            const uint64_t number = name.toULongLong(&isNumber);
+            auto path = isNumber ? covers->PathOf(number) : std::nullopt;
+            if (!path) return std::nullopt;
+            std::string why;
+            auto picture = utils::LocalImageFile::Read(*path, utils::LocalImageFile::kMaximumBytes, &why);
+            if (!picture) {
+                Logger::Instance().LogError("WebView2Host: the playing cover is not shown: " + why);
+                return std::nullopt;
+            }
+            return platform::ContentSchemeHandler::GeneratedFile{QByteArray::fromStdString(picture->mimeType),
+                                                                 QByteArray::fromStdString(picture->bytes)};
+        });
     environment->SetVirtualHostNameToFolderMapping(QString::fromStdString(ContentFolder()));
 
     Logger::Instance().LogInfo("WebView2Host: Initialize - calling Navigate");

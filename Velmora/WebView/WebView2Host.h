@@ -36,6 +36,8 @@ public:
     void PostWebMessageAsString(const std::string& text) override;
     void Reload() override;
     void SetWebPageRestarted(std::function<void()> handler) override;
+    // Served under WebBridge::kLocalCoverFolder: the granted file, if it is a picture (LocalImageFile).
+    std::shared_ptr<utils::LocalCoverGrant> LocalCovers() const override { return localCovers_; }
     // Messages the page posts from now on go through the dispatcher to onMessage; earlier ones were dropped.
     static void RegisterCoreEventHandlers(platform::WebView& webView,
                                           std::shared_ptr<platform::CoreDispatcher> dispatcher,
@@ -50,6 +52,7 @@ public:
 
 private:
     std::unique_ptr<platform::WebView> webView_;
+    const std::shared_ptr<utils::LocalCoverGrant> localCovers_ = std::make_shared<utils::LocalCoverGrant>();
 };
 
 }  // namespace velmora

@@ -874,7 +874,24 @@ TEST(TokenManager, ALoginWithoutWebAccountAsksForNothingAndReportsPlayerOnly) {
     f.services.Answer(200, Tokens("access-2", "refresh-2"));
     f.AnswerMe();
     f.Login(true);
-    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 2 && f.outcomes.size() == 2; }, 5s));
-    EXPECT_EQ(states.back(), TokenManager::SignInState::SignedIn);
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 3 && f.outcomes.size() == 2; }, 5s));
+    // Signing in comes first, so the front end shows what plays meanwhile; the boolean callback hears
+    // only the verdict.
+    EXPECT_EQ(states, (std::vector<TokenManager::SignInState>{TokenManager::SignInState::PlayerOnly,
+                                                              TokenManager::SignInState::SigningIn,
+                                                              TokenManager::SignInState::SignedIn}));
+    EXPECT_EQ(f.outcomes, (std::vector<bool>{false, true}));
     EXPECT_EQ(manager->GetAccessToken(), "access-2");
+}
+
+TEST(TokenManager, AFailedSignInEndsItsSigningInWithSignedOut) {
+    Fixture f;
+    std::vector<TokenManager::SignInState> states;
+    auto manager = TokenManager::Create(
+        f.controller, f.dispatcher, [&](TokenManager::SignInState state) { states.push_back(state); },
+        "CorvanaWidgetWebview", f.services.Services());
+    f.Login(true);  // no refresh token stored, and the desktop app gives no code
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 2; }, 5s));
+    EXPECT_EQ(states, (std::vector<TokenManager::SignInState>{TokenManager::SignInState::SigningIn,
+                                                              TokenManager::SignInState::SignedOut}));
 }

@@ -53,12 +53,11 @@ ConvertedPlaybackState ConvertedPlaybackState::From(const desktop_api_types::Pla
     ConvertedPlaybackState converted;
     converted.IsAdvertisement = state.track && state.track->is_advertisement;
     converted.HasContext = state.context.has_value();
-    if (converted.HasContext) {
-        const auto& r = state.restrictions;
-        converted.Actions = {!r.disallow_resuming,      !r.disallow_pausing,
-                             !r.disallow_seeking,       !r.disallow_skipping_prev,
-                             !r.disallow_skipping_next, !r.disallow_toggling_shuffle};
-    }
+    const auto& r = state.restrictions;
+    converted.PlayerActions = {!r.disallow_resuming,      !r.disallow_pausing,
+                               !r.disallow_seeking,       !r.disallow_skipping_prev,
+                               !r.disallow_skipping_next, !r.disallow_toggling_shuffle};
+    if (converted.HasContext) converted.Actions = converted.PlayerActions;
 
     CorvanaCurrentTrackInfo& info = converted.Track;
     info.IsShuffling = state.shuffle;

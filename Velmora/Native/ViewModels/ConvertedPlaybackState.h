@@ -14,6 +14,9 @@ struct ConvertedPlaybackState {
     bool IsAdvertisement = false;
     bool HasContext = false;
     CorvanaActionsInfo Actions;
+    // What the restrictions alone allow, whatever the context: a player without a Corvana account has no
+    // context, and its restrictions say all there is to say.
+    CorvanaActionsInfo PlayerActions;
     CorvanaCurrentTrackInfo Track;
 
     // `nowMs` is the current time in milliseconds since the Unix epoch. Throws E_INVALIDARG when the

@@ -99,7 +99,9 @@ void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& st
     try {
         hasContext_ = state.HasContext;
         UpdateShowPinnedCorvanaLogo();
-        SetCorvanaActionsInfo(state.Actions);
+        contextActions_ = state.Actions;
+        playerActions_ = state.PlayerActions;
+        UpdateActions();
         playbackStateReceived_ = true;
         UpdateCurrentlyPlayingTrackInformation(state.Track, state.IsAdvertisement);
     } catch (...) {
@@ -113,7 +115,8 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
     if (info.HasTrack) {
         currentTrackUri_ = info.Uri;
         SetIsInLibrary(info.IsInLibrary);
-        SetShowAddRemoveLibraryButton(info.CanAddToLibrary);
+        // A player without an account has no library to add to, whatever it says.
+        SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !isPlayerOnly_);
         UpdateLibraryPresentation();
         SetCurrentlyPlayingTrack(QString::fromStdString(info.Name));
         SetCurrentlyPlayingTrackAlbum(QString::fromStdString(info.Album));
@@ -151,7 +154,7 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         currentTrackUri_.clear();
         SetIsInLibrary(false);
         SetCurrentlyPlayingTrackProgressPercentage(0);
-        SetImageSource(nullptr);
+        UpdateCover({});
     }
     SetIsPlaying(playing);
     UpdateProgressTimer();
@@ -160,6 +163,8 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
 }
 
 void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
+    // Only the file of the state shown now may be loaded, and none once it moved on.
+    if (services_.localCovers) services_.localCovers->Follow(imageUrl);
     if (imageUrl.empty()) {
         SetImageSource(nullptr);
         return;
@@ -221,7 +226,9 @@ void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
         SetPlayPauseIcon(Icon(kPlayIcon));
         SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPlay_ButtonNarratorText"));
         bool enabled = true;
-        if (playbackStateReceived_) enabled = hasContext_ ? actions_.CanResume : FirstFeedItem() != nullptr;
+        // A player has no context to start from the feed: its restrictions decide.
+        if (playbackStateReceived_)
+            enabled = hasContext_ || isPlayerOnly_ ? actions_.CanResume : FirstFeedItem() != nullptr;
         SetIsPlayPauseButtonEnabled(enabled);
     }
 }
@@ -238,6 +245,16 @@ void CorvanaWidgetViewModel::UpdateShufflePresentation() {
     SetEnableDisableNarratorText(ResourceHelper::GetString(isShuffleEnabled_
                                                                ? "CorvanaDisableShuffle_ButtonNarratorText"
                                                                : "CorvanaEnableShuffle_ButtonNarratorText"));
+}
+
+void CorvanaWidgetViewModel::UpdateActions() {
+    SetCorvanaActionsInfo(isPlayerOnly_ ? playerActions_ : contextActions_);
+}
+
+void CorvanaWidgetViewModel::UpdateDeviceButtonBrush() {
+    // Every player is one of this desktop: none of them plays elsewhere.
+    SetPlaybackDeviceSelectionButtonBrush(playingElsewhere_ && !isPlayerOnly_ ? ActiveBrush()
+                                                                              : InactiveBrush());
 }
 
 void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
@@ -257,10 +274,12 @@ void CorvanaWidgetViewModel::SetInErrorState(bool value) {
 void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
     if (!SetProperty(isPinnedOnly_, value, "IsPinnedOnly")) return;
     UpdateShowPinnedCorvanaLogo();
-    // Signed in, the window shrinks to the now-playing block while pinned and takes the size of the
-    // expanded state back after; signed out, it keeps its size.
+    // Showing what plays, the window shrinks to the now-playing block while pinned and takes the size of
+    // the expanded state (or the collapsed one, without the feed) back after; signed out, it keeps its size.
     if (isSignedIn_ && widget_) {
         auto applying = ApplyExpandedState();
+    } else if (showNowPlaying_ && widget_) {
+        auto applying = ApplyPlaybackOnlySize();
     }
 }
 
@@ -306,7 +325,11 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
             auto self = weak.lock();
             if (self && self->widget_) self->SetOpacity(self->widget_->RequestedOpacity());
         });
-        co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
+        if (showNowPlaying_ && !isSignedIn_) {
+            co_await ApplyPlaybackOnlySize();
+        } else {
+            co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
+        }
         SetStartupFlag(false);
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::RegisterForWidgetEvents", std::current_exception());
@@ -340,6 +363,53 @@ platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
 
 // ---- Sign-in and the feed ----
 
+void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState state) {
+    using State = utils::TokenManager::SignInState;
+    switch (state) {
+        case State::SignedIn:
+            SetSignedIn(true);
+            break;
+        case State::SignedOut:
+            SetSignedIn(false);
+            break;
+        case State::SigningIn:
+            // Signed in already, the feed stays until the verdict says otherwise.
+            if (!isSignedIn_) ShowPlaybackWithoutFeed(false);
+            break;
+        case State::PlayerOnly:
+            ShowPlaybackWithoutFeed(true);
+            break;
+    }
+}
+
+void CorvanaWidgetViewModel::ShowPlaybackWithoutFeed(bool playerOnly) {
+    if (closing_) return;
+    // A feed on its way belongs to a sign-in that is over.
+    ++signInGeneration_;
+    EndStartupWait();
+    const bool wasShowing = showNowPlaying_ && !isSignedIn_ && isPlayerOnly_ == playerOnly;
+    if (playerOnly) {
+        // The feed, the library and the context were a Corvana user's: none of them is the player's.
+        SetCategories(nullptr);
+        SetShowAddRemoveLibraryButton(false);
+    }
+    SetProperty(isPlayerOnly_, playerOnly, "IsPlayerOnly");
+    UpdateActions();
+    UpdateDeviceButtonBrush();
+    UpdatePlayPausePresentation();
+    SetShowExpandButton(false);
+    SetProperty(isSignedIn_, false, "IsSignedIn");
+    SetProperty(showNowPlaying_, true, "ShowNowPlaying");
+    if (wasShowing) return;
+    if (widget_) {
+        auto resizing = ApplyPlaybackOnlySize();
+    }
+    if (controller_) {
+        controller_->RequestPlaybackState();
+        controller_->RequestDevices();
+    }
+}
+
 void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     ++signInGeneration_;
     if (signedIn) {
@@ -347,6 +417,14 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
         // What Start listening waited for has come: a sign-out from here on shows the buttons, and no
         // wait running out later says the desktop app did not answer.
         EndStartupWait();
+        const bool wasPlayerOnly = isPlayerOnly_;
+        SetProperty(isPlayerOnly_, false, "IsPlayerOnly");
+        if (wasPlayerOnly) {
+            UpdateActions();
+            UpdateDeviceButtonBrush();
+        }
+        SetShowExpandButton(true);
+        SetProperty(showNowPlaying_, true, "ShowNowPlaying");
         SetProperty(isSignedIn_, true, "IsSignedIn");
         auto loading = FetchHome(signInGeneration_);
         if (controller_) {
@@ -355,11 +433,15 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
         }
         return;
     }
+    contextActions_ = {};
+    playerActions_ = {};
     SetCorvanaActionsInfo({});
     playbackStateReceived_ = false;
     if (widget_) {
         auto resizing = ResizeWindowAsync(kSignedOutSize);
     }
+    SetProperty(isPlayerOnly_, false, "IsPlayerOnly");
+    SetProperty(showNowPlaying_, false, "ShowNowPlaying");
     SetProperty(isSignedIn_, false, "IsSignedIn");
 }
 
@@ -435,6 +517,20 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
     }
 }
 
+platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
+    auto self = SharedFrom(this);
+    try {
+        if (auto widget = widget_) {
+            const Size size = isPinnedOnly_ ? kPinnedOnlySize : kCollapsedSize;
+            co_await widget->TryResizeWindowAsync(size.width, size.height);
+            widget->HorizontalResizeSupported(false);
+            widget->VerticalResizeSupported(false);
+        }
+    } catch (...) {
+        ReportFailure("CorvanaWidgetViewModel::ApplyPlaybackOnlySize", std::current_exception());
+    }
+}
+
 // ---- Devices ----
 
 void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse& cluster) {
@@ -465,7 +561,8 @@ void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>&
             playbackDevices_->Append(viewModel);
             if (!selected && active && device.Id == active->Id) selected = viewModel;
         }
-        SetPlaybackDeviceSelectionButtonBrush(selected && !active->IsSelf ? ActiveBrush() : InactiveBrush());
+        playingElsewhere_ = selected && !active->IsSelf;
+        UpdateDeviceButtonBrush();
         SetSelectedPlaybackDevice(selected);
         SetEnablePlaybackDeviceSelectionButton(!playbackDevices_->Empty());
         utils::Logger::Instance().LogInfo("OnDevicesStateChanged: returning");

@@ -27,6 +27,8 @@
 #include "Velmora/Native/ViewModels/ObservableVector.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIController.h"
+#include "VelmoraUtils/LocalCoverGrant.h"
+#include "VelmoraUtils/TokenManager.h"
 
 namespace velmora {
 
@@ -41,6 +43,8 @@ class CorvanaWidgetViewModel : public framework::ViewModelBase {
     Q_OBJECT
     Q_PROPERTY(bool ShowSpinner READ ShowSpinner NOTIFY showSpinnerChanged)
     Q_PROPERTY(bool IsSignedIn READ IsSignedIn NOTIFY isSignedInChanged)
+    Q_PROPERTY(bool ShowNowPlaying READ ShowNowPlaying NOTIFY showNowPlayingChanged)
+    Q_PROPERTY(bool IsPlayerOnly READ IsPlayerOnly NOTIFY isPlayerOnlyChanged)
     Q_PROPERTY(bool InErrorState READ InErrorState WRITE SetInErrorState NOTIFY inErrorStateChanged)
     Q_PROPERTY(
         double CurrentlyPlayingTrackProgressPercentage READ CurrentlyPlayingTrackProgressPercentage WRITE
@@ -136,6 +140,8 @@ public:
         std::chrono::nanoseconds progressInterval = std::chrono::seconds(1);
         // How long StartCorvana's spinner waits for the desktop app to sign the player in.
         std::chrono::nanoseconds startupWait = std::chrono::seconds(30);
+        // The one local cover file the page may load: the current playback state's. Null: none is.
+        std::shared_ptr<utils::LocalCoverGrant> localCovers;
 
         static Services Default();
     };
@@ -158,6 +164,11 @@ public:
     // Once per view model: follows the window's display mode and opacity and sizes it for the sign-in.
     void RegisterForWidgetEvents(std::shared_ptr<platform::IGameBarWidget> widget);
     void SetSignedIn(bool signedIn);
+    // The token manager's state. Signed in and signed out are SetSignedIn's. Player only and signing in
+    // show what plays without the feed (collapsed, no expand button); player only also follows the
+    // player's restrictions alone and shows no library button. Signing in while signed in keeps the
+    // signed-in view until the verdict.
+    void SetSignInState(utils::TokenManager::SignInState state);
     // The page is going away: a later sign-in loads nothing.
     void MarkClosing();
     Q_INVOKABLE void PlayPause();
@@ -172,6 +183,8 @@ public:
 
     bool ShowSpinner() const { return showSpinner_; }
     bool IsSignedIn() const { return isSignedIn_; }
+    bool ShowNowPlaying() const { return showNowPlaying_; }
+    bool IsPlayerOnly() const { return isPlayerOnly_; }
     bool InErrorState() const { return inErrorState_; }
     void SetInErrorState(bool value);
     double CurrentlyPlayingTrackProgressPercentage() const { return progress_; }
@@ -304,6 +317,8 @@ public:
 signals:
     void showSpinnerChanged();
     void isSignedInChanged();
+    void showNowPlayingChanged();
+    void isPlayerOnlyChanged();
     void inErrorStateChanged();
     void currentlyPlayingTrackProgressPercentageChanged();
     void currentlyPlayingTrackChanged();
@@ -366,6 +381,10 @@ private:
     void UpdateLibraryPresentation();
     void UpdateShufflePresentation();
     void UpdateShowPinnedCorvanaLogo();
+    void UpdateActions();
+    void UpdateDeviceButtonBrush();
+    // Shows what plays without the feed, as player only or while signing in.
+    void ShowPlaybackWithoutFeed(bool playerOnly);
     void SetStartupFlag(bool on);
     std::shared_ptr<CorvanaItemViewModel> FirstFeedItem() const;
 
@@ -373,6 +392,8 @@ private:
     platform::FireAndForget RegisterForWidgetEventsAsync(std::shared_ptr<platform::IGameBarWidget> widget);
     platform::Task<void> FetchHome(uint64_t signInGeneration);
     platform::Task<void> ApplyExpandedState();
+    // The size of playback without the feed: the collapsed block, or the pinned one.
+    platform::Task<void> ApplyPlaybackOnlySize();
     platform::Task<void> ResizeWindowAsync(Size size);
     platform::Task<void> LaunchUriAsync(std::string uri);
     void SendPlaybackCommand(utils::PlaybackAction action);
@@ -394,6 +415,11 @@ private:
     double durationMs_ = 0;
     bool playbackStateReceived_ = false;
     bool hasContext_ = false;
+    // The last state's actions under the context rule, and under the restrictions alone.
+    velmora::CorvanaActionsInfo contextActions_;
+    velmora::CorvanaActionsInfo playerActions_;
+    // The last device list's active device is another one than this machine.
+    bool playingElsewhere_ = false;
     // Also read where a feed load fails, which may be off the UI thread.
     std::atomic<bool> closing_ = false;
     // Bumped by every sign-in, sign-out and MarkClosing, so that a feed load started before one of them
@@ -402,6 +428,8 @@ private:
 
     bool showSpinner_ = true;
     bool isSignedIn_ = false;
+    bool showNowPlaying_ = false;
+    bool isPlayerOnly_ = false;
     bool inErrorState_ = false;
     double progress_ = 0;
     QString track_;

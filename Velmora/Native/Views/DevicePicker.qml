@@ -3,7 +3,7 @@ import QtQuick.Templates as T
 import Velmora
 
 // The flyout listing the devices playback can move to; open while the view model's
-// IsPlaybackDevicesFlyoutOpen is true (and the player is signed in and can reach the widget), and closing
+// IsPlaybackDevicesFlyoutOpen is true (and the widget shows what plays and the player can reach it), and closing
 // it, by Escape, a press outside or a choice, writes false back.
 T.Popup {
     id: flyout
@@ -16,7 +16,7 @@ T.Popup {
     readonly property QtObject vm: viewModel
 
     objectName: "DevicePicker"
-    visible: vm.IsPlaybackDevicesFlyoutOpen && vm.IsSignedIn && !vm.IsPinnedOnly
+    visible: vm.IsPlaybackDevicesFlyoutOpen && vm.ShowNowPlaying && !vm.IsPinnedOnly
     onOpened: vm.IsPlaybackDevicesFlyoutOpen = true
     onClosed: {
         vm.IsPlaybackDevicesFlyoutOpen = false

@@ -49,8 +49,27 @@ const firstImage = (images) => {
     return '';
 };
 
+// Where a local player's cover is served: the page's own origin, and nowhere else on it.
+export function localImageUrl(value) {
+    if (typeof value !== 'string' || value.length > 2048 || typeof location === 'undefined') return '';
+    try {
+        const url = new URL(value);
+        const own = url.protocol === location.protocol && url.host === location.host;
+        return own && /^\/local-cover\/[0-9]+$/.test(url.pathname) && !url.search && !url.hash ? url.href : '';
+    } catch {
+        return '';
+    }
+}
+
+const SIGN_IN_STATES = ['signedOut', 'signingIn', 'signedIn', 'playerOnly'];
+
+// "signInState" says more than "loggedIn": signing in, or a player without a Corvana account. A native
+// side that sends only "loggedIn" means signed in or signed out.
 function readLoginState(event) {
-    return isBoolean(event.loggedIn) ? { type: event.type, loggedIn: event.loggedIn } : null;
+    if (!isBoolean(event.loggedIn)) return null;
+    const signInState = SIGN_IN_STATES.includes(event.signInState) ? event.signInState
+        : event.loggedIn ? 'signedIn' : 'signedOut';
+    return { type: event.type, loggedIn: signInState === 'signedIn', signInState };
 }
 
 function readExpandedState(event) {
@@ -96,7 +115,7 @@ function readTrack(track) {
         name: text(track.name),
         artist: text(track.artist),
         album: text(track.album),
-        image: imageUrl(track.image),
+        image: imageUrl(track.image) || localImageUrl(track.localImage),
         isInLibrary: flag(track.isInLibrary),
         canAddToLibrary: flag(track.canAddToLibrary),
     };

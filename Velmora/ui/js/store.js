@@ -9,8 +9,12 @@ export const STARTUP_WAIT_MS = 1500;
 export const HOME_WAIT_MS = 8000;
 
 export const initialState = Object.freeze({
-    // 'starting' until the first login state (or the wait for it ran out), then 'signedOut' or 'signedIn'.
+    // 'starting' until the first login state (or the wait for it ran out), then 'signedOut' or 'signedIn'
+    // (what plays shows).
     phase: 'starting',
+    // While what plays shows: 'signedIn' (with the feed), 'signingIn' (the feed still to come) or
+    // 'playerOnly' (a player without a Corvana account: no feed, no library); null otherwise.
+    account: null,
     expanded: false,
     // The host shows only pinned widgets (the overlay is closed): the now-playing block alone, at opacity.
     pinnedOnly: false,
@@ -36,10 +40,18 @@ export function reduce(state, message, now) {
     switch (message.type) {
     case 'startupTimeout':
         return state.phase === 'starting' ? { ...state, phase: 'signedOut' } : state;
-    case 'login_state_changed':
-        if (message.loggedIn) return state.phase === 'signedIn' ? state : requestHome({ ...state, phase: 'signedIn' });
+    case 'login_state_changed': {
+        const account = message.signInState;
         // The feed was the signed-in user's.
-        return { ...state, phase: 'signedOut', home: [], homeStatus: 'idle' };
+        if (account === 'signedOut') return { ...state, phase: 'signedOut', account: null, home: [], homeStatus: 'idle' };
+        if (account === 'signedIn') {
+            return state.account === 'signedIn' ? state : requestHome({ ...state, phase: 'signedIn', account });
+        }
+        // Signing in again while signed in: the feed stays until the verdict.
+        if (account === 'signingIn' && state.account === 'signedIn') return state;
+        if (state.phase === 'signedIn' && state.account === account) return state;
+        return { ...state, phase: 'signedIn', account, home: [], homeStatus: 'idle' };
+    }
     case 'expandedState':
         return { ...state, expanded: message.isExpanded };
     case 'displayState':
@@ -51,10 +63,10 @@ export function reduce(state, message, now) {
     case 'deviceList':
         return { ...state, devices: message.devices, activeDeviceId: message.activeDeviceId };
     case 'homeContent':
-        if (state.phase !== 'signedIn') return state;
+        if (state.account !== 'signedIn') return state;
         return { ...state, home: message.sections, homeStatus: message.sections.length ? 'loaded' : 'empty' };
     case 'retryHome':
-        return state.phase === 'signedIn' && state.homeStatus !== 'loading' ? requestHome(state) : state;
+        return state.account === 'signedIn' && state.homeStatus !== 'loading' ? requestHome(state) : state;
     case 'homeTimeout':
         return message.request === state.homeRequest && state.homeStatus === 'loading'
             ? { ...state, homeStatus: 'empty' } : state;

@@ -15,6 +15,10 @@
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "tests/Velmora/Native/PageFixture.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestHelpers.h"
+
+#include <sys/stat.h>
 
 using testsupport::CoverServer;
 using testsupport::Device;
@@ -414,7 +418,7 @@ TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
     for (const QUrl& url : {refused, missing}) {
         for (int i = 0; i < 20; ++i) {
             // Cancelled at once (a newer state came), dropped at once (the page went), or left to end.
-            auto* response = new velmora::CoverImageResponse(network, url, "rounded", 64);
+            auto* response = new velmora::CoverImageResponse(network, nullptr, url, "rounded", 64);
             QObject::connect(response, &QQuickImageResponse::finished, [&finished] { ++finished; });
             if (i % 3 == 0) response->cancel();
             if (i % 3 == 1) {
@@ -431,6 +435,50 @@ TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
     EXPECT_EQ(finished, static_cast<int>(kept.size()));  // each once
     for (auto* response : kept) EXPECT_FALSE(response->errorString().isEmpty());
     qDeleteAll(kept);
+}
+
+TEST_F(NativePage, APlayerAloneShowsItsTrackAndItsLocalCoverOnlyWhileThatCoverIsTheStates) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(testsupport::RunToEnd(
+                  {"/usr/bin/python3", VELMORA_SOURCE_DIR "/scripts/make-cover.py", dir / "cover.png"})
+                  .status,
+              0);
+    ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+    script->Push("login_state_subscription", platform::ValueSet{{"logged_in", platform::Value(true)},
+                                                                {"web_account", platform::Value(false)}});
+    PlaybackMessage track = Track();
+    track.uri = "mpris:mpv:/0";
+    track.context = std::nullopt;
+    track.image = "file://" + (dir / "cover.png");
+    Push(track);
+    auto* cover = Find("NowPlayingCover");
+    ASSERT_NE(cover, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return cover->property("loaded").toBool(); }));
+    EXPECT_TRUE(Showing("TrackTitle"));
+    EXPECT_TRUE(Find("PlayPauseButton")->isEnabled());
+    EXPECT_FALSE(Showing("FeedScrollViewer"));
+    EXPECT_FALSE(Showing("LibraryButton"));
+    EXPECT_FALSE(Showing("ExpandButton"));
+    EXPECT_FALSE(Showing("SignedOutView"));
+
+    // A FIFO named as the cover: the placeholder, and the page goes on (no read waits on it).
+    track.image = "file://" + (dir / "fifo.png");
+    Push(track);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return !cover->property("loaded").toBool() && !cover->property("fading").toBool(); }));
+
+    // The file of a state gone by is no longer read, whoever asks.
+    auto grant = std::make_shared<utils::LocalCoverGrant>();
+    grant->Follow("file://" + (dir / "cover.png"));
+    grant->Follow("https://images.example/next.png");
+    auto* response = new velmora::CoverImageResponse(
+        velmora::CoverNetworkAccessManagerFactory::Instance(), grant,
+        QUrl::fromLocalFile(QString::fromStdString(dir / "cover.png")), "rounded", 64);
+    bool finished = false;
+    QObject::connect(response, &QQuickImageResponse::finished, [&finished] { finished = true; });
+    ASSERT_TRUE(PumpUntil([&] { return finished; }));
+    EXPECT_EQ(response->errorString(), "not the playing cover");
+    delete response;
 }
 
 TEST_F(NativePage, PinnedOnlyShowsTheNowPlayingBlockAtTheChosenOpacityInAWindowOfItsSize) {

@@ -321,6 +321,92 @@ TEST_F(WidgetCommands, TheDeviceListSelectsTheActiveDeviceAndColoursThePicker) {
     }
 }
 
+TEST_F(WidgetCommands, APlayerWithoutAnAccountShowsWhatPlaysAsItsRestrictionsAllowWithoutFeedOrLibrary) {
+    using State = utils::TokenManager::SignInState;
+    vm->RegisterForWidgetEvents(widget);
+    Pump();
+    vm->SetSignInState(State::PlayerOnly);
+    Pump();
+    EXPECT_TRUE(vm->ShowNowPlaying());
+    EXPECT_TRUE(vm->IsPlayerOnly());
+    EXPECT_FALSE(vm->IsSignedIn());
+    EXPECT_FALSE(vm->ShowExpandButton());
+    EXPECT_EQ(widget->sizes, (Sizes{{480, 488}, {320, 194}}));
+    EXPECT_EQ(widget->horizontalResize, false);
+    EXPECT_TRUE(feedTokens.empty());
+    EXPECT_EQ(Methods(), (std::vector<std::string>{"playback_state_request", "connect_cluster"}));
+
+    // A player has no context: its restrictions alone say what the controls may do.
+    PlaybackMessage playing;
+    playing.uri = "mpris:mpv:/track/1";
+    playing.context = std::nullopt;
+    playing.canAdd = true;
+    playing.disallowed = {"disallow_skipping_prev"};
+    Push(playing);
+    Pump();
+    EXPECT_TRUE(vm->ActionsInfo().CanPause);
+    EXPECT_TRUE(vm->ActionsInfo().CanSkipNext);
+    EXPECT_FALSE(vm->ActionsInfo().CanSkipPrevious);
+    EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());
+    EXPECT_FALSE(vm->ShowAddRemoveLibraryButton());
+    EXPECT_EQ(vm->CurrentlyPlayingTrack(), "Song");
+    PlaybackMessage paused = playing;
+    paused.paused = true;
+    Push(paused);
+    Pump();
+    EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());  // resumes the player, not the feed's first item
+    vm->PlayPause();
+    EXPECT_EQ(Methods().back(), "playback_resume");
+
+    // The players are all of this desktop: the picker lists them, none "elsewhere".
+    PushDevices({{"mpv", true}, {"vlc"}});
+    Pump();
+    EXPECT_EQ(vm->PlaybackDevices()->Count(), 2);
+    EXPECT_EQ(vm->SelectedPlaybackDevice(), vm->PlaybackDevices()->Items().at(0));
+    EXPECT_EQ(vm->PlaybackDeviceSelectionButtonBrush(), kInactive);
+
+    // The last player gone: signed out, as with nothing to report.
+    vm->SetSignInState(State::SignedOut);
+    Pump();
+    EXPECT_FALSE(vm->ShowNowPlaying());
+    EXPECT_FALSE(vm->IsPlayerOnly());
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{480, 488}));
+}
+
+TEST_F(WidgetCommands, WhileSigningInWhatPlaysShowsAndTheFeedJoinsWithTheVerdict) {
+    using State = utils::TokenManager::SignInState;
+    vm->RegisterForWidgetEvents(widget);
+    Pump();
+    vm->SetSignInState(State::SigningIn);
+    Pump();
+    EXPECT_TRUE(vm->ShowNowPlaying());
+    EXPECT_FALSE(vm->IsSignedIn());
+    EXPECT_FALSE(vm->IsPlayerOnly());
+    EXPECT_FALSE(vm->ShowSpinner());
+    EXPECT_TRUE(feedTokens.empty());
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{320, 194}));
+    Push(PlaybackMessage{});
+    Pump();
+    EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());
+    EXPECT_TRUE(vm->ShowAddRemoveLibraryButton());
+
+    vm->SetSignInState(State::SignedIn);
+    ASSERT_TRUE(ui->RunUntil([&] { return vm->Categories() != nullptr; }));
+    Pump();
+    EXPECT_TRUE(vm->IsSignedIn());
+    EXPECT_TRUE(vm->ShowExpandButton());
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{320, 612}));
+
+    // A login event while signed in keeps the feed and the size until its verdict.
+    const auto sizes = widget->sizes;
+    const auto categories = vm->Categories();
+    vm->SetSignInState(State::SigningIn);
+    Pump();
+    EXPECT_TRUE(vm->IsSignedIn());
+    EXPECT_EQ(vm->Categories(), categories);
+    EXPECT_EQ(widget->sizes, sizes);
+}
+
 TEST_F(WidgetCommands, DeviceListsApplyInArrivalOrderFromAnyThread) {
     // Two lists raised on the UI thread before it gets to either, then two from another thread.
     PushDevices({{"a", true}});

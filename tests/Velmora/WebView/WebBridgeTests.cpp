@@ -109,6 +109,7 @@ struct Fixture {
         seams.savePersistedExpandedState = [this](bool expanded) { saved.push_back(expanded); };
         seams.startWindowMove = [this] { ++moves; };
         seams.now = [this] { return now; };
+        seams.localCovers = localCovers;
         bridge = WebBridge::Create(std::move(seams));
     }
 
@@ -117,6 +118,7 @@ struct Fixture {
     std::shared_ptr<platform::ManualDispatcher> dispatcher = platform::ManualDispatcher::Create();
     std::shared_ptr<ScriptedGameBarWidget> widget = std::make_shared<ScriptedGameBarWidget>();
     std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
+    std::shared_ptr<utils::LocalCoverGrant> localCovers = std::make_shared<utils::LocalCoverGrant>();
     std::optional<std::string> accessToken;
     std::vector<HomeSection> home;
     std::exception_ptr fetchError;
@@ -635,6 +637,29 @@ TEST(WebBridge, CommandsAtAPlayersPaceAreEachHandledAndLeaveNothingBehind) {
     EXPECT_EQ(f.TakePosted().size(), 2 * rounds);  // one expanded state and one feed per round
     EXPECT_EQ(f.dispatcher->PendingCount(), 0u);
     EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(WebBridge, APlayersLocalCoverIsServedUnderThePagesOriginOnlyWhileItsStateIsTheLast) {
+    Fixture f;
+    auto post = [&](const std::string& image) {
+        desktop_api_types::PlaybackStateResponse state;
+        state.track = desktop_api_types::PlaybackTrack{};
+        state.track->image = image;
+        f.bridge->PostPlaybackState(state);
+        f.dispatcher->RunPending();
+        return f.TakePosted().at(0)["track"];
+    };
+    const json local = post("file:///music/cover%20art.png");
+    EXPECT_EQ(local["image"], "file:///music/cover%20art.png");  // as the record has it
+    const std::string url = local["localImage"];
+    ASSERT_TRUE(url.starts_with("velmora-app://widget.invalid/local-cover/")) << url;
+    const uint64_t number = std::stoull(url.substr(url.rfind('/') + 1));
+    EXPECT_EQ(f.localCovers->PathOf(number), "/music/cover art.png");
+    EXPECT_EQ(post("file:///music/cover%20art.png")["localImage"], url);  // the same cover: the same address
+
+    const json remote = post("https://images.example/c.png");
+    EXPECT_FALSE(remote.contains("localImage"));
+    EXPECT_EQ(f.localCovers->PathOf(number), std::nullopt);
 }
 
 TEST(WebBridge, ControllerEventsArePostedOnTheUiThreadWithoutWaitingForAppReady) {

@@ -32,7 +32,15 @@ test('events that are not one of the protocol are dropped whole', () => {
 
 test('the simple events carry their flag', () => {
     const cases = [
-        [{ type: 'login_state_changed', loggedIn: true, extra: '<b>' }, { type: 'login_state_changed', loggedIn: true }],
+        [{ type: 'login_state_changed', loggedIn: true, extra: '<b>' },
+            { type: 'login_state_changed', loggedIn: true, signInState: 'signedIn' }],
+        [{ type: 'login_state_changed', loggedIn: false }, { type: 'login_state_changed', loggedIn: false, signInState: 'signedOut' }],
+        [{ type: 'login_state_changed', loggedIn: false, signInState: 'playerOnly' },
+            { type: 'login_state_changed', loggedIn: false, signInState: 'playerOnly' }],
+        [{ type: 'login_state_changed', loggedIn: false, signInState: 'signingIn' },
+            { type: 'login_state_changed', loggedIn: false, signInState: 'signingIn' }],
+        [{ type: 'login_state_changed', loggedIn: true, signInState: 'admin' },
+            { type: 'login_state_changed', loggedIn: true, signInState: 'signedIn' }],
         [{ type: 'expandedState', isExpanded: false }, { type: 'expandedState', isExpanded: false }],
         [{ type: 'activeDevice', isLocal: false }, { type: 'activeDevice', isLocal: false }],
         [{ type: 'displayState', isPinnedOnly: true, opacity: 0.3 }, { type: 'displayState', isPinnedOnly: true, opacity: 0.3 }],
@@ -40,6 +48,28 @@ test('the simple events carry their flag', () => {
         [{ type: 'displayState', isPinnedOnly: false, opacity: 7 }, { type: 'displayState', isPinnedOnly: false, opacity: 1 }],
     ];
     for (const [sent, read] of cases) assert.deepEqual(parseEvent(json(sent)), read);
+});
+
+test("a local player's cover is taken only from the page's own origin, never as a file", () => {
+    globalThis.location = new URL('velmora-app://widget.invalid/index.html');
+    try {
+        const cases = [
+            [{ image: 'file:///home/a/cover.png', localImage: 'velmora-app://widget.invalid/local-cover/3' },
+                'velmora-app://widget.invalid/local-cover/3'],
+            [{ image: 'file:///home/a/cover.png' }, ''],
+            [{ localImage: 'file:///home/a/cover.png' }, ''],
+            [{ localImage: 'velmora-app://other.invalid/local-cover/3' }, ''],
+            [{ localImage: 'velmora-app://widget.invalid/js/main.js' }, ''],
+            [{ localImage: 'velmora-app://widget.invalid/local-cover/3?x=1' }, ''],
+            [{ localImage: 'https://img/1.png' }, ''],
+            [{ image: 'https://img/1.png', localImage: 'velmora-app://widget.invalid/local-cover/3' }, 'https://img/1.png'],
+        ];
+        for (const [track, image] of cases) {
+            assert.equal(parseEvent(json(playbackState({ track: { name: 'x', ...track } }))).track.image, image, json(track));
+        }
+    } finally {
+        delete globalThis.location;
+    }
 });
 
 test('a playback state keeps what it holds and fills what it lacks', () => {

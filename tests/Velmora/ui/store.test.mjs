@@ -18,7 +18,8 @@ function run(messages, from = initialState) {
     return { state, commands, timers };
 }
 
-const login = (loggedIn) => ({ type: 'login_state_changed', loggedIn });
+const login = (loggedIn) => ({ type: 'login_state_changed', loggedIn, signInState: loggedIn ? 'signedIn' : 'signedOut' });
+const signIn = (signInState) => ({ type: 'login_state_changed', loggedIn: signInState === 'signedIn', signInState });
 const section = { name: 'Row', items: [{ name: 'x' }] };
 
 test('the faces follow the login state, and waiting too long for it means signed out', () => {
@@ -32,6 +33,33 @@ test('the faces follow the login state, and waiting too long for it means signed
         [[{ type: 'playbackState' }], 'starting'],
     ];
     for (const [messages, phase] of cases) assert.equal(run(messages).state.phase, phase, JSON.stringify(messages));
+});
+
+test('while signing in and for a player alone what plays shows without the feed, which joins once signed in', () => {
+    const cases = [
+        // [messages, phase, account, commands]
+        [[signIn('signingIn')], 'signedIn', 'signingIn', ['requestPlaybackState', 'requestDevices']],
+        [[signIn('signingIn'), signIn('signedIn')], 'signedIn', 'signedIn',
+            ['requestPlaybackState', 'requestDevices', 'requestHome']],
+        [[signIn('signingIn'), signIn('signedOut')], 'signedOut', null, ['requestPlaybackState', 'requestDevices']],
+        [[signIn('playerOnly'), signIn('playerOnly')], 'signedIn', 'playerOnly', ['requestPlaybackState', 'requestDevices']],
+        // A login event while signed in keeps the feed until its verdict.
+        [[signIn('signedIn'), signIn('signingIn')], 'signedIn', 'signedIn',
+            ['requestPlaybackState', 'requestDevices', 'requestHome']],
+        [[signIn('playerOnly'), signIn('signingIn'), signIn('signedIn')], 'signedIn', 'signedIn',
+            ['requestPlaybackState', 'requestDevices', 'requestHome']],
+    ];
+    for (const [messages, phase, account, commands] of cases) {
+        const { state, commands: sent } = run(messages);
+        assert.equal(state.phase, phase, JSON.stringify(messages));
+        assert.equal(state.account, account, JSON.stringify(messages));
+        assert.deepEqual(sent, commands, JSON.stringify(messages));
+    }
+    // The feed was a Corvana user's: a player alone neither keeps it nor takes one.
+    const playerOnly = run([signIn('signedIn'), { type: 'homeContent', sections: [section] }, signIn('playerOnly'),
+        { type: 'homeContent', sections: [section] }, { type: 'retryHome' }]);
+    assert.deepEqual(playerOnly.state.home, []);
+    assert.equal(playerOnly.state.homeStatus, 'idle');
 });
 
 test('signing in asks for the playback state, the devices and the feed, once per sign-in', () => {

@@ -75,7 +75,7 @@ export class FeedView {
     }
 
     show(state) {
-        const shown = state.phase === 'signedIn' && state.expanded;
+        const shown = state.account === 'signedIn' && state.expanded;
         setHidden(this.root, !shown);
         setHidden(this.empty, state.homeStatus !== 'empty');
         if (state.home === this.home) return;

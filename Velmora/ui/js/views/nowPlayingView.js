@@ -1,7 +1,7 @@
 // The now-playing block: cover, title and artist, the progress bar and the row of controls. Each button
 // sends the command its control (playback.js) carries for the last playback state, so a press always
 // matches what the button showed.
-import { byId, setAttribute, setClass, setText, showControl } from '../dom.js';
+import { byId, setAttribute, setClass, setHidden, setText, showControl } from '../dom.js';
 import { controlsFor } from '../playback.js';
 import { ProgressView } from './progressView.js';
 
@@ -33,15 +33,17 @@ export class NowPlayingView {
             { bar: byId('seek'), elapsed: byId('elapsed'), duration: byId('duration') }, send);
     }
 
-    show(playback, receivedAt) {
+    // `playerOnly`: a player without a Corvana account, which has no library.
+    show(playback, receivedAt, playerOnly = false) {
         const track = playback && playback.track;
-        this.showTrack(track, playback);
+        this.showTrack(track, playback, playerOnly);
         this.controls = controlsFor(playback);
         for (const name of BUTTONS) showControl(this.buttons[name], this.controls[name]);
+        setHidden(this.buttons.like, playerOnly);
         this.progress.show(playback, receivedAt, this.controls.seekable);
     }
 
-    showTrack(track, playback) {
+    showTrack(track, playback, playerOnly) {
         const uri = track ? track.uri : null;
         const changed = uri !== this.trackUri;
         this.trackUri = uri;
@@ -56,7 +58,8 @@ export class NowPlayingView {
             setText(this.artist, track.artist || track.album);
         } else {
             setText(this.title, playback && playback.isActive ? 'Playing' : 'Nothing playing');
-            setText(this.artist, playback && playback.isActive ? '' : 'Pick something to play in Corvana');
+            setText(this.artist, playback && playback.isActive ? ''
+                : playerOnly ? 'Start something in your player' : 'Pick something to play in Corvana');
         }
         setAttribute(this.title, 'title', this.title.textContent);
         setAttribute(this.artist, 'title', this.artist.textContent || null);

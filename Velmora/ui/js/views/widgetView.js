@@ -33,19 +33,26 @@ export class WidgetView {
         setClass(this.root, 'pinned', state.pinnedOnly);
         this.root.style.setProperty('--pinned-opacity', String(state.opacity));
         if (this.faces.signedIn.inert !== state.pinnedOnly) this.faces.signedIn.inert = state.pinnedOnly;
-        setHidden(this.pinnedMark, !(state.pinnedOnly && state.playback && state.playback.isActive));
+        // The Corvana mark says Corvana plays: not for another player.
+        setHidden(this.pinnedMark, !(state.pinnedOnly && state.playback && state.playback.isActive
+            && state.account !== 'playerOnly'));
         if (state.phase !== 'signedIn' || state.pinnedOnly) this.devices.close({ returnFocus: false });
         if (state.phase !== 'signedIn') return;
+        // Signing in or a player alone: what plays, without the feed to expand to.
+        const withFeed = state.account === 'signedIn';
+        setAttribute(this.root, 'data-account', state.account);
         this.expanded = state.expanded;
-        setClass(this.root, 'expanded', state.expanded);
+        setClass(this.root, 'expanded', state.expanded && withFeed);
+        setHidden(this.expand, !withFeed);
         showControl(this.expand, {
             icon: state.expanded ? 'collapse' : 'expand',
             label: state.expanded ? 'Collapse' : 'Expand',
             enabled: true,
         });
         setAttribute(this.expand, 'aria-expanded', state.expanded ? 'true' : 'false');
-        if (!previous || previous.playback !== state.playback || previous.phase !== state.phase) {
-            this.nowPlaying.show(state.playback, state.playbackReceivedAt);
+        if (!previous || previous.playback !== state.playback || previous.phase !== state.phase
+            || previous.account !== state.account) {
+            this.nowPlaying.show(state.playback, state.playbackReceivedAt, state.account === 'playerOnly');
         }
         this.devices.show(state);
         this.feed.show(state);
