@@ -143,7 +143,7 @@ bool GlobalShortcut::Grab(uint32_t keysym, uint16_t modifiers, std::string* fail
     }
     xcb_void_cookie_t cookies[std::size(kLockStates)];
     for (size_t i = 0; i < std::size(kLockStates); ++i) {
-        cookies[i] = xcb_grab_key_checked(connection_, 1, root_, modifiers | kLockStates[i], keycode,
+        cookies[i] = xcb_grab_key_checked(connection_, 0, root_, modifiers | kLockStates[i], keycode,
                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     }
     bool taken = false;
@@ -193,14 +193,15 @@ bool GlobalShortcut::nativeEventFilter(const QByteArray& eventType, void* messag
     }
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-    if (!keycode_ || key->detail != keycode_ || key->event != root_ || (key->state & kCompared) != modifiers_) {
-        return false;
-    }
+    if (!keycode_ || key->detail != keycode_) return false;
+    // The key's release counts with any modifiers: they often go up first.
     if (type == XCB_KEY_RELEASE) {
+        if (!down_) return false;
         down_ = false;
         releasedAt_ = key->time;
         return true;
     }
+    if ((key->state & kCompared) != modifiers_) return false;
     // A held key repeats: as presses alone, or (without detectable repeat) as releases and presses with
     // the same time. Only the first press toggles.
     const bool repeat = down_ || (releasedAt_ != 0 && key->time == releasedAt_);
