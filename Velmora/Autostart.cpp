@@ -40,7 +40,9 @@ std::string Autostart::Entry(const std::string& program) {
            "Type=Application\n"
            "Name=Velmora\n"
            "Comment=Starts the Velmora overlay hidden, so that its shortcut shows it\n"
-           "Exec=" + Quoted(program) + " --hidden ms-gamebarwidget:launch\n"
+           "Exec=" +
+           Quoted(program) +
+           " --hidden ms-gamebarwidget:launch\n"
            "Icon=org.velmora.Velmora\n"
            "NoDisplay=true\n"
            "Terminal=false\n"

@@ -36,7 +36,8 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
             std::fprintf(stderr, "velmora: %s\n", failure.c_str());
             return 1;
         }
-        std::printf(*line.autostart ? "velmora starts hidden at login: %s\n" : "velmora no longer starts at login (%s removed)\n",
+        std::printf(*line.autostart ? "velmora starts hidden at login: %s\n"
+                                    : "velmora no longer starts at login (%s removed)\n",
                     Autostart::EntryPath().c_str());
         return 0;
     }

@@ -135,8 +135,8 @@ std::string GameBarHost::ActivateUri(const std::string& uri) {
     if (!args) return "not an absolute URI: " + uri;
     std::string text = Describe(Application::Activate(*application_, *args));
     // A widget URI for a hidden widget window brings it back (the re-activation itself changes nothing).
-    if (args->Kind() == ActivationKind::Protocol && ProtocolActivatedEventArgs::SchemeOf(uri) == kWidgetScheme &&
-        !startHidden_) {
+    if (args->Kind() == ActivationKind::Protocol &&
+        ProtocolActivatedEventArgs::SchemeOf(uri) == kWidgetScheme && !startHidden_) {
         if (auto window = Window::Open(); window && window->IsHidden()) window->Show();
     }
     AfterActivation(text);

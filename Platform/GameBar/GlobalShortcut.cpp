@@ -2,11 +2,11 @@
 
 #include <xcb/xcb.h>
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <cstdio>
 #include <cstdlib>
 #include <variant>
@@ -55,7 +55,8 @@ uint8_t KeycodeOf(xcb_connection_t* connection, uint32_t keysym) {
 GlobalShortcut::GlobalShortcut(std::shared_ptr<GameBarHostControls> controls, std::function<void()> onPressed)
     : controls_(std::move(controls)), onPressed_(std::move(onPressed)) {
     auto* application = qGuiApp;
-    if (auto* x11 = application ? application->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+    if (auto* x11 =
+            application ? application->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         connection_ = x11->connection();
     }
     if (!connection_) {
@@ -206,7 +207,10 @@ bool GlobalShortcut::nativeEventFilter(const QByteArray& eventType, void* messag
     // the same time. Only the first press toggles.
     const bool repeat = down_ || (releasedAt_ != 0 && key->time == releasedAt_);
     down_ = true;
-    if (!repeat && onPressed_) QTimer::singleShot(0, this, [this] { if (onPressed_) onPressed_(); });
+    if (!repeat && onPressed_)
+        QTimer::singleShot(0, this, [this] {
+            if (onPressed_) onPressed_();
+        });
     return true;
 }
 

@@ -47,13 +47,13 @@ private:
     uint32_t root_ = 0;
     QFileSystemWatcher watcher_;
     QTimer reloadTimer_;
-    std::string text_;           // the settings' text last bound (or refused)
+    std::string text_;  // the settings' text last bound (or refused)
     bool haveText_ = false;
     uint32_t keysym_ = 0;
-    uint8_t keycode_ = 0;        // 0: nothing grabbed
+    uint8_t keycode_ = 0;  // 0: nothing grabbed
     uint16_t modifiers_ = 0;
-    bool down_ = false;          // the key is held: its repeats toggle nothing
-    uint32_t releasedAt_ = 0;    // the X time of the last release (a repeat comes with the same time)
+    bool down_ = false;        // the key is held: its repeats toggle nothing
+    uint32_t releasedAt_ = 0;  // the X time of the last release (a repeat comes with the same time)
 };
 
 }  // namespace platform

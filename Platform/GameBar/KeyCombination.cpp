@@ -30,15 +30,15 @@ struct NamedKey {
 };
 
 constexpr std::array kNamedKeys{
-    NamedKey{"space", "Space", 0x0020},     NamedKey{"tab", "Tab", 0xff09},
-    NamedKey{"return", "Return", 0xff0d},   NamedKey{"enter", "Return", 0xff0d},
-    NamedKey{"escape", "Escape", 0xff1b},   NamedKey{"esc", "Escape", 0xff1b},
-    NamedKey{"insert", "Insert", 0xff63},   NamedKey{"delete", "Delete", 0xffff},
-    NamedKey{"home", "Home", 0xff50},       NamedKey{"end", "End", 0xff57},
-    NamedKey{"pageup", "PageUp", 0xff55},   NamedKey{"pagedown", "PageDown", 0xff56},
-    NamedKey{"left", "Left", 0xff51},       NamedKey{"up", "Up", 0xff52},
-    NamedKey{"right", "Right", 0xff53},     NamedKey{"down", "Down", 0xff54},
-    NamedKey{"pause", "Pause", 0xff13},     NamedKey{"print", "Print", 0xff61},
+    NamedKey{"space", "Space", 0x0020},   NamedKey{"tab", "Tab", 0xff09},
+    NamedKey{"return", "Return", 0xff0d}, NamedKey{"enter", "Return", 0xff0d},
+    NamedKey{"escape", "Escape", 0xff1b}, NamedKey{"esc", "Escape", 0xff1b},
+    NamedKey{"insert", "Insert", 0xff63}, NamedKey{"delete", "Delete", 0xffff},
+    NamedKey{"home", "Home", 0xff50},     NamedKey{"end", "End", 0xff57},
+    NamedKey{"pageup", "PageUp", 0xff55}, NamedKey{"pagedown", "PageDown", 0xff56},
+    NamedKey{"left", "Left", 0xff51},     NamedKey{"up", "Up", 0xff52},
+    NamedKey{"right", "Right", 0xff53},   NamedKey{"down", "Down", 0xff54},
+    NamedKey{"pause", "Pause", 0xff13},   NamedKey{"print", "Print", 0xff61},
 };
 
 constexpr uint32_t kF1 = 0xffbe;
@@ -50,7 +50,8 @@ std::optional<uint32_t> KeysymOf(const std::string& name) {
         return static_cast<uint32_t>(lower[0]);
     }
     if (lower.size() >= 2 && lower.size() <= 3 && lower[0] == 'f' &&
-        std::all_of(lower.begin() + 1, lower.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        std::all_of(lower.begin() + 1, lower.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         int number = std::stoi(lower.substr(1));
         if (number >= 1 && number <= 24 && lower[1] != '0') return kF1 + static_cast<uint32_t>(number - 1);
         return std::nullopt;
@@ -78,7 +79,8 @@ std::variant<KeyCombination, std::string> KeyCombination::Parse(const std::strin
     size_t start = 0;
     for (;;) {
         size_t plus = text.find('+', start);
-        parts.push_back(Trim(text.substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
+        parts.push_back(
+            Trim(text.substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
         if (plus == std::string::npos) break;
         start = plus + 1;
     }

@@ -15,10 +15,10 @@ struct KeyCombination {
     // X11 modifier masks.
     static constexpr uint16_t kShift = 1 << 0;
     static constexpr uint16_t kControl = 1 << 2;
-    static constexpr uint16_t kAlt = 1 << 3;     // Mod1
-    static constexpr uint16_t kNumLock = 1 << 4; // Mod2
+    static constexpr uint16_t kAlt = 1 << 3;      // Mod1
+    static constexpr uint16_t kNumLock = 1 << 4;  // Mod2
     static constexpr uint16_t kCapsLock = 1 << 1;
-    static constexpr uint16_t kSuper = 1 << 6;   // Mod4
+    static constexpr uint16_t kSuper = 1 << 6;  // Mod4
 
     uint32_t keysym = 0;     // X11 keysym of the key (lower case for letters)
     uint16_t modifiers = 0;  // the masks above
