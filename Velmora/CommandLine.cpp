@@ -34,6 +34,20 @@ std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::s
             line.options.pinnedOnly = true;
         } else if (!optionsEnded && argument == "--service") {
             line.options.service = true;
+        } else if (!optionsEnded && argument == "--toggle") {
+            line.options.toggle = true;
+        } else if (!optionsEnded && argument == "--hidden") {
+            line.options.hidden = true;
+        } else if (!optionsEnded && (argument == "--autostart" || argument.rfind("--autostart=", 0) == 0)) {
+            std::string value;
+            if (argument == "--autostart") {
+                if (i + 1 == arguments.size()) return std::string("--autostart needs on or off");
+                value = arguments[++i];
+            } else {
+                value = argument.substr(sizeof("--autostart=") - 1);
+            }
+            if (value != "on" && value != "off") return "--autostart takes on or off, not \"" + value + "\"";
+            line.autostart = value == "on";
         } else if (!optionsEnded && (argument == "--opacity" || argument.rfind("--opacity=", 0) == 0)) {
             std::string value;
             if (argument == "--opacity") {
@@ -54,6 +68,13 @@ std::variant<CommandLine, std::string> ParseCommandLine(const std::vector<std::s
         } else {
             line.options.uri = argument;
         }
+    }
+    if (line.options.toggle && (line.options.uri || line.options.hidden)) {
+        return std::string("--toggle takes no URI and no --hidden");
+    }
+    const auto& o = line.options;
+    if (line.autostart && (o.uri || o.toggle || o.hidden || o.pinnedOnly || o.opacity || o.service)) {
+        return std::string("--autostart takes no other argument");
     }
     return line;
 }

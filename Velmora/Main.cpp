@@ -10,6 +10,7 @@
 #include "Platform/GameBar/GameBarHost.h"
 #include "Platform/Ui/PageRegistry.h"
 #include "Velmora/App.h"
+#include "Velmora/Autostart.h"
 #include "Velmora/CommandLine.h"
 #include "Velmora/FrontEndLoader.h"
 #include "Velmora/ModeCheck.h"
@@ -27,6 +28,17 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
     const CommandLine& line = std::get<CommandLine>(parsed);
     if (line.help) {
         std::printf("%s\n", kUsage);
+        return 0;
+    }
+    if (line.autostart) {
+        std::string failure = Autostart::Set(*line.autostart, Autostart::RunningProgram());
+        if (!failure.empty()) {
+            std::fprintf(stderr, "velmora: %s\n", failure.c_str());
+            return 1;
+        }
+        std::printf(*line.autostart ? "velmora starts hidden at login: %s\n"
+                                    : "velmora no longer starts at login (%s removed)\n",
+                    Autostart::EntryPath().c_str());
         return 0;
     }
 
@@ -68,6 +80,11 @@ int RunVelmora(int argc, char** argv, std::vector<FrontEnd> frontEnds,
         std::fprintf(stderr,
                      "velmora: no display to show the widget on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
         return 1;
+    }
+    // Wayland lets no client stay above other windows or grab a key: on a Wayland desktop velmora runs
+    // through XWayland (the xcb platform), where both hold for ordinary windows.
+    if (!isSet("QT_QPA_PLATFORM") && isSet("WAYLAND_DISPLAY") && isSet("DISPLAY")) {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     }
     QGuiApplication application(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("velmora"));

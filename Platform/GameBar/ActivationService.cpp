@@ -76,6 +76,13 @@ void ActivationService::ActivateAction(const QString& actionName, const QVariant
             return;
         }
         host_.CloseWidgetWindow();
+    } else if (actionName == QLatin1String("toggle")) {
+        if (value) {
+            ReplyError(kInvalidArgs, QStringLiteral("toggle takes no parameter"));
+            return;
+        }
+        std::string failure = host_.ToggleWidgetWindow();
+        if (!failure.empty()) ReplyError(kFailed, QString::fromStdString(failure));
     } else {
         ReplyError(kInvalidArgs, QStringLiteral("unknown action: %1").arg(actionName));
     }

@@ -25,11 +25,15 @@ GameBarChrome::GameBarChrome(std::shared_ptr<GameBarHostControls> controls, std:
     opacityToken_ = controls_->RequestedOpacityChanged([self] {
         if (self) emit self->changed();
     });
+    shortcutToken_ = controls_->ToggleShortcutChanged([self] {
+        if (self) emit self->changed();
+    });
 }
 
 GameBarChrome::~GameBarChrome() {
     controls_->DisplayModeChanged(displayModeToken_);
     controls_->RequestedOpacityChanged(opacityToken_);
+    controls_->ToggleShortcutChanged(shortcutToken_);
 }
 
 GameBarChrome* GameBarChrome::Install(Window& window, std::shared_ptr<GameBarHostControls> controls) {
@@ -77,6 +81,10 @@ double GameBarChrome::RequestedOpacity() const {
     return controls_->RequestedOpacity();
 }
 
+QString GameBarChrome::ToggleShortcut() const {
+    return QString::fromStdString(controls_->ToggleShortcut());
+}
+
 double GameBarChrome::MinimumOpacity() const {
     return GameBarHostControls::kMinimumOpacity;
 }
@@ -102,6 +110,10 @@ void GameBarChrome::setPinnedOnly(bool pinnedOnly) {
 
 void GameBarChrome::setRequestedOpacity(double opacity) {
     controls_->RequestedOpacity(opacity);
+}
+
+void GameBarChrome::hide() {
+    if (auto window = window_.lock()) window->Hide();
 }
 
 void GameBarChrome::close() {

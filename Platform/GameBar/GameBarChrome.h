@@ -22,6 +22,7 @@ class GameBarChrome final : public QObject {
     Q_PROPERTY(bool pinnedOnly READ PinnedOnly NOTIFY changed)
     Q_PROPERTY(double requestedOpacity READ RequestedOpacity NOTIFY changed)
     Q_PROPERTY(double minimumOpacity READ MinimumOpacity CONSTANT)
+    Q_PROPERTY(QString toggleShortcut READ ToggleShortcut NOTIFY changed)
     Q_PROPERTY(bool horizontalResizeSupported READ HorizontalResizeSupported NOTIFY changed)
     Q_PROPERTY(bool verticalResizeSupported READ VerticalResizeSupported NOTIFY changed)
 
@@ -35,6 +36,7 @@ public:
     bool PinnedOnly() const;
     double RequestedOpacity() const;
     double MinimumOpacity() const;
+    QString ToggleShortcut() const;
     bool HorizontalResizeSupported() const { return horizontalResize_; }
     bool VerticalResizeSupported() const { return verticalResize_; }
     void SetResizeSupported(bool horizontal, bool vertical);
@@ -48,6 +50,9 @@ public:
     Q_INVOKABLE void setPinnedOnly(bool pinnedOnly);
     Q_INVOKABLE void setRequestedOpacity(double opacity);
     Q_INVOKABLE void close();
+    // Hides the window without closing it (the page lives on); velmora --toggle or the shortcut brings
+    // it back.
+    Q_INVOKABLE void hide();
 
 signals:
     void changed();
@@ -59,6 +64,7 @@ private:
     std::weak_ptr<Window> window_;
     EventSource<>::Token displayModeToken_ = 0;
     EventSource<>::Token opacityToken_ = 0;
+    EventSource<>::Token shortcutToken_ = 0;
     PointerMover* mover_ = nullptr;  // the window owns it
     bool horizontalResize_ = false;
     bool verticalResize_ = false;

@@ -15,6 +15,7 @@
 #include "Platform/GameBar/ActivationService.h"
 #include "Platform/GameBar/GameBarHostControls.h"
 #include "Platform/GameBar/GameBarWidgetActivatedEventArgs.h"
+#include "Platform/GameBar/GlobalShortcut.h"
 #include "Platform/Ui/Application.h"
 #include "Platform/Ui/LaunchActivatedEventArgs.h"
 #include "Platform/Ui/UiDispatcher.h"
@@ -64,14 +65,19 @@ HandOver HandOverTo(QDBusConnection& bus, const GameBarHostOptions& options) {
         return HandOver::Refused;
     };
     auto action = [&](const char* name, const QVariant& value) {
+        QVariantList parameter;
+        if (value.isValid()) parameter.append(value);
         return call(QStringLiteral("ActivateAction"),
-                    {QString::fromLatin1(name), QVariant::fromValue(QVariantList{value}), QVariantMap()});
+                    {QString::fromLatin1(name), QVariant::fromValue(parameter), QVariantMap()});
     };
     HandOver result = HandOver::Delivered;
+    if (options.toggle) return action("toggle", QVariant());
     if (options.pinnedOnly) result = action("pinned-only", QVariant(*options.pinnedOnly));
     if (result == HandOver::Delivered && options.opacity)
         result = action("opacity", QVariant(*options.opacity));
     if (result != HandOver::Delivered) return result;
+    // A hidden start (the autostart) finds the widget already there: nothing to show.
+    if (options.hidden) return HandOver::Delivered;
     if (options.uri) {
         return call(QStringLiteral("Open"),
                     {QStringList{QString::fromStdString(*options.uri)}, QVariantMap()});
@@ -128,8 +134,25 @@ std::string GameBarHost::ActivateUri(const std::string& uri) {
     auto args = ActivationFor(uri, ShowsWidgetWindow(), controls_);
     if (!args) return "not an absolute URI: " + uri;
     std::string text = Describe(Application::Activate(*application_, *args));
+    // A widget URI for a hidden widget window brings it back (the re-activation itself changes nothing).
+    if (args->Kind() == ActivationKind::Protocol &&
+        ProtocolActivatedEventArgs::SchemeOf(uri) == kWidgetScheme && !startHidden_) {
+        if (auto window = Window::Open(); window && window->IsHidden()) window->Show();
+    }
     AfterActivation(text);
     return text;
+}
+
+std::string GameBarHost::ToggleWidgetWindow() {
+    if (auto window = Window::Open()) {
+        if (window->IsHidden()) {
+            window->Show();
+        } else {
+            window->Hide();
+        }
+        return {};
+    }
+    return ActivateUri(std::string(kWidgetScheme) + ":launch");
 }
 
 std::string GameBarHost::ActivateLaunch() {
@@ -164,11 +187,11 @@ bool GameBarHost::SetOpacity(double opacity) {
 }
 
 void GameBarHost::CloseWidgetWindow() {
-    if (auto window = Window::Shown()) window->Close();
+    if (auto window = Window::Open()) window->Close();
 }
 
 bool GameBarHost::ShowsWidgetWindow() const {
-    return Window::Shown() != nullptr;
+    return Window::Open() != nullptr;
 }
 
 void GameBarHost::EndSession() {
@@ -226,11 +249,23 @@ int GameBarHost::Run(const GameBarHostOptions& options,
         QObject lifetime;
         CloseOnSignals(host, &lifetime);
 
-        if (options.uri) {
+        // The global shortcut (X11) belongs to the one instance; a key it cannot have is said once and
+        // leaves the commands working.
+        GlobalShortcut shortcut(host.controls_, [&host] { host.ToggleWidgetWindow(); });
+
+        if (options.hidden) {
+            // Opened hidden: the window is made with its page (which signs in), not shown.
+            Window::Current()->Hide();
+            host.startHidden_ = true;
+        }
+        if (options.toggle && !options.uri) {
+            host.ToggleWidgetWindow();
+        } else if (options.uri) {
             host.ActivateUri(*options.uri);
         } else if (!options.service) {
             host.ActivateLaunch();
         }
+        host.startHidden_ = false;
         if (!options.service && !host.ShowsWidgetWindow()) {
             if (host.exitStatus_ == 0) {
                 std::fprintf(stderr,

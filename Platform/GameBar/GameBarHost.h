@@ -17,6 +17,11 @@ struct GameBarHostOptions {
     std::optional<bool> pinnedOnly;  // the host's controls to set first
     std::optional<double> opacity;
     bool service = false;  // started by D-Bus activation: the activation comes over the bus
+    // Toggle the widget window: hide a shown one, show a hidden one, open one when there is none.
+    bool toggle = false;
+    // A new instance opens the widget window hidden (the autostart at login); the shortcut or a toggle
+    // shows it. Handed to a running instance, it asks nothing of it.
+    bool hidden = false;
 };
 
 // The Game Bar's part in running a widget: it turns URIs into activations of the application (a widget
@@ -50,6 +55,10 @@ public:
     // False, and nothing changes, outside 0.1 to 1.
     bool SetOpacity(double opacity);
     void CloseWidgetWindow();
+    // Hides a shown widget window and shows a hidden one (its page lives on meanwhile); with no widget
+    // window, launches the widget. Returns the activation's error as text, empty when there was none.
+    std::string ToggleWidgetWindow();
+    // True while a widget window is open, shown or hidden.
     bool ShowsWidgetWindow() const;
     // The session is ending (termination signal, the bus gone): close the widget window, or end the event
     // loop if none shows.
@@ -71,6 +80,7 @@ private:
     // Set by Run: the event loop ends once no widget window shows.
     std::function<void()> onIdle_;
     int exitStatus_ = 0;
+    bool startHidden_ = false;  // during a hidden start's activation
 };
 
 }  // namespace platform

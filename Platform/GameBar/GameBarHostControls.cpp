@@ -38,6 +38,20 @@ bool GameBarHostControls::RequestedOpacity(double opacity) {
     return true;
 }
 
+std::string GameBarHostControls::ToggleShortcut() const {
+    std::lock_guard lock(mutex_);
+    return toggleShortcut_;
+}
+
+void GameBarHostControls::ToggleShortcut(std::string shortcut) {
+    {
+        std::lock_guard lock(mutex_);
+        if (toggleShortcut_ == shortcut) return;
+        toggleShortcut_ = std::move(shortcut);
+    }
+    toggleShortcutChanged_.Raise();
+}
+
 EventSource<>::Token GameBarHostControls::DisplayModeChanged(std::function<void()> handler) {
     return displayModeChanged_.Add(std::move(handler));
 }
@@ -52,6 +66,14 @@ EventSource<>::Token GameBarHostControls::RequestedOpacityChanged(std::function<
 
 void GameBarHostControls::RequestedOpacityChanged(EventSource<>::Token token) {
     requestedOpacityChanged_.Remove(token);
+}
+
+EventSource<>::Token GameBarHostControls::ToggleShortcutChanged(std::function<void()> handler) {
+    return toggleShortcutChanged_.Add(std::move(handler));
+}
+
+void GameBarHostControls::ToggleShortcutChanged(EventSource<>::Token token) {
+    toggleShortcutChanged_.Remove(token);
 }
 
 }  // namespace platform

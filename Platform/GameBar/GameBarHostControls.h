@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <string>
 
 #include "Platform/Foundation/EventSource.h"
 #include "Platform/GameBar/IGameBarWidget.h"
@@ -24,17 +25,26 @@ public:
     bool RequestedOpacity(double opacity);
     static bool IsValidOpacity(double opacity);
 
+    // The global shortcut that toggles the widget window, as the player wrote it ("Super+Alt+M"), or empty
+    // when none is bound; the host's menu shows it.
+    std::string ToggleShortcut() const;
+    void ToggleShortcut(std::string shortcut);
+
     EventSource<>::Token DisplayModeChanged(std::function<void()> handler);
     void DisplayModeChanged(EventSource<>::Token token);
     EventSource<>::Token RequestedOpacityChanged(std::function<void()> handler);
     void RequestedOpacityChanged(EventSource<>::Token token);
+    EventSource<>::Token ToggleShortcutChanged(std::function<void()> handler);
+    void ToggleShortcutChanged(EventSource<>::Token token);
 
 private:
     mutable std::mutex mutex_;
     GameBarDisplayMode displayMode_ = GameBarDisplayMode::Foreground;
     double requestedOpacity_ = kMaximumOpacity;
+    std::string toggleShortcut_;
     EventSource<> displayModeChanged_;
     EventSource<> requestedOpacityChanged_;
+    EventSource<> toggleShortcutChanged_;
 };
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls.Basic
 
-// The host's context menu: pinned only, opacity, close. Made on first use (see GameBarChrome.qml).
+// The host's context menu: pinned only, opacity, hide (with the shortcut that brings the widget back),
+// close. Made on first use (see GameBarChrome.qml).
 Menu {
     id: menu
     objectName: "contextMenu"
@@ -15,20 +16,38 @@ Menu {
 
     component ChromeMenuItem: MenuItem {
         id: item
+        // A secondary text at the right end (a key that does the same).
+        property string hint: ""
         implicitHeight: 36
         leftPadding: 12
         rightPadding: 12
         Accessible.name: text
         Accessible.onPressAction: item.triggered()
 
-        contentItem: Text {
-            text: item.text
-            textFormat: Text.PlainText
-            color: menu.textPrimary
-            font.pixelSize: 13
-            verticalAlignment: Text.AlignVCenter
-            leftPadding: item.checkable ? 24 : 0
-            elide: Text.ElideRight
+        contentItem: Item {
+            implicitHeight: label.implicitHeight
+            Text {
+                id: label
+                anchors.left: parent.left
+                anchors.right: hintText.left
+                anchors.rightMargin: hintText.text ? 8 : 0
+                anchors.verticalCenter: parent.verticalCenter
+                text: item.text
+                textFormat: Text.PlainText
+                color: menu.textPrimary
+                font.pixelSize: 13
+                leftPadding: item.checkable ? 24 : 0
+                elide: Text.ElideRight
+            }
+            Text {
+                id: hintText
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                text: item.hint
+                textFormat: Text.PlainText
+                color: menu.textSecondary
+                font.pixelSize: 11
+            }
         }
         indicator: Rectangle {
             visible: item.checkable
@@ -159,6 +178,15 @@ Menu {
             implicitHeight: 1
             color: Qt.rgba(1, 1, 1, 0.12)
         }
+    }
+
+    ChromeMenuItem {
+        objectName: "hideItem"
+        text: qsTr("Hide widget")
+        hint: menu.host.toggleShortcut
+        Accessible.name: menu.host.toggleShortcut ? qsTr("Hide widget, %1 shows it again").arg(menu.host.toggleShortcut)
+                                                  : qsTr("Hide widget")
+        onTriggered: menu.host.hide()
     }
 
     ChromeMenuItem {

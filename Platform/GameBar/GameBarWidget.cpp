@@ -1,6 +1,7 @@
 #include "Platform/GameBar/GameBarWidget.h"
 
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QQuickWindow>
 #include <QSurfaceFormat>
@@ -13,6 +14,7 @@
 #include "Platform/GameBar/GameBarChrome.h"
 #include "Platform/GameBar/GameBarHostControls.h"
 #include "Platform/GameBar/GameBarWidgetActivatedEventArgs.h"
+#include "Platform/GameBar/WindowPlacement.h"
 #include "Platform/Threading/CoreDispatcher.h"
 #include "Platform/Ui/Frame.h"
 #include "Platform/Ui/Window.h"
@@ -80,6 +82,9 @@ GameBarWidget::GameBarWidget(const GameBarWidgetActivatedEventArgs& args, Window
     core.setColor(Qt::transparent);
     core.setTitle(QStringLiteral("Velmora"));
     if (core.width() <= 1 || core.height() <= 1) core.resize(kDefaultWidth, kDefaultHeight);
+    // Where the player left it (per screen), or the top right of the primary screen at a first start. A
+    // window without a window system (offscreen: tests, benchmarks) has no place on a desktop to keep.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) WindowPlacement::Attach(core);
 
     if (frame && window.Content() != frame) window.Content(frame);
     state_->chrome = GameBarChrome::Install(window, controls_);

@@ -63,6 +63,11 @@ std::shared_ptr<Window> Window::Shown() {
     return current && current->IsShown() ? current : nullptr;
 }
 
+std::shared_ptr<Window> Window::Open() {
+    auto& current = TheWindows().current;
+    return current && current->IsOpen() ? current : nullptr;
+}
+
 void Window::ReleaseClosed() {
     if (TheWindows().closing > 0) return;
     std::vector<std::shared_ptr<Window>> closed;
@@ -143,6 +148,14 @@ void Window::Closed(Token token) {
 
 void Window::Activate() {
     isClosed_ = false;
+    activated_ = true;
+    if (hidden_) return;
+    Show();
+}
+
+void Window::Show() {
+    if (isClosed_ || !activated_) return;
+    hidden_ = false;
     quickWindow_->show();
     // Windows without a window system (offscreen: tests, benchmarks) have no stacking order to change.
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) quickWindow_->raise();
@@ -150,11 +163,24 @@ void Window::Activate() {
 }
 
 bool Window::IsShown() const {
-    return !isClosed_ && quickWindow_->isVisible();
+    return !isClosed_ && !hidden_ && quickWindow_->isVisible();
+}
+
+bool Window::IsOpen() const {
+    return !isClosed_ && activated_ && (hidden_ || quickWindow_->isVisible());
+}
+
+void Window::Hide() {
+    if (isClosed_) return;
+    hidden_ = true;
+    if (activated_) quickWindow_->hide();
 }
 
 void Window::Close() {
+    const bool wasHidden = IsHidden() && activated_;
     quickWindow_->close();
+    // A window that was never shown has no window-system window, and Qt then delivers no close event.
+    if (wasHidden && !isClosed_) OnClosed();
 }
 
 void Window::OnClosed() {

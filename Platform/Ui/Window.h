@@ -27,6 +27,8 @@ public:
     static std::shared_ptr<Window> Current();
     // The current window if it is shown, else null.
     static std::shared_ptr<Window> Shown();
+    // The current window if it is open: activated and not closed, shown or hidden (Hide). Else null.
+    static std::shared_ptr<Window> Open();
     // Destroys closed windows (with their frames and pages). A closed window is kept until then because
     // it closes from inside its own event handling; Current() does this too.
     static void ReleaseClosed();
@@ -67,9 +69,16 @@ public:
     Token Closed(ClosedHandler handler);
     void Closed(Token token);
 
-    // Shows the window and asks for the focus.
+    // Shows the window and asks for the focus; a window hidden before its activation stays hidden.
     void Activate();
     bool IsShown() const;
+    // Hides the window without closing it: the content lives on, and Show brings it back as it was. Before
+    // the activation, the activation opens the window hidden.
+    void Hide();
+    // Shows a hidden window again (and a shown one stays as it is), raised and asking for the focus.
+    void Show();
+    bool IsHidden() const { return hidden_ && !isClosed_; }
+    bool IsOpen() const;
     // Closes the window as its close button would; Closed is raised once it is closed.
     void Close();
 
@@ -86,6 +95,8 @@ private:
     std::shared_ptr<Frame> content_;
     EventSource<> closed_;
     bool isClosed_ = false;
+    bool activated_ = false;
+    bool hidden_ = false;
 };
 
 }  // namespace platform

@@ -40,6 +40,9 @@ TEST(CommandLine, AcceptsTheOptionsAndOneUri) {
     };
     for (const auto& c : cases) {
         auto parsed = ParseCommandLine(c.arguments);
+        if (std::holds_alternative<CommandLine>(parsed)) {
+            EXPECT_FALSE(std::get<CommandLine>(parsed).autostart);
+        }
         ASSERT_TRUE(std::holds_alternative<CommandLine>(parsed)) << std::get<std::string>(parsed);
         const auto& line = std::get<CommandLine>(parsed);
         EXPECT_EQ(line.options.uri, c.uri);
@@ -48,6 +51,17 @@ TEST(CommandLine, AcceptsTheOptionsAndOneUri) {
         EXPECT_EQ(line.options.service, c.service);
         EXPECT_EQ(line.help, c.help);
     }
+}
+
+TEST(CommandLine, TakesTheOverlaysOptions) {
+    auto line = std::get<CommandLine>(ParseCommandLine({"--toggle"}));
+    EXPECT_TRUE(line.options.toggle);
+    EXPECT_FALSE(line.options.uri);
+    line = std::get<CommandLine>(ParseCommandLine({"--hidden", "ms-gamebarwidget:launch"}));
+    EXPECT_TRUE(line.options.hidden);
+    EXPECT_EQ(line.options.uri, "ms-gamebarwidget:launch");
+    EXPECT_EQ(std::get<CommandLine>(ParseCommandLine({"--autostart", "on"})).autostart, true);
+    EXPECT_EQ(std::get<CommandLine>(ParseCommandLine({"--autostart=off"})).autostart, false);
 }
 
 TEST(CommandLine, RefusesBadOptionsAndValues) {
@@ -68,6 +82,12 @@ TEST(CommandLine, RefusesBadOptionsAndValues) {
         {"launch"},
         {"-"},
         {"1ms-gamebarwidget:launch"},
+        {"--toggle", "ms-gamebarwidget:launch"},
+        {"--toggle", "--hidden"},
+        {"--autostart"},
+        {"--autostart", "yes"},
+        {"--autostart=on", "ms-gamebarwidget:launch"},
+        {"--autostart", "off", "--toggle"},
     };
     for (const auto& arguments : cases) {
         auto parsed = ParseCommandLine(arguments);

@@ -207,6 +207,8 @@ TEST_F(GameBarWidgetTest, TheContextMenuWorksFromTheKeyboard) {
     EXPECT_FALSE(ChromeItem<QObject>("contextMenu"));  // made on first use
 
     QObject* menuObject = nullptr;
+    // The shortcut the host bound shows beside "Hide widget".
+    controls->ToggleShortcut("Super+Alt+M");
     QTest::keyClick(core, Qt::Key_F10, Qt::ShiftModifier);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -236,10 +238,23 @@ TEST_F(GameBarWidgetTest, TheContextMenuWorksFromTheKeyboard) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(widget->RequestedOpacity() - 0.8) < 1e-9; }, 5000));
     EXPECT_EQ(page->OpacityChanges(), 2);
 
-    // "Close widget" closes the window.
+    // "Hide widget" hides the window without closing it; shown again, it is the same window.
     bool closed = false;
     window->Closed([&] { closed = true; });
     QTest::keyClick(core, Qt::Key_Down);
+    QTest::keyClick(core, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->IsHidden(); }, 5000));
+    EXPECT_FALSE(core->isVisible());
+    EXPECT_TRUE(window->IsOpen());
+    EXPECT_FALSE(closed);
+    window->Show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return core->isVisible(); }, 5000));
+    EXPECT_FALSE(window->IsHidden());
+
+    // "Close widget", after it, closes the window.
+    QTest::keyClick(core, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menuObject->property("opened").toBool(); }, 5000));
+    for (int i = 0; i < 3; ++i) QTest::keyClick(core, Qt::Key_Down);
     QTest::keyClick(core, Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([&] { return closed; }, 5000));
 }
