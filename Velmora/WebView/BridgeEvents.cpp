@@ -100,12 +100,14 @@ int64_t EstimatePosition(const PlaybackStateResponse& state, int64_t nowMs) {
             position += elapsed * state.playback_speed.value_or(1.0);
         }
     }
-    // A speed of NaN, infinity or far below 0 from the desktop app gives no estimate: the reported
-    // position stands, still capped at the duration (a NaN compares false and would pass the cap).
-    constexpr double kLimit = 0x1p62;
-    if (!std::isfinite(position) || position < -kLimit || position >= kLimit)
-        position = static_cast<double>(reported);
     if (state.duration && position > *state.duration) position = *state.duration;
+    // A speed of NaN or far below 0 from the desktop app gives no estimate: the reported position stands,
+    // capped at the duration too (a NaN compares false, and passed the cap above).
+    constexpr double kLimit = 0x1p63;
+    if (!std::isfinite(position) || position < -kLimit || position >= kLimit) {
+        position = static_cast<double>(reported);
+        if (state.duration && position > *state.duration) position = *state.duration;
+    }
     return static_cast<int64_t>(position);
 }
 
