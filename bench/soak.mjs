@@ -3,9 +3,10 @@
 // tenth time skips to the next track), the desktop app leaving the bus and coming back every five
 // minutes, and a sign-out and sign-in every ten. Each minute it samples the private memory
 // (smaps_rollup: Private_Clean + Private_Dirty) and the CPU time of each process of the widget (velmora
-// and, for the web front end, each QtWebEngine process) and of corvana-sim; before the last sample it
-// forces a garbage collection in the web page (DevTools). It prints the growth of each process from the
-// end of the first ten minutes to the end and fails when a widget process grew by more than 2 MiB.
+// and, for the web front end, each QtWebEngine process) and of corvana-sim; before the sample at the end
+// of the first ten minutes and before the last it forces a garbage collection in the web page (DevTools)
+// and lets the widget settle. It prints the growth of each process between those two samples and fails
+// when a widget process grew by more than 2 MiB.
 //
 //   node bench/soak.mjs BUILD_DIR --front-end native|web [--minutes N]
 import { readFileSync, readdirSync, mkdirSync, writeFileSync } from 'node:fs';
@@ -112,18 +113,46 @@ try {
     say(`signed in; velmora is pid ${rootPid}; ${minutes} minutes, growth measured from minute ${baselineMinute}`);
 
     const samples = [];  // { minute, processes: Map(key -> { name, pid, kib, cpu }) }
-    const sample = (minute) => {
+    const read = () => {
         const processes = new Map();
         for (const { pid, name } of [...processTree(rootPid), { pid: simulatorPid, name: 'corvana-sim' }]) {
             const kib = privateKiB(pid);
             const cpu = cpuSeconds(pid);
             if (kib !== null && cpu !== null) processes.set(`${name} ${pid}`, { name, pid, kib, cpu });
         }
+        return processes;
+    };
+    // The two samples the growth is judged by (the end of the first ten minutes and the last) are taken
+    // settled: the page's garbage collected, no push for the ten seconds before, and the least of three
+    // readings a second apart, so that a burst of work in flight at that moment is not counted as growth.
+    const judged = (minute) => minute === baselineMinute || minute === minutes;
+    const settledRead = async () => {
+        if (page) {
+            const devtools = await page.context().newCDPSession(page);
+            await devtools.send('HeapProfiler.collectGarbage');
+            await devtools.send('HeapProfiler.collectGarbage');
+            await devtools.detach();
+        }
+        let least = null;
+        for (let i = 0; i < 3; i += 1) {
+            await sleep(1000);
+            const now = read();
+            if (!least) { least = now; continue; }
+            for (const [key, p] of now) {
+                const kept = least.get(key);
+                if (kept && p.kib < kept.kib) least.set(key, { ...p, kib: p.kib });
+                else if (kept) least.set(key, { ...kept, cpu: p.cpu });
+            }
+        }
+        return least;
+    };
+    const sample = async (minute) => {
+        const processes = judged(minute) ? await settledRead() : read();
         samples.push({ minute, processes });
         const row = [...processes.values()].map((p) => `${p.name}[${p.pid}] ${(p.kib / 1024).toFixed(1)} MiB`);
         say(`minute ${minute}: ${row.join(', ')}`);
     };
-    sample(0);
+    await sample(0);
 
     let pushes = 0;
     let pushFailures = 0;
@@ -145,19 +174,8 @@ try {
         const wait = due - Date.now();
         if (wait > 0) await sleep(wait);
         if (widget.process.exited) throw new Error(`velmora exited:\n${widget.process.lines.slice(-30).join('\n')}`);
-        if (second % 60 === 0) {
-            const minute = second / 60;
-            if (minute === minutes && page) {
-                // The page's garbage, collected: what is left is what the page holds.
-                const devtools = await page.context().newCDPSession(page);
-                await devtools.send('HeapProfiler.collectGarbage');
-                await devtools.send('HeapProfiler.collectGarbage');
-                await devtools.detach();
-                await sleep(1000);
-            }
-            sample(minute);
-        }
-        push();
+        if (second % 60 === 0) await sample(second / 60);
+        if (!(judged(Math.ceil(second / 60)) && second % 60 >= 50)) push();
         if (second % 300 === 60) {
             restarts += 1;
             await session.control('restart 500');
