@@ -25,6 +25,13 @@ std::string Folder() {
         if (!::mkdtemp(pattern.data())) std::abort();
         return pattern;
     }();
+    // Removed at exit, so that the regression runs of every build leave nothing behind.
+    static const struct Remover {
+        ~Remover() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } remover;
     return folder;
 }
 
