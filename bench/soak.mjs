@@ -3,10 +3,10 @@
 // tenth time skips to the next track), the desktop app leaving the bus and coming back every five
 // minutes, and a sign-out and sign-in every ten. Each minute it samples the private memory
 // (smaps_rollup: Private_Clean + Private_Dirty) and the CPU time of each process of the widget (velmora
-// and, for the web front end, each QtWebEngine process) and of corvana-sim; before the sample at the end
-// of the first ten minutes and before the last it forces a garbage collection in the web page (DevTools)
-// and lets the widget settle. It prints the growth of each process between those two samples and fails
-// when a widget process grew by more than 2 MiB.
+// and, for the web front end, each QtWebEngine process) and of corvana-sim. It prints the growth of each
+// process, from the least sample of a window of up to five minutes after the first ten to the least of
+// the last such window, and fails when a widget process grew by more than 2 MiB. Before each sample of
+// those windows it forces a garbage collection in the web page (DevTools) and lets the widget settle.
 //
 //   node bench/soak.mjs BUILD_DIR --front-end native|web [--minutes N]
 import { readFileSync, readdirSync, mkdirSync, writeFileSync } from 'node:fs';
@@ -28,6 +28,12 @@ if (!buildDir || buildDir.startsWith('--') || !['native', 'web'].includes(frontE
 const LIMIT_KIB = 2048;
 // The growth is measured from here on: the first ten minutes (or half of a shorter soak) fill caches.
 const baselineMinute = minutes > 10 ? 10 : Math.floor(minutes / 2);
+// Memory swings by tens of MiB from one minute to the next (covers decoded, the page's heap), while a leak
+// raises the floor: the growth is that of the least sample of each process in a window of up to five
+// minutes after the first ten, to the least in the last window of the same length.
+const window = Math.max(1, Math.min(5, Math.floor((minutes - baselineMinute) / 2)));
+const inBaseline = (minute) => minute >= baselineMinute && minute < baselineMinute + window;
+const inEnd = (minute) => minute > minutes - window && minute <= minutes;
 const say = (line) => console.log(`soak ${frontEnd}: ${line}`);
 
 const clockTicks = 100;  // USER_HZ on Linux
@@ -122,10 +128,9 @@ try {
         }
         return processes;
     };
-    // The two samples the growth is judged by (the end of the first ten minutes and the last) are taken
-    // settled: the page's garbage collected, no push for the ten seconds before, and the least of three
+    // The samples the growth is judged by (the two windows) are taken settled: the page's garbage collected, no push for the ten seconds before, and the least of three
     // readings a second apart, so that a burst of work in flight at that moment is not counted as growth.
-    const judged = (minute) => minute === baselineMinute || minute === minutes;
+    const judged = (minute) => inBaseline(minute) || inEnd(minute);
     const settledRead = async () => {
         if (page) {
             const devtools = await page.context().newCDPSession(page);
@@ -192,30 +197,43 @@ try {
     }
     say(`${pushes} pushes (${pushFailures} failed while the desktop app was away), ${restarts} restarts, ${signIns} sign-ins again`);
 
-    const baseline = samples.find((s) => s.minute === baselineMinute);
-    const last = samples[samples.length - 1];
+    // Per process, the least sample of a window (a process must be there in every sample of it).
+    const floorOf = (test) => {
+        const chosen = samples.filter((s) => test(s.minute));
+        const floor = new Map();
+        for (const [key, p] of chosen[0].processes) {
+            const all = chosen.map((s) => s.processes.get(key));
+            if (all.some((q) => !q)) continue;
+            floor.set(key, { ...p, kib: Math.min(...all.map((q) => q.kib)), cpu: all[all.length - 1].cpu });
+        }
+        return { floor, from: chosen[0].minute, to: chosen[chosen.length - 1].minute };
+    };
+    const baseline = floorOf(inBaseline);
+    const end = floorOf(inEnd);
     const first = samples[0];
-    const elapsedMinutes = last.minute - baseline.minute;
-    say(`growth of private memory from minute ${baseline.minute} to minute ${last.minute} (limit ${LIMIT_KIB / 1024} MiB per widget process):`);
-    for (const [key, end] of last.processes) {
-        const start = baseline.processes.get(key);
+    const elapsedMinutes = end.to - baseline.to;
+    const span = (w) => (w.from === w.to ? `minute ${w.from}` : `minutes ${w.from}-${w.to}`);
+    say(`growth of private memory, least sample of ${span(baseline)} to least of ${span(end)} `
+        + `(limit ${LIMIT_KIB / 1024} MiB per widget process):`);
+    for (const [key, last] of end.floor) {
+        const start = baseline.floor.get(key);
         const origin = first.processes.get(key);
-        const cpuPercent = start ? (100 * (end.cpu - start.cpu)) / (elapsedMinutes * 60) : NaN;
         if (!start) {
-            say(`  ${key}: started after minute ${baseline.minute} (${(end.kib / 1024).toFixed(1)} MiB now)`);
-            if (end.name !== 'corvana-sim') exitCode = 1;
+            say(`  ${key}: not there through ${span(baseline)} (${(last.kib / 1024).toFixed(1)} MiB at the end)`);
+            if (last.name !== 'corvana-sim') exitCode = 1;
             continue;
         }
-        const growth = end.kib - start.kib;
-        const judged = end.name !== 'corvana-sim';
-        const over = judged && growth > LIMIT_KIB;
+        const cpuPercent = elapsedMinutes > 0 ? (100 * (last.cpu - start.cpu)) / (elapsedMinutes * 60) : NaN;
+        const growth = last.kib - start.kib;
+        const judgedHere = last.name !== 'corvana-sim';
+        const over = judgedHere && growth > LIMIT_KIB;
         if (over) exitCode = 1;
-        say(`  ${key}: ${(start.kib / 1024).toFixed(1)} -> ${(end.kib / 1024).toFixed(1)} MiB, growth ${(growth / 1024).toFixed(2)} MiB`
-            + `${origin ? ` (${((end.kib - origin.kib) / 1024).toFixed(2)} MiB since the start)` : ''}, CPU ${cpuPercent.toFixed(1)} %`
-            + `${judged ? (over ? '  FAIL' : '  ok') : '  (not judged)'}`);
+        say(`  ${key}: ${(start.kib / 1024).toFixed(1)} -> ${(last.kib / 1024).toFixed(1)} MiB, growth ${(growth / 1024).toFixed(2)} MiB`
+            + `${origin ? ` (${((last.kib - origin.kib) / 1024).toFixed(2)} MiB since the start)` : ''}, CPU ${cpuPercent.toFixed(1)} %`
+            + `${judgedHere ? (over ? '  FAIL' : '  ok') : '  (not judged)'}`);
     }
-    for (const key of baseline.processes.keys()) {
-        if (!last.processes.has(key)) {
+    for (const key of baseline.floor.keys()) {
+        if (!end.floor.has(key)) {
             say(`  ${key}: gone before the end`);
             if (!key.startsWith('corvana-sim')) exitCode = 1;
         }
