@@ -10,6 +10,7 @@
 #include "Platform/Threading/ThreadPoolTimer.h"
 #include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/Logger.h"
+#include "VelmoraUtils/TokenReply.h"
 #include "VelmoraUtils/TokenStore.h"
 
 namespace utils {
@@ -37,22 +38,6 @@ std::string FormEncode(std::string_view text) {
         }
     }
     return encoded;
-}
-
-// "expires_in" truncated toward zero, kept inside the 32-bit range.
-int32_t ExpiresIn(const nlohmann::json& body) {
-    const auto& value = body.at("expires_in");
-    if (!value.is_number())
-        throw platform::PlatformError(platform::E_INVALIDARG, "expires_in is not a number");
-    double seconds = std::trunc(value.get<double>());
-    if (!std::isfinite(seconds))
-        throw platform::PlatformError(platform::E_INVALIDARG, "expires_in is not finite");
-    return static_cast<int32_t>(std::clamp<double>(seconds, std::numeric_limits<int32_t>::min(),
-                                                   std::numeric_limits<int32_t>::max()));
-}
-
-const std::string& RequiredString(const nlohmann::json& body, const char* key) {
-    return body.at(key).get_ref<const std::string&>();  // throws when missing or not a string
 }
 
 // One of the user's tokens: this process's copy when the vault refused it (the vault then holds an older
@@ -357,13 +342,10 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<Des
                                         std::to_string(response.statusCode));
             co_return CorvanaSignInResult{2, 0};
         }
-        auto body = nlohmann::json::parse(response.content);
-        const std::string& accessToken = RequiredString(body, "access_token");
-        const std::string& refreshToken = RequiredString(body, "refresh_token");
-        int32_t expiresIn = ExpiresIn(body);
+        const TokenReply reply = TokenReply::Parse(response.content, /*requireRefreshToken=*/true);
         co_await platform::ResumeBlocking();
-        StoreTokens(userKey, accessToken, refreshToken, *services);
-        co_return CorvanaSignInResult{0, expiresIn};
+        StoreTokens(userKey, reply.accessToken, *reply.refreshToken, *services);
+        co_return CorvanaSignInResult{0, reply.expiresIn};
     } catch (...) {
     }
     Logger::Instance().LogError("TokenManager: FetchAuthTokensAsync failed");
@@ -409,14 +391,10 @@ Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKe
                                         std::to_string(response.statusCode));
             co_return CorvanaSignInResult{2, 0};
         }
-        auto body = nlohmann::json::parse(response.content);
-        const std::string& accessToken = RequiredString(body, "access_token");
-        int32_t expiresIn = ExpiresIn(body);
-        std::string newRefreshToken =
-            body.contains("refresh_token") ? RequiredString(body, "refresh_token") : *refreshToken;
+        const TokenReply reply = TokenReply::Parse(response.content, /*requireRefreshToken=*/false);
         co_await platform::ResumeBlocking();
-        StoreTokens(userKey, accessToken, newRefreshToken, *services);
-        co_return CorvanaSignInResult{0, expiresIn};
+        StoreTokens(userKey, reply.accessToken, reply.refreshToken.value_or(*refreshToken), *services);
+        co_return CorvanaSignInResult{0, reply.expiresIn};
     } catch (...) {
     }
     Logger::Instance().LogError("TokenManager: RefreshAccessTokenAsync failed");

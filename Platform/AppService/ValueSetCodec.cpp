@@ -15,6 +15,11 @@ public:
     Reader(sdbus::Message& message, ValueSetCodec::Limits limits) : message_(message), limits_(limits) {}
 
     ValueSet ReadSet(int depth) {
+        // sd-bus refuses to enter a container of another type with an error of its own: look first, so
+        // that a message of another shape (a reply of "s", say) is the wrong kind like any other.
+        std::string type, contents;
+        message_.peekType(type, contents);
+        if (type != "a" || contents != "{sv}") throw PlatformError(E_NOINTERFACE, "a message is not a{sv}");
         if (!message_.enterContainer("{sv}")) throw PlatformError(E_NOINTERFACE, "a message is not a{sv}");
         ValueSet set;
         while (message_.enterDictEntry("sv")) {
@@ -129,7 +134,12 @@ void WriteValue(sdbus::Message& message, const Value& value) {
 }  // namespace
 
 ValueSet ValueSetCodec::Read(sdbus::Message& message, Limits limits) {
-    return Reader(message, limits).ReadSet(0);
+    try {
+        return Reader(message, limits).ReadSet(0);
+    } catch (const sdbus::Error& error) {
+        // Whatever else sd-bus refuses to read is a message of the wrong kind too.
+        throw PlatformError(E_NOINTERFACE, "a message that cannot be read as a{sv}: " + error.getMessage());
+    }
 }
 
 ValueSet ValueSetCodec::Read(sdbus::Message& message) {

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 namespace platform {
@@ -33,8 +36,15 @@ json Encode(const Value& value) {
             return {{"type", "boolean"}, {"value", value.AsBoolean()}};
         case ValueKind::Int32:
             return {{"type", "int32"}, {"value", value.AsInt32()}};
-        case ValueKind::Double:
-            return {{"type", "double"}, {"value", value.AsDouble()}};
+        case ValueKind::Double: {
+            // JSON has no NaN or infinities (they would be written as null and make the file unreadable):
+            // they are written as these texts.
+            const double number = value.AsDouble();
+            if (std::isnan(number)) return {{"type", "double"}, {"value", "NaN"}};
+            if (std::isinf(number))
+                return {{"type", "double"}, {"value", number > 0 ? "Infinity" : "-Infinity"}};
+            return {{"type", "double"}, {"value", number}};
+        }
         case ValueKind::StringArray:
             return {{"type", "strings"}, {"value", value.AsStringArray()}};
         case ValueKind::ValueSet:
@@ -45,14 +55,52 @@ json Encode(const Value& value) {
 
 ValueSet DecodeSet(const json& object);
 
+[[noreturn]] void WrongValue(const std::string& type) {
+    throw std::runtime_error("a value of type " + type + " that is not one");
+}
+
+// Each kind only from the JSON that writes it: nlohmann's conversions would read true as the int32 1,
+// cut 1.5 to 1, and take 1e20 into an int32 (undefined behaviour).
 Value Decode(const json& entry) {
+    if (!entry.is_object()) throw std::runtime_error("an entry that is not an object");
     const std::string& type = entry.at("type").get_ref<const std::string&>();
     const json& value = entry.at("value");
-    if (type == "string") return Value(value.get<std::string>());
-    if (type == "boolean") return Value(value.get<bool>());
-    if (type == "int32") return Value(value.get<int32_t>());
-    if (type == "double") return Value(value.get<double>());
-    if (type == "strings") return Value(value.get<std::vector<std::string>>());
+    if (type == "string") {
+        if (!value.is_string()) WrongValue(type);
+        return Value(value.get<std::string>());
+    }
+    if (type == "boolean") {
+        if (!value.is_boolean()) WrongValue(type);
+        return Value(value.get<bool>());
+    }
+    if (type == "int32") {
+        if (!value.is_number_integer()) WrongValue(type);
+        if (value.is_number_unsigned()) {
+            const uint64_t number = value.get<uint64_t>();
+            if (number > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) WrongValue(type);
+            return Value(static_cast<int32_t>(number));
+        }
+        const int64_t number = value.get<int64_t>();
+        if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
+            WrongValue(type);
+        return Value(static_cast<int32_t>(number));
+    }
+    if (type == "double") {
+        if (value.is_number()) return Value(value.get<double>());
+        if (value == "NaN") return Value(std::numeric_limits<double>::quiet_NaN());
+        if (value == "Infinity") return Value(std::numeric_limits<double>::infinity());
+        if (value == "-Infinity") return Value(-std::numeric_limits<double>::infinity());
+        WrongValue(type);
+    }
+    if (type == "strings") {
+        if (!value.is_array()) WrongValue(type);
+        std::vector<std::string> texts;
+        for (const auto& text : value) {
+            if (!text.is_string()) WrongValue(type);
+            texts.push_back(text.get<std::string>());
+        }
+        return Value(std::move(texts));
+    }
     if (type == "set") return Value(DecodeSet(value));
     throw std::runtime_error("unknown value type " + type);
 }

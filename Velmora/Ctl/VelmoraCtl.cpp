@@ -220,7 +220,7 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
           std::pair{"next", PlaybackAction::Next}, std::pair{"previous", PlaybackAction::Previous}}) {
         if (c == name) {
             Expect(o, 0, "no arguments");
-            return [action](DesktopAPIController& d) { return d.ModifyPlaybackStateAsync(action); };
+            return [action = action](DesktopAPIController& d) { return d.ModifyPlaybackStateAsync(action); };
         }
     }
     if (c == "seek") {

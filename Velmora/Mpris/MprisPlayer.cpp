@@ -1,5 +1,7 @@
 #include "Velmora/Mpris/MprisPlayer.h"
 
+#include <limits>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -127,8 +129,12 @@ int64_t MprisPlayer::PositionUsAt(Clock::time_point now) const {
         double elapsedUs = std::chrono::duration<double, std::micro>(now - sampledAt_).count();
         position += std::max(0.0, elapsedUs) * Rate().value_or(1.0);
     }
-    double end = LengthUs() ? static_cast<double>(*LengthUs()) : 9.2e18;
-    return static_cast<int64_t>(std::clamp(position, 0.0, end));
+    // Compared in doubles, returned in integers: a length beyond 2^53 does not survive the round trip
+    // through a double, and the position must never pass it.
+    const int64_t end = LengthUs().value_or(std::numeric_limits<int64_t>::max());
+    if (!(position > 0)) return 0;  // NaN included
+    if (position >= static_cast<double>(end)) return end;
+    return std::min(static_cast<int64_t>(position), end);
 }
 
 void MprisPlayer::Refresh() {

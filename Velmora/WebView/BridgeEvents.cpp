@@ -107,10 +107,13 @@ int64_t EstimatePosition(const PlaybackStateResponse& state, int64_t nowMs) {
         }
     }
     if (state.duration && position > *state.duration) position = *state.duration;
-    // A speed of NaN, infinity or far below 0 from the desktop app must not turn into an undefined
-    // conversion.
+    // A speed of NaN or far below 0 from the desktop app gives no estimate: the reported position stands,
+    // capped at the duration too (a NaN compares false, and passed the cap above).
     constexpr double kLimit = 0x1p63;
-    if (!std::isfinite(position) || position < -kLimit || position >= kLimit) return reported;
+    if (!std::isfinite(position) || position < -kLimit || position >= kLimit) {
+        position = static_cast<double>(reported);
+        if (state.duration && position > *state.duration) position = *state.duration;
+    }
     return static_cast<int64_t>(position);
 }
 

@@ -365,6 +365,13 @@ TEST(TokenManager, FailedExchangesReportSignedOut) {
               "ERROR TokenManager: FetchAuthTokensAsync failed"},
              {"expires_in as text", 200,
               nlohmann::json{{"access_token", "a"}, {"refresh_token", "r"}, {"expires_in", "3600"}},
+              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+             // A token goes into an Authorization header: a line break would add a header of its own.
+             {"a line break in the access token", 200, Tokens("a\r\nX-Injected: 1", "r"),
+              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+             {"a refresh token beyond visible ASCII", 200, Tokens("a", "caf\u00e9"),
+              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+             {"an empty access token", 200, Tokens("", "r"),
               "ERROR TokenManager: FetchAuthTokensAsync failed"}}) {
         Fixture f;
         f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});

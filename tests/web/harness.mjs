@@ -38,7 +38,7 @@ export function freePort() {
 
 // A child process whose output is kept as lines; waitFor(pattern) resolves with the first line that matches
 // (including lines seen before the call).
-function startProcess(program, args, options) {
+export function startProcess(program, args, options) {
     const child = spawn(program, args, { ...options, stdio: ['pipe', 'pipe', 'pipe'] });
     const lines = [];
     const waiting = [];

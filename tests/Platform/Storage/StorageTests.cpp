@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "Platform/Foundation/PlatformError.h"
@@ -68,6 +70,10 @@ TEST(LocalSettings, KeepsEveryKindAcrossInstances) {
         EXPECT_TRUE(settings.Insert("CorvanaWidgetExpanded", Value(true)));
         EXPECT_TRUE(settings.Insert("count", Value(int32_t{3})));
         EXPECT_TRUE(settings.Insert("ratio", Value(3.0)));
+        // JSON has no such numbers: they must not make the file unreadable.
+        EXPECT_TRUE(settings.Insert("nan", Value(std::numeric_limits<double>::quiet_NaN())));
+        EXPECT_TRUE(settings.Insert("above", Value(std::numeric_limits<double>::infinity())));
+        EXPECT_TRUE(settings.Insert("below", Value(-std::numeric_limits<double>::infinity())));
         EXPECT_TRUE(settings.Insert("name", Value("héllo")));
         EXPECT_TRUE(settings.Insert("list", Value(std::vector<std::string>{"a", "b"})));
         EXPECT_TRUE(settings.Insert("set", Value(ValueSet{{"k", Value(int32_t{1})}})));
@@ -77,6 +83,9 @@ TEST(LocalSettings, KeepsEveryKindAcrossInstances) {
     EXPECT_TRUE(reopened.Lookup("CorvanaWidgetExpanded")->AsBoolean());
     EXPECT_EQ(reopened.Lookup("count")->AsInt32(), 4);
     EXPECT_EQ(reopened.Lookup("ratio")->Kind(), ValueKind::Double);
+    EXPECT_TRUE(std::isnan(reopened.Lookup("nan")->AsDouble()));
+    EXPECT_EQ(reopened.Lookup("above")->AsDouble(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(reopened.Lookup("below")->AsDouble(), -std::numeric_limits<double>::infinity());
     EXPECT_EQ(reopened.Lookup("name")->AsString(), "héllo");
     EXPECT_EQ(reopened.Lookup("list")->AsStringArray().size(), 2u);
     EXPECT_EQ(reopened.Lookup("set")->AsValueSet().Lookup("k").AsInt32(), 1);
@@ -90,7 +99,12 @@ TEST(LocalSettings, CorruptFileReadsAsEmptyIsReportedAndIsKeptAside) {
     TempDir dir;
     std::string path = dir / "settings.json";
     for (std::string garbage :
-         {"{not json", "[1,2,3]", R"({"k":{"type":"int32","value":"x"}})", "\xff\xfe"}) {
+         {"{not json", "[1,2,3]", R"({"k":{"type":"int32","value":"x"}})", "\xff\xfe",
+          // A value of another kind than its entry says is no value of that kind.
+          R"({"k":{"type":"int32","value":true}})", R"({"k":{"type":"int32","value":1.5}})",
+          R"({"k":{"type":"int32","value":1e20}})", R"({"k":{"type":"int32","value":2147483648}})",
+          R"({"k":{"type":"boolean","value":1}})", R"({"k":{"type":"double","value":"x"}})",
+          R"({"k":{"type":"strings","value":["a",1]}})"}) {
         WriteFile(path, garbage);
         LocalSettings settings(path);
         testing::internal::CaptureStderr();

@@ -231,6 +231,8 @@ TEST(BridgeEvents, PositionIsEstimatedFromTheTimestamp) {
          with(Playing(10000, 60000, 2000), [](auto& s) { s.timestamp = "-9223372036854775808"; }), 60000},
         {"running backwards beyond any position",
          with(Playing(10000, 60000, 2000), [](auto& s) { s.playback_speed = -1e300; }), 10000},
+        {"a NaN speed with a reported position beyond the duration",
+         with(Playing(90000, 60000, 2000), [](auto& s) { s.playback_speed = std::nan(""); }), 60000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
