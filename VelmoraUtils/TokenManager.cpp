@@ -270,7 +270,8 @@ platform::FireAndForget TokenManager::OnLoginStateChanged(std::weak_ptr<TokenMan
         // The desktop app still reports its user (a logout or a lost connection would have started a new
         // generation): a refused code or a lost answer is no reason to stay signed out for good.
         self->StartSignInRetry(generation, attempt + 1);
-        if (attempt > 0) co_return;  // the front end already knows it is signed out
+        if (attempt == 0) self->loginStateCallback_(SignInState::RetryingSignIn);
+        co_return;  // later failed tries change nothing the front end shows
     }
     self->loginStateCallback_(outcome ? SignInState::SignedIn : SignInState::SignedOut);
 }

@@ -68,9 +68,11 @@ public:
     // What the front end shows: signed out; signing in (the desktop app reports its user and the tokens
     // are on their way: playback can be shown, the feed not yet); signed in (tokens stored, the feed can
     // be fetched); or player only, when the desktop side plays but has no Corvana account (no tokens, no
-    // feed, playback shown). Signing in is followed by signed in or signed out; it is reported when a
-    // login event starts a sign-in, not for the tries that follow a failed one.
-    enum class SignInState { SignedOut, SigningIn, SignedIn, PlayerOnly };
+    // feed, playback shown). Signing in is followed by signed in, signed out, or retrying: the sign-in
+    // failed while the desktop app reports its user and waits to be tried again, which the front ends show
+    // as signing in, since the desktop app still reports what plays. Each is reported when a login event
+    // starts a sign-in, not for the tries that follow a failed one; the try that works reports signed in.
+    enum class SignInState { SignedOut, SigningIn, SignedIn, PlayerOnly, RetryingSignIn };
     using SignInStateCallback = std::function<void(SignInState state)>;
 
     static constexpr std::string_view kVerifierAlphabet =
@@ -90,7 +92,7 @@ public:
     static constexpr std::chrono::seconds kLongestSignInRetry{60};
 
     // Constructs the manager and registers its handlers on the controller. The boolean callback hears
-    // player only as signed out, and nothing of signing in.
+    // player only and retrying as signed out, and nothing of signing in.
     static std::shared_ptr<TokenManager> Create(
         std::shared_ptr<DesktopAPIController> controller,
         std::shared_ptr<platform::CoreDispatcher> dispatcher, LoginStateCallback loginStateCallback,

@@ -4,6 +4,8 @@
 #     (median of N runs each, alternating, each waiting for its answer);
 #   - velmora-mpris's CPU while the player is paused (over IDLE seconds), and its private memory.
 # usage: bench/mpris_bench.sh [BUILD_DIR] [N] [IDLE]
+# With VELMORA_CTL_BASELINE naming another velmora-ctl (an older build, say), that one is timed in the same
+# loop as well, so that a change is measured against the same load.
 set -euo pipefail
 if [ -z "${VELMORA_BENCH_INSIDE:-}" ]; then
   export VELMORA_BENCH_INSIDE=1
@@ -34,10 +36,19 @@ for i in $(seq 1 "$runs"); do
   playerctl --player=mpv "$b"; t2=$(ms)
   echo $(( (t1 - t0) / 1000 )) >>"$work/ctl"
   echo $(( (t2 - t1) / 1000 )) >>"$work/pctl"
+  if [ -n "${VELMORA_CTL_BASELINE:-}" ]; then
+    t0=$(ms); "$VELMORA_CTL_BASELINE" "$a" 2>/dev/null; t1=$(ms)
+    echo $(( (t1 - t0) / 1000 )) >>"$work/base"
+  fi
 done
 c=$(median <"$work/ctl"); p=$(median <"$work/pctl")
 echo "command round trip, whole process (median of $runs): velmora-ctl ${c} us, playerctl ${p} us," \
   "ratio $(awk -v c="$c" -v p="$p" 'BEGIN {printf "%.2f", c / p}')"
+if [ -n "${VELMORA_CTL_BASELINE:-}" ]; then
+  b=$(median <"$work/base")
+  echo "  baseline $VELMORA_CTL_BASELINE: ${b} us, ratio to playerctl" \
+    "$(awk -v b="$b" -v p="$p" 'BEGIN {printf "%.2f", b / p}')"
+fi
 
 playerctl --player=mpv pause
 sleep 1

@@ -1,119 +1,38 @@
 // velmora-ctl: the widget's core on the command line. It connects to the desktop app as the native front
 // end does, waits for the handshake and the login notification, runs one command and exits.
-#include <charconv>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "Platform/Threading/ThreadDispatcher.h"
+#include "Velmora/Ctl/CtlCommandLine.h"
 #include "Velmora/Ctl/RecordJson.h"
-#include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/CorvanaEndpoints.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/Logger.h"
-#include "VelmoraUtils/TokenManager.h"
+
+#ifndef VELMORA_CTL_ACCOUNT_DIR_FROM_BIN
+#define VELMORA_CTL_ACCOUNT_DIR_FROM_BIN "../libexec/velmora"
+#endif
 
 namespace {
 
 using namespace std::chrono;
+using namespace velmora::ctl;
 using utils::DesktopAPIController;
 using utils::PlaybackAction;
 
-constexpr int kExitOk = 0;
-constexpr int kExitNoAnswer = 1;
-constexpr int kExitUsage = 2;
-
-constexpr const char* kUsage =
-    "usage: velmora-ctl [--timeout SECONDS] [--log-dir DIR] COMMAND\n"
-    "commands:\n"
-    "  status                 print the playback state as JSON\n"
-    "  devices                print the device list as JSON\n"
-    "  watch [--count N]      print each event as one JSON line (N events, or until interrupted)\n"
-    "  play CONTEXT_URI | pause | resume | next | previous\n"
-    "  seek MS [--relative]   move the position (milliseconds; negative with --relative goes back)\n"
-    "  shuffle on|off | repeat off|context|track | volume FRACTION (0 to 1)\n"
-    "  like URI | unlike URI  add to or remove from the library\n"
-    "  transfer DEVICE_ID     move playback to another device\n"
-    "  login                  sign in to the web API; prints {\"signedIn\":true} or false\n"
-    "  home                   sign in, then print the home feed's sections as JSON\n"
-    "exit status: 0 done, 1 the desktop app or the web API did not answer in time or refused, 2 usage "
-    "error\n";
-
-[[noreturn]] void Exit(int code) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    // Skips tearing the link down: a retry loop would hold the exit for up to one retry period.
-    std::_Exit(code);
-}
-
-[[noreturn]] void UsageError(const std::string& message) {
-    std::fprintf(stderr, "velmora-ctl: %s\n%s", message.c_str(), kUsage);
-    Exit(kExitUsage);
-}
-
-[[noreturn]] void NoAnswer(const std::string& message) {
-    std::fprintf(stderr, "velmora-ctl: %s\n", message.c_str());
-    Exit(kExitNoAnswer);
-}
-
-std::optional<int32_t> ParseInt32(const std::string& text) {
-    int32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-    return value;
-}
-
-std::optional<double> ParseDouble(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-struct Options {
-    double timeoutSeconds = 10;
-    std::optional<std::string> logDir;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-Options ParseOptions(int argc, char** argv) {
-    Options options;
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            Exit(kExitOk);
-        } else if (arg == "--timeout") {
-            if (i + 1 >= argc) UsageError("--timeout needs a number of seconds");
-            auto value = ParseDouble(argv[++i]);
-            if (!value || *value <= 0) UsageError("--timeout needs a positive number of seconds");
-            options.timeoutSeconds = *value;
-        } else if (arg == "--log-dir") {
-            if (i + 1 >= argc) UsageError("--log-dir needs a folder");
-            options.logDir = argv[++i];
-        } else if (arg.starts_with("--")) {
-            UsageError("unknown option " + arg);
-        } else {
-            break;
-        }
-    }
-    if (i >= argc) UsageError("no command given");
-    options.command = argv[i++];
-    for (; i < argc; ++i) options.args.push_back(argv[i]);
-    return options;
-}
+constexpr const char* kAccountProgram = "velmora-ctl-account";
 
 // What the controller has told us so far, shared with its event handlers (background threads).
 class Observations {
@@ -194,10 +113,6 @@ void Attach(DesktopAPIController& controller, Observations& seen) {
     });
 }
 
-void Expect(const Options& options, size_t count, const char* shape) {
-    if (options.args.size() != count) UsageError(options.command + " takes " + shape);
-}
-
 // Checks the arguments and returns the work to run once connected; nothing is sent for bad arguments.
 std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Options& o) {
     const std::string& c = o.command;
@@ -261,7 +176,7 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
         Expect(o, 1, "one device id");
         return [id = o.args[0]](DesktopAPIController& d) { return d.TransferPlaybackAsync(id); };
     }
-    if (c == "login" || c == "home") {
+    if (IsAccountCommand(c)) {
         Expect(o, 0, "no arguments");
         return nullptr;
     }
@@ -277,52 +192,20 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
     UsageError("unknown command '" + c + "'");
 }
 
-[[noreturn]] void StopAndExit(utils::TokenManager& manager, int code, const std::string& message) {
-    if (!message.empty()) std::fprintf(stderr, "velmora-ctl: %s\n", message.c_str());
-    std::fflush(stderr);
-    manager.Stop();
-    Exit(code);
-}
-
-// Signs in as the native front end does; `home` then fetches the feed with the token. Every way out stops
-// the token manager first, which lets a refresh in flight store its answer: the server has rotated the
-// refresh token by then, and exiting before the answer is stored would cost the next run a new code.
-[[noreturn]] void SignIn(const Options& options, const std::shared_ptr<DesktopAPIController>& controller,
-                         steady_clock::time_point deadline) {
-    std::mutex mutex;
-    std::condition_variable reported;
-    std::optional<bool> signedIn;
-    auto dispatcher = platform::ThreadDispatcher::Create();
-    auto manager = utils::TokenManager::Create(
-        controller, dispatcher,
-        [&](bool outcome) {
-            std::lock_guard lock(mutex);
-            signedIn = outcome;
-            reported.notify_all();
-        },
-        "CorvanaWidgetNative");
-    auto connecting = controller->ConnectAsync();
-    {
-        std::unique_lock lock(mutex);
-        if (!reported.wait_until(lock, deadline, [&] { return signedIn.has_value(); })) {
-            lock.unlock();
-            StopAndExit(*manager, kExitNoAnswer, "the sign-in did not finish within the time-out");
+// The account commands run in their own program, found beside this one (the build tree) or where it is
+// installed. It gets the same command line, so its output and exit status are this command's.
+[[noreturn]] void RunAccountCommand(char** argv) {
+    std::error_code error;
+    auto folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    for (const auto& candidate :
+         {folder / kAccountProgram,
+          (folder / VELMORA_CTL_ACCOUNT_DIR_FROM_BIN / kAccountProgram).lexically_normal()}) {
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            ::execv(candidate.c_str(), argv);
+            NoAnswer("cannot run " + candidate.string() + ": " + std::strerror(errno));
         }
     }
-    if (options.command == "login") {
-        std::printf("{\"signedIn\":%s}\n", *signedIn ? "true" : "false");
-        StopAndExit(*manager, *signedIn ? kExitOk : kExitNoAnswer, {});
-    }
-    if (!*signedIn) StopAndExit(*manager, kExitNoAnswer, "not signed in");
-    auto feed = utils::corvana_client::FetchHomeFeedAsync(manager);
-    if (!feed.WaitFor(std::max(deadline - steady_clock::now(), steady_clock::duration::zero()))) {
-        StopAndExit(*manager, kExitNoAnswer, "the web API did not answer within the time-out");
-    }
-    auto result = feed.Get();
-    if (result.failure)
-        StopAndExit(*manager, kExitNoAnswer, "the home feed could not be fetched: " + *result.failure);
-    std::printf("%s\n", velmora::Dump(velmora::ToJson(result.sections)).c_str());
-    StopAndExit(*manager, kExitOk, {});
+    NoAnswer(std::string(kAccountProgram) + " is not installed");
 }
 
 [[noreturn]] void Watch(const Options& options, Observations& seen) {
@@ -341,6 +224,7 @@ std::function<platform::Task<bool>(DesktopAPIController&)> PlanCommand(const Opt
 int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
     auto command = PlanCommand(options);
+    if (IsAccountCommand(options.command)) RunAccountCommand(argv);
     if (options.logDir) utils::Logger::Instance().Initialize(*options.logDir);
     utils::CorvanaEndpoints::ReportOverrides();
 
@@ -350,7 +234,6 @@ int main(int argc, char** argv) {
     auto controller = DesktopAPIController::Create(std::make_unique<utils::DesktopAPIConnection>(),
                                                    utils::WidgetMode::Native);
     Attach(*controller, seen);
-    if (options.command == "login" || options.command == "home") SignIn(options, controller, deadline);
     auto connecting = controller->ConnectAsync();
 
     if (options.command == "watch") Watch(options, seen);

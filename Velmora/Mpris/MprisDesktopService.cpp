@@ -390,6 +390,10 @@ void MprisDesktopService::Subscribe(const std::string& client, const std::string
         } else if (method == "playback_state_subscription") {
             channel.playback = true;
             Push(id, method, CurrentPlaybackState());
+            // The newcomer has the state as it is now, which the others may not have yet (their push can be
+            // waiting for a position reading or the throttle): the next push must reach everyone even when
+            // it equals the last one pushed, or the newcomer keeps a state that has gone.
+            lastPushed_.reset();
         } else {
             channel.device = true;
             Push(id, method, MprisRecords::ActiveDevice(follower_.Followed()));

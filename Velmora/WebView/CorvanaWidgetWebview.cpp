@@ -283,8 +283,12 @@ void CorvanaWidgetWebview::OnSignInStateChanged(utils::TokenManager::SignInState
         ApplyLoginState(state == State::SignedIn);
         return;
     }
-    // Signed in already, the feed stays until the verdict.
-    if (state == State::SigningIn && loggedIn_.value_or(false)) return;
+    if (state == State::RetryingSignIn) {
+        // Shown as signing in, but it is a verdict: a feed shown so far goes until a try works.
+        state = State::SigningIn;
+    } else if (state == State::SigningIn && loggedIn_.value_or(false)) {
+        return;  // signed in already, the feed stays until the verdict
+    }
     if (state == State::PlayerOnly && services_.openSessionLog) services_.openSessionLog();
     if (signInState_ != state) {
         auto sizing = ApplyLoggedInSizeAsync(false);

@@ -270,10 +270,10 @@ void WebBridge::ReportLoginState(bool loggedIn, bool expanded) {
 
 void WebBridge::ReportSignInState(utils::TokenManager::SignInState state, bool expanded) {
     using State = utils::TokenManager::SignInState;
-    const char* name = state == State::SignedIn     ? "signedIn"
-                       : state == State::SigningIn  ? "signingIn"
-                       : state == State::PlayerOnly ? "playerOnly"
-                                                    : "signedOut";
+    const char* name = state == State::SignedIn                                      ? "signedIn"
+                       : state == State::SigningIn || state == State::RetryingSignIn ? "signingIn"
+                       : state == State::PlayerOnly                                  ? "playerOnly"
+                                                                                     : "signedOut";
     Report(state == State::SignedIn, name, expanded);
 }
 

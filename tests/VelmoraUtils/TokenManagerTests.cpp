@@ -891,14 +891,35 @@ TEST(TokenManager, ALoginWithoutWebAccountAsksForNothingAndReportsPlayerOnly) {
     EXPECT_EQ(manager->GetAccessToken(), "access-2");
 }
 
-TEST(TokenManager, AFailedSignInEndsItsSigningInWithSignedOut) {
+TEST(TokenManager, AFailedSignInIsReportedAsRetryingUntilATryWorks) {
+    using State = TokenManager::SignInState;
     Fixture f;
-    std::vector<TokenManager::SignInState> states;
+    f.manager->Stop();  // its retries would share the fake timers with this one's
+    f.manager.reset();
+    std::vector<State> states;
     auto manager = TokenManager::Create(
-        f.controller, f.dispatcher, [&](TokenManager::SignInState state) { states.push_back(state); },
-        "CorvanaWidgetWebview", f.services.Services());
+        f.controller, f.dispatcher, [&](State state) { states.push_back(state); }, "CorvanaWidgetWebview",
+        f.services.Services());
     f.Login(true);  // no refresh token stored, and the desktop app gives no code
     ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 2; }, 5s));
-    EXPECT_EQ(states, (std::vector<TokenManager::SignInState>{TokenManager::SignInState::SigningIn,
-                                                              TokenManager::SignInState::SignedOut}));
+    EXPECT_EQ(states, (std::vector<State>{State::SigningIn, State::RetryingSignIn}));
+
+    // A try that fails again reports nothing new.
+    ASSERT_EQ(f.services.Armed().size(), 1u);
+    f.AnswerMe();
+    f.FireTimer();
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return f.services.Armed().size() == 1; }, 5s));
+    EXPECT_EQ(f.script->Count("auth_request"), 2);
+    f.dispatcher->RunPending();
+    EXPECT_EQ(states.size(), 2u);
+
+    // The try that gets a code signs in.
+    f.AnswerMe();
+    f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
+    f.services.Answer(200, Tokens("access-1", "refresh-1"));
+    f.FireTimer();
+    ASSERT_TRUE(f.dispatcher->RunUntil([&] { return states.size() == 3; }, 5s));
+    EXPECT_EQ(states, (std::vector<State>{State::SigningIn, State::RetryingSignIn, State::SignedIn}));
+    EXPECT_EQ(manager->GetAccessToken(), "access-1");
+    manager->Stop();
 }

@@ -379,6 +379,10 @@ void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState sta
         case State::PlayerOnly:
             ShowPlaybackWithoutFeed(true);
             break;
+        case State::RetryingSignIn:
+            // The sign-in failed, so a feed shown so far goes; what plays stays until a try works.
+            ShowPlaybackWithoutFeed(false);
+            break;
     }
 }
 

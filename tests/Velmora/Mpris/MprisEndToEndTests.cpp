@@ -46,6 +46,15 @@ std::vector<nlohmann::json> Events(const std::string& output) {
     return events;
 }
 
+// Reads the watcher's playback states until one is paused (or playing); false when none comes in time.
+bool WaitForPlaybackState(ChildProcess& watch, bool paused) {
+    const std::string wanted = paused ? "\"is_paused\":true" : "\"is_paused\":false";
+    for (std::string line; !(line = watch.WaitForLine("{\"data\":{\"context\"")).empty();) {
+        if (Contains(line, wanted)) return true;
+    }
+    return false;
+}
+
 std::string ReadText(const std::string& path) {
     std::ifstream file(path);
     return std::string(std::istreambuf_iterator<char>(file), {});
@@ -257,6 +266,34 @@ TEST(MprisWithFakePlayer, BadPlayersAreLoggedAndTheRestKeepsWorking) {
     EXPECT_TRUE(Contains(log, "title of 102400 bytes is cut to 1024")) << log;
     EXPECT_TRUE(Contains(log, "is left out: its name is no device id"));
     EXPECT_TRUE(Contains(log, "playback_next on org.mpris.MediaPlayer2.twin failed"));
+}
+
+TEST(MprisWithFakePlayer, AWatcherThatJoinsWhileAPushWaitsHearsTheStateThatFollows) {
+    MprisTestSession s;
+    auto fake = s.StartFake({"--name", "fake", "--status", "Paused"});
+    auto service = s.StartService();
+    const std::string ctl = testsupport::BuildOutput("Velmora/velmora-ctl");
+    ChildProcess first({ctl, "watch"});
+    ASSERT_TRUE(WaitForPlaybackState(first, true));
+    // Playing, then paused, each pushed to everyone once the player said where it is.
+    fake->WriteLine("set PlaybackStatus \"Playing\"");
+    ASSERT_TRUE(WaitForPlaybackState(first, false));
+    fake->WriteLine("set PlaybackStatus \"Paused\"");
+    ASSERT_TRUE(WaitForPlaybackState(first, true));
+
+    // The player stops saying where it is: the push of its next change waits for that reading, and a
+    // watcher that joins meanwhile is sent the state as it is.
+    fake->WriteLine("hang-on GET");
+    ASSERT_EQ(fake->WaitForLine("OK hang-on"), "OK hang-on");
+    fake->WriteLine("set PlaybackStatus \"Playing\"");
+    ASSERT_EQ(fake->WaitForLine("GET Position"), "GET Position");
+    ChildProcess second({ctl, "watch"});
+    ASSERT_TRUE(WaitForPlaybackState(second, false));
+
+    // Paused again where it was, the state the first watcher last heard: the newcomer hears it too once
+    // the reading gives up.
+    fake->WriteLine("set PlaybackStatus \"Paused\"");
+    EXPECT_TRUE(WaitForPlaybackState(second, true)) << "the newcomer kept a state that had gone";
 }
 
 TEST(MprisChannel, ATextCutToSizeStaysWholeCharactersSoTheAnswerReachesTheWidget) {

@@ -407,6 +407,41 @@ TEST_F(WidgetCommands, WhileSigningInWhatPlaysShowsAndTheFeedJoinsWithTheVerdict
     EXPECT_EQ(widget->sizes, sizes);
 }
 
+TEST_F(WidgetCommands, WhileAFailedSignInIsTriedAgainWhatPlaysStaysAndTheFeedJoinsWhenATryWorks) {
+    using State = utils::TokenManager::SignInState;
+    vm->RegisterForWidgetEvents(widget);
+    Pump();
+    vm->SetSignInState(State::SigningIn);
+    Pump();
+    Push(PlaybackMessage{});
+    Pump();
+    const auto sizes = widget->sizes;
+    vm->SetSignInState(State::RetryingSignIn);
+    Pump();
+    EXPECT_TRUE(vm->ShowNowPlaying());
+    EXPECT_FALSE(vm->IsSignedIn());
+    EXPECT_FALSE(vm->ShowSpinner());
+    EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());
+    EXPECT_EQ(widget->sizes, sizes);  // nothing moves
+    EXPECT_TRUE(feedTokens.empty());
+
+    vm->SetSignInState(State::SignedIn);
+    ASSERT_TRUE(ui->RunUntil([&] { return vm->Categories() != nullptr; }));
+    Pump();
+    EXPECT_TRUE(vm->IsSignedIn());
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{320, 612}));
+
+    // A later login event whose sign-in fails: the feed goes, what plays stays.
+    vm->SetSignInState(State::SigningIn);
+    vm->SetSignInState(State::RetryingSignIn);
+    Pump();
+    EXPECT_FALSE(vm->IsSignedIn());
+    EXPECT_FALSE(vm->ShowExpandButton());
+    EXPECT_TRUE(vm->ShowNowPlaying());
+    EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());
+    EXPECT_EQ(widget->sizes.back(), (std::pair<double, double>{320, 194}));
+}
+
 TEST_F(WidgetCommands, DeviceListsApplyInArrivalOrderFromAnyThread) {
     // Two lists raised on the UI thread before it gets to either, then two from another thread.
     PushDevices({{"a", true}});
