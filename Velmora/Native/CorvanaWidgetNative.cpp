@@ -30,7 +30,7 @@ void PrepareEngine(QQmlEngine& engine) {
     if (!engine.networkAccessManagerFactory()) engine.setNetworkAccessManagerFactory(&network);
     if (!engine.imageProvider(QLatin1String(CoverImageProvider::kProviderId)))
         engine.addImageProvider(QLatin1String(CoverImageProvider::kProviderId),
-                                new CoverImageProvider(network));
+                                new CoverImageProvider());
     if (!engine.imageProvider(QLatin1String(IconImageProvider::kProviderId)))
         engine.addImageProvider(QLatin1String(IconImageProvider::kProviderId), new IconImageProvider());
 }

@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -15,7 +14,10 @@ QQuickImageResponse* CoverImageProvider::requestImageResponse(const QString& id,
     QUrl url;
     if (!ParseId(id, shape, url)) url = QUrl();
     int side = std::max(requestedSize.width(), requestedSize.height());
-    return new CoverImageResponse(networkFactory_, url, shape, std::max(side, 0));
+    // The options are read for each cover, as the development overrides may change while a test runs.
+    auto options = platform::HttpClient::DefaultOptions();
+    options.totalTimeout = std::chrono::milliseconds(kTimeoutMs);
+    return new CoverImageResponse(platform::HttpClient(std::move(options)), url, shape, std::max(side, 0));
 }
 
 bool CoverImageProvider::ParseId(const QString& id, QString& shape, QUrl& url) {

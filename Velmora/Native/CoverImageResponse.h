@@ -1,40 +1,43 @@
 #pragma once
 
 #include <QImage>
-#include <QPointer>
 #include <QQuickImageResponse>
 #include <QString>
 #include <QUrl>
+#include <memory>
 
-class QNetworkReply;
-class QQmlNetworkAccessManagerFactory;
+#include "Platform/Http/HttpClient.h"
 
 namespace velmora {
 
-// One cover being fetched and shaped for CoverImageProvider. Lives on the image loader's thread.
+// One cover being fetched and shaped for CoverImageProvider. Lives on the image loader's thread; the
+// picture comes through the process's HTTP client, so every cover of a feed shares the one connection it
+// keeps to the cover host, and the trust store it has read once.
 class CoverImageResponse : public QQuickImageResponse {
     Q_OBJECT
 
 public:
     // An empty `url` (an id the provider does not serve) finishes at once with an error.
-    CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory, const QUrl& url, QString shape,
-                       int side);
+    CoverImageResponse(const platform::HttpClient& client, const QUrl& url, QString shape, int side);
     ~CoverImageResponse() override;
 
     QQuickTextureFactory* textureFactory() const override;
     QString errorString() const override { return error_; }
     void cancel() override;
 
+    struct Link;
+
 private:
-    void OnFinished();
+    void OnBody(const std::string& body);
     void Fail(QString error);
 
-    QPointer<QNetworkReply> reply_;
+    // Shared with the request on its way: it reaches this response only while the response exists.
+    std::shared_ptr<Link> link_;
     const QString shape_;
     const int side_;
     QImage image_;
     QString error_;
-    bool failed_ = false;
+    bool done_ = false;
 };
 
 }  // namespace velmora

@@ -74,6 +74,8 @@ WebServer::WebServer(Accounts& accounts, const std::string& certificatePem, cons
     BIO_free(keyBio);
     if (!server_->is_valid()) throw std::runtime_error("the HTTPS server could not be set up");
     server_->set_tcp_nodelay(true);
+    // Like a web service, a kept connection serves many requests (the library closes it after 5).
+    server_->set_keep_alive_max_count(1000);
     Routes();
 }
 

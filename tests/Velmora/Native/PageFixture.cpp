@@ -94,7 +94,9 @@ CoverServer::CoverServer() {
                     response.set_content(CoverPng(request.matches[1]), "image/png");
                 });
     server_.Start();
+    // The extra CA vouches only for the development origins: the covers' server stands for the web API.
     setenv("VELMORA_CA_FILE", server_.CaFile().c_str(), 1);
+    setenv("VELMORA_WEBAPI_URL", server_.Origin().c_str(), 1);
 }
 
 platform::Task<bool> WindowWidget::TryResizeWindowAsync(double width, double height) {

@@ -10,8 +10,8 @@
 #include <QQuickWindow>
 #include <QUrl>
 
+#include "Platform/Http/HttpClient.h"
 #include "Velmora/Native/CoverImageResponse.h"
-#include "Velmora/Native/CoverNetworkAccessManagerFactory.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "tests/Velmora/Native/PageFixture.h"
 #include "tests/support/LogCapture.h"
@@ -406,7 +406,7 @@ TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
             if (text.contains("must only be called once")) ++failedTwice;
         });
-    auto& network = velmora::CoverNetworkAccessManagerFactory::Instance();
+    const platform::HttpClient network;
     const QUrl refused("http://127.0.0.1:9/cover.png");  // covers come over HTTPS only
     const QUrl missing(QString::fromStdString(CoverServer::Instance().MissingUrl()));
     int finished = 0;
