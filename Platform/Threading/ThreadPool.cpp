@@ -19,6 +19,38 @@ void ReportEscaped(const char* what) {
 }
 }  // namespace
 
+void ThreadPool::Impl::StartThread() {
+    threads.emplace_back([this] { context.run(); });
+}
+
+void ThreadPool::Impl::WorkStarting() {
+    std::lock_guard lock(threadsMutex);
+    ++outstanding;
+    if (!stopped && outstanding > threads.size() && threads.size() < maxThreads) StartThread();
+}
+
+void ThreadPool::Impl::WorkDone() {
+    std::lock_guard lock(threadsMutex);
+    --outstanding;
+}
+
+void ThreadPool::Impl::NeedOneThread() {
+    std::lock_guard lock(threadsMutex);
+    if (!stopped && threads.empty()) StartThread();
+}
+
+void ThreadPool::Impl::Stop() {
+    std::vector<std::thread> started;
+    {
+        std::lock_guard lock(threadsMutex);
+        stopped = true;
+        started.swap(threads);
+    }
+    keepRunning.reset();
+    context.stop();
+    for (auto& thread : started) thread.join();
+}
+
 ThreadPool::ThreadPool(size_t threadCount)
     : impl_(std::make_unique<Impl>(threadCount == 0 ? 1 : threadCount)) {}
 
@@ -30,8 +62,7 @@ ThreadPool::~ThreadPool() {
         for (auto* timer : impl_->core->timers) timer->timer.reset();
         impl_->core->timers.clear();
     }
-    impl_->pool.stop();
-    impl_->pool.join();
+    impl_->Stop();
 }
 
 ThreadPool& ThreadPool::Default() {
@@ -48,7 +79,9 @@ ThreadPool& ThreadPool::Blocking() {
 }
 
 void ThreadPool::Post(std::function<void()> work) {
-    asio::post(impl_->pool, [work = std::move(work)] {
+    Impl& impl = *impl_;
+    impl.WorkStarting();
+    asio::post(impl.context, [&impl, work = std::move(work)] {
         try {
             work();
         } catch (const std::exception& e) {
@@ -56,6 +89,7 @@ void ThreadPool::Post(std::function<void()> work) {
         } catch (...) {
             ReportEscaped("unknown exception");
         }
+        impl.WorkDone();
     });
 }
 
