@@ -189,6 +189,32 @@ TEST_F(NativePage, TheDevicePickerListsDevicesAndMovesPlayback) {
     EXPECT_FALSE(Showing("DeviceList"));
 }
 
+TEST_F(NativePage, AClosedPickerBuildsNoEntriesAndAnOpenOneOpensAtThePlayingDeviceHoweverFarDown) {
+    SignIn();
+    Push(Track());
+    std::vector<testsupport::Device> devices;
+    for (int i = 0; i < 200; ++i) devices.push_back({"d" + std::to_string(i), i == 150, false});
+    PushDevices(devices);
+    ASSERT_TRUE(PumpUntil([&] { return Vm().SelectedPlaybackDevice() != nullptr; }));
+    EXPECT_TRUE(FindAll("DeviceName").isEmpty());
+
+    Click(Find("DevicePickerButton"));
+    auto* list = Find("DeviceList");
+    ASSERT_TRUE(Shows(list));
+    EXPECT_EQ(list->property("count").toInt(), 200);
+    EXPECT_EQ(list->property("currentIndex").toInt(), 150);
+    const auto built = FindAll("DeviceName");
+    EXPECT_FALSE(built.isEmpty());
+    EXPECT_LT(built.size(), 200);
+    QQuickItem* playing = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, playing), Q_ARG(int, 150));
+    ASSERT_NE(playing, nullptr);
+    EXPECT_TRUE(Shows(playing));
+
+    Key(Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return FindAll("DeviceName").isEmpty(); }));
+}
+
 TEST_F(NativePage, EachDeviceShowsItsKindAndOnlyThisMachinePlaysHere) {
     SignIn();
     Push(Track());
