@@ -48,14 +48,16 @@ void HttpTransferLoop::Stop() {
     if (thread_.joinable()) thread_.join();
     // Closes the connections kept for reuse, so that a server in this process (a test's) is not left
     // waiting for them to time out as it stops. The transfers still under way are never touched again.
+    std::lock_guard lock(mutex_);
     curl_multi_cleanup(multi_);
+    multi_ = nullptr;
 }
 
+// A transfer started as the process ends is dropped: nothing would run it.
 void HttpTransferLoop::Start(std::shared_ptr<Transfer> transfer) {
-    {
-        std::lock_guard lock(mutex_);
-        queued_.push_back(std::move(transfer));
-    }
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    queued_.push_back(std::move(transfer));
     curl_multi_wakeup(multi_);
 }
 
