@@ -1,6 +1,7 @@
 #include "Platform/Threading/ThreadPool.h"
 
 #include <asio/post.hpp>
+#include <pthread.h>
 
 #include <cstdio>
 #include <exception>
@@ -20,7 +21,12 @@ void ReportEscaped(const char* what) {
 }  // namespace
 
 void ThreadPool::Impl::StartThread() {
-    threads.emplace_back([this] { context.run(); });
+    threads.emplace_back([this] {
+        // Named here: a thread takes its creator's name otherwise, and pool threads are started from
+        // whichever thread posts (the bus thread's name on a pool thread would mislead every report).
+        pthread_setname_np(pthread_self(), "velmora-pool");
+        context.run();
+    });
 }
 
 void ThreadPool::Impl::WorkStarting() {
