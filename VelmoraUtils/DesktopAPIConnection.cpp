@@ -54,11 +54,20 @@ void DesktopAPIConnection::SetNotificationHandler(NotificationHandler handler) {
 void DesktopAPIConnection::SetClosedHandler(ClosedHandler handler) {
     impl_->SetClosedHandler(std::move(handler));
 }
+void DesktopAPIConnection::SetRefusedHandler(ClosedHandler handler) {
+    impl_->SetRefusedHandler(std::move(handler));
+}
 
 void DesktopAPIConnection::Impl::SetNotificationHandler(NotificationHandler handler) {
     auto shared = handler ? std::make_shared<const NotificationHandler>(std::move(handler)) : nullptr;
     std::lock_guard lock(mutex_);
     notificationHandler_ = std::move(shared);
+}
+
+void DesktopAPIConnection::Impl::SetRefusedHandler(ClosedHandler handler) {
+    auto shared = handler ? std::make_shared<const ClosedHandler>(std::move(handler)) : nullptr;
+    std::lock_guard lock(mutex_);
+    refusedHandler_ = std::move(shared);
 }
 
 void DesktopAPIConnection::Impl::SetClosedHandler(ClosedHandler handler) {
@@ -91,6 +100,9 @@ Task<bool> DesktopAPIConnection::Impl::Connect() {
                 });
             connection_->ServiceClosed([weak, channel] {
                 if (auto impl = weak.lock()) impl->OnServiceClosed(channel);
+            });
+            connection_->RequestsRefused([weak, channel] {
+                if (auto impl = weak.lock()) impl->OnRequestsRefused(channel);
             });
             local = connection_;
         }
@@ -147,6 +159,7 @@ void DesktopAPIConnection::Impl::Shutdown() {
         dropped = TakeConnection();
         notificationHandler_.reset();
         closedHandler_.reset();
+        refusedHandler_.reset();
     }
     dropped.reset();
     WaitOutHandlerCall();
@@ -225,6 +238,22 @@ void DesktopAPIConnection::Impl::OnServiceClosed(uint64_t channel) {
         handler = closedHandler_;
     }
     dropped.reset();
+    if (!handler) return;
+    try {
+        HandlerScope scope(this);
+        (*handler)();
+    } catch (...) {
+    }
+}
+
+void DesktopAPIConnection::Impl::OnRequestsRefused(uint64_t channel) {
+    std::lock_guard call(handlerCall_);
+    SharedClosedHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (channel != channel_ || !connection_) return;
+        handler = refusedHandler_;
+    }
     if (!handler) return;
     try {
         HandlerScope scope(this);

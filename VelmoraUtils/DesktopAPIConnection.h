@@ -23,6 +23,7 @@ public:
     platform::Task<Response> SendRequest(std::string method, Params params) override;
     void SetNotificationHandler(NotificationHandler handler) override;
     void SetClosedHandler(ClosedHandler handler) override;
+    void SetRefusedHandler(ClosedHandler handler) override;
 
     class Impl;
 
@@ -39,6 +40,7 @@ public:
     platform::Task<Response> SendRequest(std::string method, Params params);
     void SetNotificationHandler(NotificationHandler handler);
     void SetClosedHandler(ClosedHandler handler);
+    void SetRefusedHandler(ClosedHandler handler);
     // Drops the channel and both handlers, waiting as Disconnect does: no handler runs after this.
     void Shutdown();
 
@@ -48,6 +50,7 @@ private:
 
     void OnRequestReceived(uint64_t channel, const platform::AppServiceRequestReceivedEventArgs& args);
     void OnServiceClosed(uint64_t channel);
+    void OnRequestsRefused(uint64_t channel);
     // Under mutex_: takes the channel away; the caller releases it once the lock is gone.
     std::shared_ptr<platform::AppServiceConnection> TakeConnection();
     void WaitOutHandlerCall();
@@ -55,6 +58,7 @@ private:
     std::mutex mutex_;  // guards the fields below
     SharedNotificationHandler notificationHandler_;
     SharedClosedHandler closedHandler_;
+    SharedClosedHandler refusedHandler_;
     std::shared_ptr<platform::AppServiceConnection> connection_;
     // Names connection_; an event of any other channel is stale and dropped.
     uint64_t channel_ = 0;

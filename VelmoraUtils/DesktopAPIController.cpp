@@ -39,6 +39,14 @@ std::shared_ptr<DesktopAPIController> DesktopAPIController::Create(
     controller->connection_->SetClosedHandler([weak] {
         if (auto self = weak.lock()) self->OnClosed();
     });
+    // Pushes refused in a burst took states with them: the last one shown must be the desktop app's last.
+    controller->connection_->SetRefusedHandler([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        Logger::Instance().LogInfo("DesktopAPIController: pushes were refused; asking for the state again");
+        self->RequestPlaybackState();
+        self->RequestDevices();
+    });
     return controller;
 }
 

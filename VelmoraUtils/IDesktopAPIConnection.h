@@ -34,6 +34,9 @@ public:
     virtual platform::Task<Response> SendRequest(std::string method, Params params) = 0;
     virtual void SetNotificationHandler(NotificationHandler handler) = 0;
     virtual void SetClosedHandler(ClosedHandler handler) = 0;
+    // Told when the channel refused pushed messages it had no room for: the state they carried is to be
+    // asked for again. A transport that never refuses one never calls it.
+    virtual void SetRefusedHandler(ClosedHandler) {}
 };
 
 // The envelope of every request: "method", "params" (a value set, empty when there are none) and "id",

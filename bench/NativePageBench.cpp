@@ -5,13 +5,18 @@
 // thread by a handler that runs after the page's own, which has already converted the state and queued it
 // for the UI thread: the figure leaves out that conversion (some 0.2 ms, see viewmodel_bench).
 //
-//   native_page_bench [--runs N] [--pushes N] [--idle-seconds S]
+// First, interleaved with the floor (bench/floor: a bare Qt Quick page of the same content), pairs of
+// starts: exec to first frame (the widget's signed-in one), CPU by 3 s and private memory (USS) at 3 s,
+// each printed with the ratio project / floor, its median and spread over the pairs.
+//
+//   native_page_bench [--runs N] [--pushes N] [--idle-seconds S] [--pairs N] [--devices N]
 #include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +32,7 @@
 using bench::CpuMs;
 using bench::MonotonicNs;
 using bench::PssKiB;
+using bench::UssKiB;
 
 namespace {
 
@@ -69,6 +75,41 @@ std::pair<std::string, std::string> AwaitPushAndFrame(testsupport::ChildProcess&
     return {pushed, shown};
 }
 
+struct Start {
+    double firstFrameMs = 0, cpuMs = 0, ussMiB = 0;
+};
+
+// Starts `argv`, waits for the line that starts with `frameLine`, and takes its measures 3 s after exec.
+std::optional<Start> MeasureStart(const std::vector<std::string>& argv, const std::string& frameLine) {
+    int64_t start = MonotonicNs();
+    testsupport::ChildProcess process(argv);
+    std::string frame = Await(process, frameLine);
+    if (frame.empty()) return std::nullopt;
+    Start measured;
+    measured.firstFrameMs = (Stamp(frame) - start) / 1e6;
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                  std::chrono::nanoseconds(start + 3'000'000'000 - MonotonicNs()));
+    measured.cpuMs = CpuMs(process.pid());
+    measured.ussMiB = UssKiB(process.pid()) / 1024.0;
+    process.Signal(SIGTERM);
+    process.Wait(10s);
+    return measured;
+}
+
+void PrintRatio(const char* what, const char* unit, const std::vector<double>& project,
+                const std::vector<double>& floor) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < project.size(); ++i) ratios.push_back(project[i] / std::max(floor[i], 1e-9));
+    std::printf(
+        "%s: project median %.1f %s (%.1f-%.1f), floor median %.1f %s (%.1f-%.1f), ratio median %.2f"
+        " (%.2f-%.2f) over %zu pairs\n",
+        what, Percentile(project, 0.5), unit, *std::min_element(project.begin(), project.end()),
+        *std::max_element(project.begin(), project.end()), Percentile(floor, 0.5), unit,
+        *std::min_element(floor.begin(), floor.end()), *std::max_element(floor.begin(), floor.end()),
+        Percentile(ratios, 0.5), *std::min_element(ratios.begin(), ratios.end()),
+        *std::max_element(ratios.begin(), ratios.end()), ratios.size());
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "native_page_bench: %s\n", what.c_str());
     return 1;
@@ -77,21 +118,47 @@ int Fail(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 10, pushes = 300, idleSeconds = 60;
+    int runs = 10, pushes = 300, idleSeconds = 60, pairs = 5, devices = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
         if (option == "--pushes") pushes = std::max(2, std::atoi(argv[i + 1]));
         if (option == "--idle-seconds") idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        if (option == "--pairs") pairs = std::max(0, std::atoi(argv[i + 1]));
+        if (option == "--devices") devices = std::max(3, std::atoi(argv[i + 1]));
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     testsupport::PrivateBusEnvironment bus;
     bus.SetUp();
     testsupport::KeyringEnvironment keyring;
     keyring.SetUp();
-    testsupport::SimulatorProcess sim({"--user", "bench-user"});
+    testsupport::SimulatorProcess sim({"--user", "bench-user", "--devices", std::to_string(devices)});
     sim.PointWidgetAtIt();
     const std::string shell = testsupport::BuildOutput("bench/velmora-native-benchshell");
+    const std::string floorPage = testsupport::BuildOutput("bench/native-floor");
+
+    // The first start signs in by code; the pairs then sign in by refresh, as a player's later starts do.
+    if (pairs > 0 && !MeasureStart({shell, "ms-gamebarwidget:launch"}, "SIGNED_IN_FRAME "))
+        return Fail("the widget did not sign in");
+    std::vector<double> frameP, frameF, cpuP, cpuF, ussP, ussF;
+    for (int pair = 0; pair < pairs; ++pair) {
+        auto floorStart = MeasureStart({floorPage}, "FIRST_FRAME ");
+        auto projectStart = MeasureStart({shell, "ms-gamebarwidget:launch"}, "SIGNED_IN_FRAME ");
+        if (!floorStart || !projectStart) return Fail("pair " + std::to_string(pair + 1) + " did not start");
+        frameF.push_back(floorStart->firstFrameMs);
+        frameP.push_back(projectStart->firstFrameMs);
+        cpuF.push_back(floorStart->cpuMs);
+        cpuP.push_back(projectStart->cpuMs);
+        ussF.push_back(floorStart->ussMiB);
+        ussP.push_back(projectStart->ussMiB);
+    }
+    if (pairs > 0) {
+        std::printf("with %d devices:\n", devices);
+        PrintRatio("exec to first frame (project: signed in)", "ms", frameP, frameF);
+        PrintRatio("CPU by 3 s after exec (goal ratio <= 3)", "ms", cpuP, cpuF);
+        PrintRatio("private memory (USS) at 3 s (goal ratio <= 2)", "MiB", ussP, ussF);
+        std::fflush(stdout);
+    }
 
     // Start-up: the first run signs in by code, the others by refresh, as a player's later starts do.
     std::vector<double> startMs;

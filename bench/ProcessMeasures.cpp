@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -23,6 +24,16 @@ long PssKiB(pid_t pid) {
         if (line.rfind("Pss:", 0) == 0) return std::atol(line.c_str() + 4);
     }
     return -1;
+}
+
+long UssKiB(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    long total = -1;
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Private_Clean:", 0) == 0 || line.rfind("Private_Dirty:", 0) == 0)
+            total = std::max(total, 0L) + std::atol(line.c_str() + line.find(':') + 1);
+    }
+    return total;
 }
 
 double CpuMs(pid_t pid) {

@@ -26,10 +26,16 @@ constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
 // What one pushed message may hold. Anything larger is refused before it is converted further.
 constexpr ValueSetCodec::Limits kPushLimits{1024 * 1024, 10000};
-// Messages of one channel waiting for their replies at a time. The bus daemon refuses a connection's calls
-// beyond its own limit (128 in its default configuration) with an error reply, which would fail whatever
-// request came next, the channel's own subscriptions included; later messages wait their turn instead.
+// The bus daemon refuses a connection's calls beyond its limit of calls awaiting replies (128 in its
+// default configuration) with an error reply the other end never sees. Both ends of a channel keep under
+// it. Our messages beyond kMaxSendsInFlight wait their turn, as that refusal would fail whatever request
+// came next, the channel's own subscriptions included. Pushed messages past kMaxPushesUnanswered, just
+// under the limit the service's calls meet, are refused by us, so that the service learns of it and the
+// channel's owner is told to ask again for what it missed; a push refused by the bus would vanish unseen.
+constexpr size_t kBusRepliesLimit = 128;
 constexpr size_t kMaxSendsInFlight = 32;
+constexpr size_t kMaxPushesUnanswered = kBusRepliesLimit - 8;
+constexpr const char* kLimitsExceeded = "org.freedesktop.DBus.Error.LimitsExceeded";
 // Messages waiting for a turn; beyond that a message fails at once (ResourceLimitsExceeded).
 constexpr size_t kMaxSendsQueued = 4096;
 
@@ -61,14 +67,22 @@ namespace detail {
 // sent.
 class PendingReply {
 public:
-    PendingReply(sdbus::MethodCall call, std::shared_ptr<BusLoop> loop, std::shared_ptr<void> channel)
-        : call_(std::move(call)), loop_(std::move(loop)), channel_(std::move(channel)) {}
+    // `unanswered` counts the channel's pushes awaiting their replies; the channel, kept here, holds it.
+    PendingReply(sdbus::MethodCall call, std::shared_ptr<BusLoop> loop, std::shared_ptr<void> channel,
+                 size_t* unanswered)
+        : call_(std::move(call)),
+          loop_(std::move(loop)),
+          channel_(std::move(channel)),
+          unanswered_(unanswered) {
+        ++*unanswered_;
+    }
 
     BusLoop* loop() const { return loop_.get(); }
 
     bool Answer(const ValueSet& response) {
         if (answered_) return false;
         answered_ = true;
+        --*unanswered_;
         auto reply = call_.createReply();
         ValueSetCodec::Write(reply, response);
         reply.send();
@@ -77,6 +91,7 @@ public:
     void RefuseIfUnanswered() {
         if (answered_) return;
         answered_ = true;
+        --*unanswered_;
         call_.createErrorReply(sdbus::Error(kFailed, "the message was not handled")).send();
     }
 
@@ -84,6 +99,7 @@ private:
     sdbus::MethodCall call_;
     std::shared_ptr<BusLoop> loop_;  // the request may outlive everything else that holds the loop
     std::shared_ptr<void> channel_;
+    size_t* unanswered_;
     bool answered_ = false;
 };
 
@@ -128,6 +144,8 @@ struct Channel {
         std::chrono::steady_clock::time_point deadline;
     };
     std::deque<QueuedSend> queuedSends;  // in the order they were handed over
+    size_t unansweredPushes = 0;
+    bool refusing = false;  // pushes are being refused; the owner has been told once
 };
 
 struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
@@ -180,6 +198,10 @@ struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
         std::lock_guard lock(mutex);
         return closedHandlers;
     }
+    std::vector<RequestsRefusedHandler> RefusedHandlers() {
+        std::lock_guard lock(mutex);
+        return refusedHandlers;
+    }
 
     const uint64_t id = nextChannelId++;
     std::mutex mutex;
@@ -187,6 +209,7 @@ struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
     std::string packageFamilyName;
     std::vector<RequestReceivedHandler> requestHandlers;
     std::vector<ServiceClosedHandler> closedHandlers;
+    std::vector<RequestsRefusedHandler> refusedHandlers;
     std::shared_ptr<detail::BusLoop> loop;  // set by OpenAsync
     std::weak_ptr<Channel> channel;         // bus thread only
 
@@ -257,6 +280,11 @@ void AppServiceConnection::ServiceClosed(ServiceClosedHandler handler) {
     impl_->closedHandlers.push_back(std::move(handler));
 }
 
+void AppServiceConnection::RequestsRefused(RequestsRefusedHandler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->refusedHandlers.push_back(std::move(handler));
+}
+
 namespace {
 
 void SendQueued(const std::shared_ptr<Channel>& channel);
@@ -275,6 +303,17 @@ void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop*
     auto owner = channel->owner.lock();
     if (!owner) throw sdbus::Error(kAccessDenied, "this channel is closed");
 
+    if (channel->unansweredPushes >= kMaxPushesUnanswered) {
+        // Told after the messages that came before, once for each run of refusals.
+        if (!std::exchange(channel->refusing, true)) {
+            owner->Deliver([owner] {
+                for (const auto& handler : owner->RefusedHandlers()) handler();
+            });
+        }
+        throw sdbus::Error(kLimitsExceeded, "too many pushed messages are waiting to be handled");
+    }
+    channel->refusing = false;
+
     try {
         ValueSet converted;
         std::exception_ptr conversionError;
@@ -285,8 +324,8 @@ void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop*
         } catch (...) {
             conversionError = std::current_exception();
         }
-        auto reply =
-            std::make_shared<detail::PendingReply>(std::move(call), loop->shared_from_this(), channel);
+        auto reply = std::make_shared<detail::PendingReply>(std::move(call), loop->shared_from_this(),
+                                                            channel, &channel->unansweredPushes);
         auto request =
             std::make_shared<AppServiceRequest>(std::move(reply), std::move(converted), conversionError);
         owner->Deliver([owner, request] {

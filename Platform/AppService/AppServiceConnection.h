@@ -87,6 +87,7 @@ class AppServiceConnection {
 public:
     using RequestReceivedHandler = std::function<void(const AppServiceRequestReceivedEventArgs&)>;
     using ServiceClosedHandler = std::function<void()>;
+    using RequestsRefusedHandler = std::function<void()>;
 
     AppServiceConnection();
     ~AppServiceConnection();
@@ -101,6 +102,10 @@ public:
     // Handlers are added before OpenAsync; there is no removal, as with the platform channel.
     void RequestReceived(RequestReceivedHandler handler);
     void ServiceClosed(ServiceClosedHandler handler);
+    // Told, in order with the pushed messages, when the channel has refused pushed messages (answered
+    // them with LimitsExceeded) because too many were still waiting for their handlers: what they said is
+    // lost, and the owner asks for it again.
+    void RequestsRefused(RequestsRefusedHandler handler);
 
     Task<AppServiceConnectionStatus> OpenAsync();
     Task<AppServiceResponse> SendMessageAsync(ValueSet message);

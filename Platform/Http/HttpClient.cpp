@@ -1,13 +1,13 @@
 #include "Platform/Http/HttpClient.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <mutex>
-#include <sstream>
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Http/HttpTransferLoop.h"
@@ -23,35 +23,36 @@ constexpr int32_t kNetworkFailureBase = static_cast<int32_t>(0x80072EE0);
 std::atomic<int64_t> defaultConnectMs{10000};
 std::atomic<int64_t> defaultTotalMs{30000};
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+// The system's certificates as a directory of hashed names: the TLS library reads only the issuer a
+// handshake needs, rather than parsing the whole bundle (some 140 certificates) for every connection.
+// Where no such directory exists, the bundle file, which curl parses once and keeps.
+struct SystemTrust {
+    const char* directory = nullptr;
+    const char* bundle = nullptr;
+};
 
-// The system's certificates (some 200 KB), read once per process rather than for every request. Never
-// destroyed: it is first read on the transfer thread, so its exit handler would run before the one that
-// stops that thread, which may still be using it.
-const std::string& SystemCaBundle() {
-    static const std::string* bundle = [] {
-        for (const char* system :
-             {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"}) {
-            std::string text = ReadWholeFile(system);
-            if (!text.empty()) return new std::string(std::move(text));
+const SystemTrust& SystemTrustStore() {
+    static const SystemTrust trust = [] {
+        SystemTrust found;
+        for (const char* directory : {"/etc/ssl/certs", "/etc/pki/tls/certs"}) {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+                if (entry.path().extension() == ".0") {
+                    found.directory = directory;
+                    return found;
+                }
+            }
         }
-        return new std::string();
+        for (const char* bundle :
+             {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"}) {
+            if (::access(bundle, R_OK) == 0) {
+                found.bundle = bundle;
+                break;
+            }
+        }
+        return found;
     }();
-    return *bundle;
-}
-
-// The system bundle and the extra CA in one blob: CURLOPT_CAINFO alone would replace the system
-// certificates, and real hosts must still verify. The extra CA is read each time, as it may be replaced.
-std::string MergedCaBundle(const std::string& extraCaFile) {
-    const std::string& bundle = SystemCaBundle();
-    std::string extra = ReadWholeFile(extraCaFile);
-    if (extra.empty()) throw PlatformError(E_INVALIDARG, "cannot read the CA file " + extraCaFile);
-    return bundle + "\n" + extra;
+    return trust;
 }
 
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
@@ -114,9 +115,6 @@ public:
         curl_easy_setopt(h, CURLOPT_URL, request_.url.c_str());
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        // The widget's requests are minutes apart: a connection kept for reuse would only keep the server's
-        // worker busy.
-        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
         curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connectTimeout.count()));
@@ -128,10 +126,17 @@ public:
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
 
+        // The system's certificates, plus the extra CA file for the origins it may vouch for. Both go to
+        // curl by name, as the names decide which kept connections a request may reuse: one verified with
+        // the extra CA is never handed to a request that may not trust it.
+        const SystemTrust& system = SystemTrustStore();
+        curl_easy_setopt(h, CURLOPT_CAPATH, system.directory);
         if (MayUseExtraCa(options_, request_.url)) {
-            caBundle_ = MergedCaBundle(*options_.extraCaFile);
-            curl_blob blob{caBundle_.data(), caBundle_.size(), CURL_BLOB_NOCOPY};
-            curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
+            if (::access(options_.extraCaFile->c_str(), R_OK) != 0)
+                throw PlatformError(E_INVALIDARG, "cannot read the CA file " + *options_.extraCaFile);
+            curl_easy_setopt(h, CURLOPT_CAINFO, options_.extraCaFile->c_str());
+        } else {
+            curl_easy_setopt(h, CURLOPT_CAINFO, system.bundle);
         }
 
         for (const auto& [name, value] : request_.headers) AddHeader(name + ": " + value);
@@ -233,7 +238,6 @@ private:
     HttpResponseMessage response_;
     CURL* handle_ = nullptr;
     curl_slist* headers_ = nullptr;
-    std::string caBundle_;  // curl reads it in place
     size_t headerBytes_ = 0;
     bool tooLarge_ = false;
     std::exception_ptr callbackError_;

@@ -7,6 +7,11 @@
 
 namespace platform::detail {
 
+namespace {
+// The widget talks to two or three hosts; more connections than this wait for one to be free.
+constexpr int kMaxConnections = 8;
+}  // namespace
+
 HttpTransferLoop& HttpTransferLoop::Instance() {
     static HttpTransferLoop* loop = new HttpTransferLoop();
     // Made after the loop, whose construction initialised OpenSSL and so registered its exit handler
@@ -21,6 +26,12 @@ HttpTransferLoop::HttpTransferLoop() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
     if (!multi_) throw PlatformError(E_FAIL, "curl_multi_init failed");
+    // One connection per origin, kept between requests: a start-up's token request, feed and covers then
+    // cost one TLS handshake per host rather than one each. Requests to a host whose connection is busy
+    // wait for it (or share it, over HTTP/2); requests to other hosts do not.
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, 1L);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxConnections));
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "velmora-http");
         Run();
@@ -35,13 +46,18 @@ void HttpTransferLoop::Stop() {
     }
     curl_multi_wakeup(multi_);
     if (thread_.joinable()) thread_.join();
+    // Closes the connections kept for reuse, so that a server in this process (a test's) is not left
+    // waiting for them to time out as it stops. The transfers still under way are never touched again.
+    std::lock_guard lock(mutex_);
+    curl_multi_cleanup(multi_);
+    multi_ = nullptr;
 }
 
+// A transfer started as the process ends is dropped: nothing would run it.
 void HttpTransferLoop::Start(std::shared_ptr<Transfer> transfer) {
-    {
-        std::lock_guard lock(mutex_);
-        queued_.push_back(std::move(transfer));
-    }
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    queued_.push_back(std::move(transfer));
     curl_multi_wakeup(multi_);
 }
 

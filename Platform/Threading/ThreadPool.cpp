@@ -1,6 +1,7 @@
 #include "Platform/Threading/ThreadPool.h"
 
 #include <asio/post.hpp>
+#include <pthread.h>
 
 #include <cstdio>
 #include <exception>
@@ -19,6 +20,43 @@ void ReportEscaped(const char* what) {
 }
 }  // namespace
 
+void ThreadPool::Impl::StartThread() {
+    threads.emplace_back([this] {
+        // Named here: a thread takes its creator's name otherwise, and pool threads are started from
+        // whichever thread posts (the bus thread's name on a pool thread would mislead every report).
+        pthread_setname_np(pthread_self(), "velmora-pool");
+        context.run();
+    });
+}
+
+void ThreadPool::Impl::WorkStarting() {
+    std::lock_guard lock(threadsMutex);
+    ++outstanding;
+    if (!stopped && outstanding > threads.size() && threads.size() < maxThreads) StartThread();
+}
+
+void ThreadPool::Impl::WorkDone() {
+    std::lock_guard lock(threadsMutex);
+    --outstanding;
+}
+
+void ThreadPool::Impl::NeedOneThread() {
+    std::lock_guard lock(threadsMutex);
+    if (!stopped && threads.empty()) StartThread();
+}
+
+void ThreadPool::Impl::Stop() {
+    std::vector<std::thread> started;
+    {
+        std::lock_guard lock(threadsMutex);
+        stopped = true;
+        started.swap(threads);
+    }
+    keepRunning.reset();
+    context.stop();
+    for (auto& thread : started) thread.join();
+}
+
 ThreadPool::ThreadPool(size_t threadCount)
     : impl_(std::make_unique<Impl>(threadCount == 0 ? 1 : threadCount)) {}
 
@@ -30,8 +68,7 @@ ThreadPool::~ThreadPool() {
         for (auto* timer : impl_->core->timers) timer->timer.reset();
         impl_->core->timers.clear();
     }
-    impl_->pool.stop();
-    impl_->pool.join();
+    impl_->Stop();
 }
 
 ThreadPool& ThreadPool::Default() {
@@ -48,7 +85,9 @@ ThreadPool& ThreadPool::Blocking() {
 }
 
 void ThreadPool::Post(std::function<void()> work) {
-    asio::post(impl_->pool, [work = std::move(work)] {
+    Impl& impl = *impl_;
+    impl.WorkStarting();
+    asio::post(impl.context, [&impl, work = std::move(work)] {
         try {
             work();
         } catch (const std::exception& e) {
@@ -56,6 +95,7 @@ void ThreadPool::Post(std::function<void()> work) {
         } catch (...) {
             ReportEscaped("unknown exception");
         }
+        impl.WorkDone();
     });
 }
 

@@ -6,11 +6,13 @@
 
 namespace platform {
 
-// A fixed set of worker threads running posted work in any order. The process shares one (Default()),
+// Worker threads running posted work in any order, started as the work waiting needs them, up to
+// `threadCount`. The process shares one (Default()),
 // which lives until the process ends; tests may make their own. Destroying a pool stops its threads after
 // the work they are running and drops what is still queued, pending timers included.
 class ThreadPool {
 public:
+    // Up to `threadCount` threads; none until there is work or a timer.
     explicit ThreadPool(size_t threadCount);
     ~ThreadPool();
 

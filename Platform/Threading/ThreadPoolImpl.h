@@ -2,12 +2,15 @@
 
 // Private to Platform/Threading: the Asio objects behind ThreadPool, shared with ThreadPoolTimer.
 
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
-#include <asio/thread_pool.hpp>
 
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "Platform/Threading/ThreadPool.h"
 
@@ -25,10 +28,32 @@ struct PoolCore {
 };
 }  // namespace detail
 
+// Threads are started as work needs them, up to the pool's size, rather than all at once: most of the
+// process's life a thread or two carry everything, and every thread started costs its stack and its
+// allocator arena for good.
 struct ThreadPool::Impl {
-    explicit Impl(size_t threads) : pool(threads) {}
+    explicit Impl(size_t threads) : maxThreads(threads) {}
+
+    // Before work is queued or a timer's handler starts: the work waiting or running, this one included,
+    // has a thread each, up to the pool's size.
+    void WorkStarting();
+    void WorkDone();
+    // A timer's wait needs a thread to end on even when nothing else was posted.
+    void NeedOneThread();
+    void Stop();
+
     std::shared_ptr<detail::PoolCore> core = std::make_shared<detail::PoolCore>();
-    asio::thread_pool pool;
+    asio::io_context context;
+
+private:
+    void StartThread();  // threadsMutex held
+
+    const size_t maxThreads;
+    asio::executor_work_guard<asio::io_context::executor_type> keepRunning = asio::make_work_guard(context);
+    std::mutex threadsMutex;
+    std::vector<std::thread> threads;
+    size_t outstanding = 0;  // work queued or running; guarded by threadsMutex
+    bool stopped = false;
 };
 
 }  // namespace platform

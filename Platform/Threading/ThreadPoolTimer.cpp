@@ -25,14 +25,19 @@ std::shared_ptr<ThreadPoolTimer> ThreadPoolTimer::CreateTimer(Handler handler, s
 
     std::lock_guard lock(state->core->mutex);
     if (!state->core->alive) throw PlatformError(E_UNEXPECTED, "thread pool is shut down");
-    state->timer.emplace(pool.impl().pool.get_executor(), delay);
+    ThreadPool::Impl& impl = pool.impl();
+    state->timer.emplace(impl.context.get_executor(), delay);
     state->core->timers.insert(state.get());
-    state->timer->async_wait([state](const std::error_code& error) {
+    impl.NeedOneThread();
+    // The wait ends on a pool thread, so the pool is alive while this runs.
+    state->timer->async_wait([state, &impl](const std::error_code& error) {
         auto expected = detail::TimerState::Pending;
         auto handler = std::move(state->handler);
         // An aborted wait means Cancel() or the pool shutting down: never a reason to run the handler.
         auto next = error ? detail::TimerState::Cancelled : detail::TimerState::Fired;
         if (!state->phase.compare_exchange_strong(expected, next) || error) return;
+        // Counted as work while it runs, so that work posted meanwhile gets a thread of its own.
+        impl.WorkStarting();
         try {
             if (handler) handler();
         } catch (const std::exception& e) {
@@ -40,6 +45,7 @@ std::shared_ptr<ThreadPoolTimer> ThreadPoolTimer::CreateTimer(Handler handler, s
         } catch (...) {
             std::fprintf(stderr, "platform: exception escaped a timer handler\n");
         }
+        impl.WorkDone();
     });
     return std::make_shared<ThreadPoolTimer>(state);
 }

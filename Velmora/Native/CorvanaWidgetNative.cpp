@@ -32,7 +32,7 @@ void PrepareEngine(QQmlEngine& engine, const std::shared_ptr<utils::LocalCoverGr
     auto* covers = dynamic_cast<CoverImageProvider*>(
         engine.imageProvider(QLatin1String(CoverImageProvider::kProviderId)));
     if (!covers) {
-        covers = new CoverImageProvider(network);
+        covers = new CoverImageProvider();
         engine.addImageProvider(QLatin1String(CoverImageProvider::kProviderId), covers);
     }
     covers->SetLocalCovers(localCovers);

@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -20,7 +19,11 @@ QQuickImageResponse* CoverImageProvider::requestImageResponse(const QString& id,
         std::lock_guard lock(lock_);
         localCovers = localCovers_;
     }
-    return new CoverImageResponse(networkFactory_, std::move(localCovers), url, shape, std::max(side, 0));
+    // The options are read for each cover, as the development overrides may change while a test runs.
+    auto options = platform::HttpClient::DefaultOptions();
+    options.totalTimeout = std::chrono::milliseconds(kTimeoutMs);
+    return new CoverImageResponse(platform::HttpClient(std::move(options)), std::move(localCovers), url,
+                                  shape, std::max(side, 0));
 }
 
 void CoverImageProvider::SetLocalCovers(std::shared_ptr<const utils::LocalCoverGrant> localCovers) {

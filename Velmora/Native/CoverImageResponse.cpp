@@ -1,18 +1,50 @@
 #include "Velmora/Native/CoverImageResponse.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <exception>
+#include <mutex>
 
 #include "Velmora/Native/CoverImageProvider.h"
 #include "VelmoraUtils/LocalImageFile.h"
 
 namespace velmora {
 
-CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkFactory,
+struct CoverImageResponse::Link {
+    std::mutex mutex;
+    CoverImageResponse* response = nullptr;  // null once the response is gone
+};
+
+namespace {
+
+// Completes on a pool thread; the response is told on its own thread, if it still exists then.
+platform::FireAndForget Fetch(platform::Task<platform::HttpResponseMessage> request,
+                              std::shared_ptr<CoverImageResponse::Link> link,
+                              std::function<void(CoverImageResponse*, std::string, QString)> deliver) {
+    std::string body;
+    QString error;
+    try {
+        auto response = co_await std::move(request);
+        if (response.IsSuccessStatusCode()) {
+            body = std::move(response.content);
+        } else {
+            error = QStringLiteral("HTTP status %1").arg(response.statusCode);
+        }
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+        error = QStringLiteral("the cover did not load");
+    }
+    std::lock_guard lock(link->mutex);
+    // Held while posting, so the response cannot go in between; an event posted to an object deleted
+    // later is dropped with it.
+    if (link->response) deliver(link->response, std::move(body), std::move(error));
+}
+
+}  // namespace
+
+CoverImageResponse::CoverImageResponse(const platform::HttpClient& client,
                                        std::shared_ptr<const utils::LocalCoverGrant> localCovers,
                                        const QUrl& url, QString shape, int side)
-    : shape_(std::move(shape)), side_(side) {
+    : link_(std::make_shared<Link>()), shape_(std::move(shape)), side_(side) {
     if (!url.isEmpty() && url.isLocalFile()) {
         // After the loader has connected to finished(), as for a failure.
         QMetaObject::invokeMethod(
@@ -23,9 +55,7 @@ CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkF
             Qt::QueuedConnection);
         return;
     }
-    // Covers come over HTTPS only, and anything else fails here, asking nothing of the network: a reply
-    // for a scheme it refuses reports its error a second time when it is aborted before it started (Qt's
-    // "must only be called once"), and finished() twice.
+    // Covers come over HTTPS only; anything else fails here, asking nothing of the network.
     if (url.isEmpty() || url.scheme() != QLatin1String("https")) {
         QString error =
             url.isEmpty() ? QStringLiteral("not a cover address") : QStringLiteral("not an HTTPS address");
@@ -34,46 +64,45 @@ CoverImageResponse::CoverImageResponse(QQmlNetworkAccessManagerFactory& networkF
             this, [this, error] { Fail(error); }, Qt::QueuedConnection);
         return;
     }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(CoverImageProvider::kTimeoutMs);
-    // A manager of its own, gone with the response: the loader's thread may end with the engine at any
-    // time, and with the manager go its connections, even those of a cancelled load.
-    QNetworkAccessManager* network = networkFactory.create(this);
-    reply_ = network->get(request);
-    connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        if (received > CoverImageProvider::kMaximumBytes || total > CoverImageProvider::kMaximumBytes)
-            reply_->abort();
-    });
-    connect(reply_, &QNetworkReply::finished, this, &CoverImageResponse::OnFinished);
+    link_->response = this;
+    platform::HttpRequestMessage request;
+    request.url = url.toString(QUrl::FullyEncoded).toStdString();
+    request.maxResponseBytes = CoverImageProvider::kMaximumBytes;
+    Fetch(client.SendRequestAsync(std::move(request)), link_,
+          [](CoverImageResponse* response, std::string body, QString error) {
+              QMetaObject::invokeMethod(
+                  response,
+                  [response, body = std::move(body), error = std::move(error)] {
+                      if (error.isEmpty()) {
+                          response->OnBody(body);
+                      } else {
+                          response->Fail(error);
+                      }
+                  },
+                  Qt::QueuedConnection);
+          });
 }
 
 CoverImageResponse::~CoverImageResponse() {
-    if (reply_) {
-        reply_->disconnect(this);
-        reply_->abort();
-        reply_->deleteLater();
-    }
+    std::lock_guard lock(link_->mutex);
+    link_->response = nullptr;
 }
 
-void CoverImageResponse::OnFinished() {
-    QNetworkReply* reply = reply_;
-    if (!reply) return;  // its end was taken already: a response finishes once
-    reply_ = nullptr;
-    reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
-        Fail(reply->errorString());
-        return;
-    }
-    image_ = CoverImageProvider::Shape(reply->readAll(), shape_, side_);
+// Decoded here, on the image loader's thread: neither the UI thread nor the shared pool waits for it.
+void CoverImageResponse::OnBody(const std::string& body) {
+    if (done_) return;
+    image_ = CoverImageProvider::Shape(QByteArray::fromStdString(body), shape_, side_);
     if (image_.isNull()) {
         Fail(QStringLiteral("not a picture"));
         return;
     }
+    done_ = true;
     emit finished();
 }
 
 void CoverImageResponse::ReadLocalFile(std::shared_ptr<const utils::LocalCoverGrant> localCovers,
                                        QString url) {
+    if (done_) return;  // cancelled meanwhile
     std::optional<std::string> path;
     if (localCovers) path = localCovers->PathOfUrl(url.toStdString());
     if (!path) {
@@ -91,12 +120,13 @@ void CoverImageResponse::ReadLocalFile(std::shared_ptr<const utils::LocalCoverGr
         Fail(QStringLiteral("not a picture"));
         return;
     }
+    done_ = true;
     emit finished();
 }
 
 void CoverImageResponse::Fail(QString error) {
-    if (failed_) return;
-    failed_ = true;
+    if (done_) return;
+    done_ = true;
     error_ = std::move(error);
     emit finished();
 }
@@ -105,8 +135,14 @@ QQuickTextureFactory* CoverImageResponse::textureFactory() const {
     return QQuickTextureFactory::textureFactoryForImage(image_);
 }
 
+// The transfer runs on to its end (a cover is small, and the connection is kept for the next one); its
+// result is no longer wanted.
 void CoverImageResponse::cancel() {
-    if (reply_) reply_->abort();
+    {
+        std::lock_guard lock(link_->mutex);
+        link_->response = nullptr;
+    }
+    Fail(QStringLiteral("cancelled"));
 }
 
 }  // namespace velmora

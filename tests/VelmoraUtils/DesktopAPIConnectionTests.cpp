@@ -64,6 +64,7 @@ protected:
     testsupport::LogCapture log;
     DesktopAPIConnection connection;
     testsupport::PushRecorder received;
+    std::atomic<int> handled{0};
 };
 
 }  // namespace
@@ -418,4 +419,38 @@ TEST_F(DesktopConnectionWithPushes, APushOverTheSizeBoundIsRefusedWithOneErrorLi
         EXPECT_EQ(log.Count(refusal), refused);
         EXPECT_EQ(received.At(received.Count() - 1).method, "connection_state_changed");
     }
+}
+
+// A thousand pushes from a sender that keeps just under the bus daemon's limit, to a widget slower than
+// it: the widget refuses what it cannot take before the bus would (which the widget would never learn
+// of), and is told that it refused some, after the pushes it took.
+TEST_F(DesktopConnectionWithPushes, ABurstPastWhatTheWidgetCanTakeIsRefusedByItAndReported) {
+    connection.SetNotificationHandler([this](utils::IDesktopAPIConnection::Notification&&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a handler slower than the sender
+        ++handled;
+    });
+    std::atomic<int> refusals{0};
+    std::atomic<int> handledBeforeRefusal{0};
+    connection.SetRefusedHandler([&] {
+        if (refusals++ == 0) handledBeforeRefusal = handled.load();
+    });
+    constexpr int32_t kBurst = 1000;
+    connection.SendRequest("test.push_paced", {{"count", Value(kBurst)}, {"in_flight", Value(127)}}).Get();
+    ValueSet outcomes;
+    auto settled = [&] {
+        outcomes = connection.SendRequest("test.push_outcomes", {}).Get().data;
+        return outcomes.Lookup("answered").AsInt32() + outcomes.Lookup("refused").AsInt32() +
+                   outcomes.Lookup("refused_by_bus").AsInt32() ==
+               kBurst;
+    };
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!settled() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(outcomes.Lookup("answered").AsInt32() + outcomes.Lookup("refused").AsInt32() +
+                  outcomes.Lookup("refused_by_bus").AsInt32(),
+              kBurst);
+    EXPECT_EQ(outcomes.Lookup("refused_by_bus").AsInt32(), 0);
+    EXPECT_GT(outcomes.Lookup("refused").AsInt32(), 0);
+    EXPECT_GE(refusals, 1);
+    EXPECT_GT(handledBeforeRefusal, 0);
 }

@@ -165,12 +165,30 @@ private:
         return timeout;
     }
 
-    void Push(DBusMap message) {
+    // Pushes "numbered" messages while fewer than pacedLimit_ await their replies, as a sender that keeps
+    // under the bus daemon's limit does.
+    void PushPaced() {
+        while (pacedLeft_ > 0 && pacedInFlight_ < pacedLimit_ && !clients_.empty()) {
+            --pacedLeft_;
+            ++pacedInFlight_;
+            Push(Notification("numbered", {{"n", sdbus::Variant(pacedSent_++)}}), [this] {
+                --pacedInFlight_;
+                PushPaced();
+            });
+        }
+    }
+
+    void Push(DBusMap message, std::function<void()> replied = {}) {
         for (auto& client : clients_) {
             client.proxy->callMethodAsync("RequestReceived")
                 .onInterface(options_.name + ".Client")
                 .withArguments(message)
-                .uponReplyInvoke([this, path = client.path](const sdbus::Error* error, DBusMap) {
+                .uponReplyInvoke([this, path = client.path, replied](const sdbus::Error* error, DBusMap) {
+                    if (replied) replied();
+                    // The bus daemon's own refusal of a call past its limit never reached the widget.
+                    const bool byBus = error && error->getMessage().find(
+                                                    "maximum number of pending replies") != std::string::npos;
+                    ++(error ? (byBus ? pushesRefusedByBus_ : pushesRefused_) : pushesAnswered_);
                     if (!error) return;
                     // A channel the widget closed: forget it, as the desktop app would.
                     // Later, as this callback belongs to the client's proxy.
@@ -255,18 +273,25 @@ private:
     // test.received: the desktop methods received so far, their params, the clients and how many
     // test.hang calls wait. test.exit: exits right after the reply. test.push_timed: pushes "timed"
     // carrying its send time. test.push_timed_playback: pushes a playback state whose track name is its
-    // send time. test.push_burst: pushes params["count"] messages "numbered" carrying "n" =
-    // params["first"] (or 0), then one more each, back to back (the bus daemon lets 128 calls wait for
-    // their replies at a time). test.push_large: pushes "large" whose params hold params["values"]
-    // booleans and a text of params["text_bytes"] bytes. test.hang: never answered. test.slow: answered
-    // with its params after params["ms"] milliseconds. test.release_name: gives up the service name after
-    // the reply, staying on the bus.
+    // send time. test.push_outcomes: how the pushes so far were answered ("answered", "refused" by the
+    // widget, "refused_by_bus" before they reached it). test.push_paced: pushes params["count"] messages
+    // "numbered", never more than params["in_flight"] awaiting their replies. test.push_burst: pushes
+    // params["count"] messages "numbered" carrying "n" = params["first"] (or 0), then one more each, back to
+    // back (the bus daemon lets 128 calls wait for their replies at a time). test.push_large: pushes "large"
+    // whose params hold params["values"] booleans and a text of params["text_bytes"] bytes. test.hang: never
+    // answered. test.slow: answered with its params after params["ms"] milliseconds. test.release_name: gives
+    // up the service name after the reply, staying on the bus.
     void HandleTestMethod(sdbus::Result<DBusMap>&& result, const std::string& method, DBusMap& params) {
         if (method == "test.hang") {
             hanging_.push_back(std::make_shared<sdbus::Result<DBusMap>>(std::move(result)));
             return;
         }
         if (method == "test.echo") return result.returnResults(Result(params));
+        if (method == "test.push_outcomes") {
+            return result.returnResults(Result({{"answered", sdbus::Variant(pushesAnswered_)},
+                                                {"refused", sdbus::Variant(pushesRefused_)},
+                                                {"refused_by_bus", sdbus::Variant(pushesRefusedByBus_)}}));
+        }
         if (method == "test.slow") {
             auto pending = std::make_shared<sdbus::Result<DBusMap>>(std::move(result));
             After(params["ms"].get<int32_t>(), [pending, params] { pending->returnResults(Result(params)); });
@@ -315,6 +340,11 @@ private:
             Push(Notification("playback_state_subscription", state));
         } else if (method == "test.exit") {
             After(20, [] { ::_exit(0); });
+        } else if (method == "test.push_paced") {
+            pacedLeft_ = params["count"].get<int32_t>();
+            pacedInFlight_ = 0;
+            pacedLimit_ = params["in_flight"].get<int32_t>();
+            PushPaced();
         } else if (method == "test.push_burst") {
             int32_t first = params.count("first") ? params["first"].get<int32_t>() : 0;
             int32_t count = params["count"].get<int32_t>();
@@ -344,6 +374,8 @@ private:
     std::vector<DBusMap> receivedParams_;
     std::map<std::string, Failure> failures_;
     std::vector<std::shared_ptr<sdbus::Result<DBusMap>>> hanging_;
+    int32_t pacedLeft_ = 0, pacedInFlight_ = 0, pacedLimit_ = 0, pacedSent_ = 0;
+    int32_t pushesAnswered_ = 0, pushesRefused_ = 0, pushesRefusedByBus_ = 0;
     std::vector<std::shared_ptr<sdbus::Result<>>> unanswered_;
 };
 

@@ -44,6 +44,10 @@ HttpsTestServer::HttpsTestServer() {
     EVP_PKEY_free(key);
     if (!server_->is_valid()) throw std::runtime_error("the HTTPS test server is not valid");
     server_->set_tcp_nodelay(true);
+    // Like a web service, a kept connection serves many requests (the library closes it after 5). An idle
+    // one is closed after a second rather than five: stopping the server waits for its kept connections.
+    server_->set_keep_alive_max_count(1000);
+    server_->set_keep_alive_timeout(1);
 }
 
 HttpsTestServer::~HttpsTestServer() {

@@ -50,6 +50,7 @@ public:
 
     PlaybackView View() const;
     const std::vector<Device>& Devices() const { return devices_; }
+    void AddDevice(Device device) { devices_.push_back(std::move(device)); }
     const std::string& ActiveDeviceId() const { return activeDevice_; }
     bool ActiveDeviceIsLocal() const;
 

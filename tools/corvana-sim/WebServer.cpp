@@ -74,6 +74,10 @@ WebServer::WebServer(Accounts& accounts, const std::string& certificatePem, cons
     BIO_free(keyBio);
     if (!server_->is_valid()) throw std::runtime_error("the HTTPS server could not be set up");
     server_->set_tcp_nodelay(true);
+    // Like a web service, a kept connection serves many requests (the library closes it after 5). An idle
+    // one is closed after a second rather than five: stopping the server waits for its kept connections.
+    server_->set_keep_alive_max_count(1000);
+    server_->set_keep_alive_timeout(1);
     Routes();
 }
 

@@ -22,7 +22,7 @@ constexpr const char* kClientId = "5e0c9a7d2b4f4e61a8d3c7b90f1e2a46";
 constexpr const char* kRedirectUri = "https://www.corvana.com";
 
 constexpr const char* kHelp =
-    R"(usage: corvana-sim [--port N] [--ca-file PATH] [--expires-in SECONDS] [--user NAME]
+    R"(usage: corvana-sim [--port N] [--ca-file PATH] [--expires-in SECONDS] [--user NAME] [--devices N]
 
 Plays the Corvana desktop app on the session bus (name corvana.partnerApi) and the Corvana accounts
 service and web API over HTTPS on 127.0.0.1. Prints "READY https://127.0.0.1:PORT" once both serve; the
@@ -32,6 +32,7 @@ CA certificate that clients must trust (VELMORA_CA_FILE) is written to --ca-file
   --ca-file PATH      where to write the CA certificate (default: a file in a new temporary folder)
   --expires-in S      lifetime of access tokens in seconds (default 3600)
   --user NAME         the signed-in desktop user (default "gamer42")
+  --devices N         offer N playback devices rather than the usual 3 (at least 3)
 
 Control commands, one per line on standard input; each answers "OK <command>" (or "ERROR ...") on
 standard output:
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     int expiresIn = 3600;
     std::string caFile;
     std::string user = "gamer42";
+    int devices = 3;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -87,6 +89,8 @@ int main(int argc, char** argv) {
                 expiresIn = std::stoi(value());
             } else if (arg == "--user") {
                 user = value();
+            } else if (arg == "--devices") {
+                devices = std::stoi(value());
             } else {
                 Usage("unknown argument " + arg);
             }
@@ -94,7 +98,7 @@ int main(int argc, char** argv) {
             Usage(arg + " needs a number");
         }
     }
-    if (port < 0 || port > 65535 || expiresIn < 0 || user.empty()) Usage("bad argument value");
+    if (port < 0 || port > 65535 || expiresIn < 0 || user.empty() || devices < 3) Usage("bad argument value");
 
     try {
         if (caFile.empty()) {
@@ -111,6 +115,10 @@ int main(int argc, char** argv) {
 
         corvanasim::Accounts accounts(kClientId, kRedirectUri, expiresIn, NowMs);
         corvanasim::Player player(corvanasim::DefaultQueue(), NowMs);
+        for (int extra = 4; extra <= devices; ++extra) {
+            player.AddDevice({"sim-extra-" + std::to_string(extra), "Speaker " + std::to_string(extra),
+                              "speaker", 50, false, false});
+        }
         corvanasim::WebServer web(accounts, certificates.serverCertificatePem, certificates.serverKeyPem);
         port = web.Start(port);
         const std::string origin = "https://127.0.0.1:" + std::to_string(port);

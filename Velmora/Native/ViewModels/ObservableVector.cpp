@@ -34,6 +34,14 @@ int ObservableVector::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Count();
 }
 
+int ObservableVector::indexOf(QObject* item) const {
+    if (!item) return -1;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].get() == item) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 QVariant ObservableVector::data(const QModelIndex& index, int role) const {
     if (role != kModelDataRole || index.parent().isValid() || index.row() < 0 || index.row() >= Count())
         return {};

@@ -30,6 +30,9 @@ public:
         return std::dynamic_pointer_cast<T>(items_.at(index));
     }
 
+    // The row of `item`, or -1 when it is not in the collection.
+    Q_INVOKABLE int indexOf(QObject* item) const;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;

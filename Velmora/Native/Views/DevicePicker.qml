@@ -19,6 +19,7 @@ T.Popup {
     visible: vm.IsPlaybackDevicesFlyoutOpen && vm.ShowNowPlaying && !vm.IsPinnedOnly
     onOpened: vm.IsPlaybackDevicesFlyoutOpen = true
     onClosed: {
+        listed = false
         vm.IsPlaybackDevicesFlyoutOpen = false
         // A closing popup hands the focus it had to the window's root item, where Tab starts over: the
         // player goes on from the button instead. Focus that a press outside gave to another control stays.
@@ -50,10 +51,16 @@ T.Popup {
             height = Math.min(implicitHeight, windowHeight - 2 * margin)
         }
     }
+    // The list has its model only while the flyout shows: closed, a list of hundreds of devices builds no
+    // entries, and an update of it costs the view nothing.
+    property bool listed: false
     onAboutToShow: {
+        listed = true
         list.forceLayout()
         place()
         list.currentIndex = Math.max(0, list.selectedIndex())
+        // Opens at the playing device, without scrolling there in front of the player.
+        list.positionViewAtIndex(list.currentIndex, ListView.Contain)
         // Opened from the keyboard, the ring shows where the arrow keys start.
         list.keyboardNavigated = openedFromKeyboard
         list.forceActiveFocus(Qt.PopupFocusReason)
@@ -124,7 +131,7 @@ T.Popup {
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true
-            model: flyout.vm.PlaybackDevices
+            model: flyout.listed ? flyout.vm.PlaybackDevices : null
             property bool keyboardNavigated: false
             Keys.onPressed: (event) => {
                 if (event.key === Qt.Key_Up || event.key === Qt.Key_Down)
@@ -132,12 +139,9 @@ T.Popup {
                 event.accepted = false  // the list still moves
             }
 
+            // From the model: an entry scrolled out of the flyout is not built.
             function selectedIndex() {
-                for (let i = 0; i < count; ++i) {
-                    if (itemAtIndex(i) && itemAtIndex(i).selected)
-                        return i
-                }
-                return -1
+                return model ? model.indexOf(flyout.vm.SelectedPlaybackDevice) : -1
             }
 
             delegate: DeviceEntry {

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <cstdlib>
+#include <set>
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Http/HttpClient.h"
@@ -117,6 +118,30 @@ TEST(HttpClient, ServersThatNeverAnswerHoldBackNeitherThePoolNorOtherRequests) {
 
     silent.reset();  // closes the connections it held
     for (auto& request : hung) EXPECT_THROW(request.Get(), PlatformError);
+}
+
+TEST(HttpClient, RequestsToOneOriginShareOneConnectionThatNoUntrustingRequestReuses) {
+    HttpsTestServer server;
+    server.Get("/port", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(std::to_string(request.remote_port), "text/plain");
+    });
+    server.Start();
+    HttpClient client(TrustingOptions(server, 10s));
+    std::set<std::string> ports;
+    // A burst at once (a feed's covers), then one after the other.
+    std::vector<platform::Task<HttpResponseMessage>> burst;
+    for (int i = 0; i < 8; ++i) burst.push_back(client.SendRequestAsync(Get(server.Origin() + "/port")));
+    for (auto& request : burst) ports.insert(request.Get().content);
+    for (int i = 0; i < 3; ++i)
+        ports.insert(client.SendRequestAsync(Get(server.Origin() + "/port")).Get().content);
+    EXPECT_EQ(ports.size(), 1u);
+
+    // The connection kept for that origin was verified with the extra CA: a request that may not trust it
+    // must verify a connection of its own, and fail.
+    HttpClient::Options untrusting;
+    untrusting.connectTimeout = untrusting.totalTimeout = 10s;
+    EXPECT_THROW(HttpClient(untrusting).SendRequestAsync(Get(server.Origin() + "/port")).Get(),
+                 PlatformError);
 }
 
 TEST(HttpClient, TheProcessEndsCleanlyWhileTransfersAreStillBeingStarted) {

@@ -73,3 +73,32 @@ TEST(ThreadPoolTimer, DestroyingThePoolWithPendingTimersNeitherHangsNorCrashes) 
     survivors.clear();
     EXPECT_LE(calls.load(), 50);
 }
+
+// Threads start as work needs them: work waiting for other work still gets a thread for each, up to the
+// pool's size.
+TEST(ThreadPool, WorkWaitingForOtherWorkGetsAThreadEachUpToThePoolsSize) {
+    ThreadPool pool(4);
+    std::atomic<int> started{0};
+    std::atomic<int> finished{0};
+    ManualResetEvent allStarted, allFinished;
+    for (int i = 0; i < 4; ++i) {
+        pool.Post([&] {
+            if (++started == 4) allStarted.Set();
+            if (!allStarted.Wait(10s)) return;
+            if (++finished == 4) allFinished.Set();
+        });
+    }
+    EXPECT_TRUE(allFinished.Wait(15s));
+}
+
+TEST(ThreadPoolTimer, FiresOnAPoolNothingWasPostedToAndMayWaitForWorkItPosts) {
+    ThreadPool pool(2);
+    ManualResetEvent ran, done;
+    auto timer = ThreadPoolTimer::CreateTimer(
+        [&] {
+            pool.Post([&] { ran.Set(); });
+            if (ran.Wait(10s)) done.Set();
+        },
+        1ms, pool);
+    EXPECT_TRUE(done.Wait(15s));
+}

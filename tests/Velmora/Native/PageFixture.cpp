@@ -91,10 +91,24 @@ CoverServer::CoverServer() {
     server_.Get(R"(/cover/([a-z0-9-]+)\.png)",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     ++requests_;
-                    response.set_content(CoverPng(request.matches[1]), "image/png");
+                    // Drawn once per name, while the application exists: a cover still asked for as the
+                    // process ends (the page's transfers run on to their end) must not paint then.
+                    const std::string name = request.matches[1];
+                    std::lock_guard lock(mutex_);
+                    auto drawn = drawn_.find(name);
+                    if (drawn == drawn_.end()) {
+                        if (!QCoreApplication::instance()) {
+                            response.status = 503;
+                            return;
+                        }
+                        drawn = drawn_.emplace(name, CoverPng(name)).first;
+                    }
+                    response.set_content(drawn->second, "image/png");
                 });
     server_.Start();
+    // The extra CA vouches only for the development origins: the covers' server stands for the web API.
     setenv("VELMORA_CA_FILE", server_.CaFile().c_str(), 1);
+    setenv("VELMORA_WEBAPI_URL", server_.Origin().c_str(), 1);
 }
 
 platform::Task<bool> WindowWidget::TryResizeWindowAsync(double width, double height) {

@@ -32,8 +32,11 @@ public:
 
 private:
     CoverServer();
-    HttpsTestServer server_;
+    // Before the server, which stops (and so ends its handlers) before they go.
+    std::mutex mutex_;
+    std::map<std::string, std::string> drawn_;
     std::atomic<int> requests_ = 0;
+    HttpsTestServer server_;
 };
 
 // The widget window as the page sees it in the tests: the fake, recording widget, resizing a real window.

@@ -92,6 +92,15 @@ TEST_F(NativePageScreenshots, MainStates) {
     Shot("device-picker-keyboard", {320, 612});
     Key(Qt::Key_Escape);
 
+    // Two hundred devices, the one playing far down: the picker opens there.
+    std::vector<testsupport::Device> many;
+    for (int i = 0; i < 200; ++i) many.push_back({"d" + std::to_string(i), i == 150, false});
+    PushDevices(many);
+    ASSERT_TRUE(PumpUntil([&] { return Vm().SelectedPlaybackDevice() != nullptr; }));
+    Click(Find("DevicePickerButton"));
+    Shot("device-picker-200", {320, 612});
+    Key(Qt::Key_Escape);
+
     // Keyboard focus on play/pause.
     while (!window->activeFocusItem() || window->activeFocusItem()->objectName() != "PlayPauseButton")
         Key(Qt::Key_Tab);

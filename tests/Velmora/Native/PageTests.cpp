@@ -10,8 +10,8 @@
 #include <QQuickWindow>
 #include <QUrl>
 
+#include "Platform/Http/HttpClient.h"
 #include "Velmora/Native/CoverImageResponse.h"
-#include "Velmora/Native/CoverNetworkAccessManagerFactory.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "tests/Velmora/Native/PageFixture.h"
 #include "tests/support/LogCapture.h"
@@ -191,6 +191,32 @@ TEST_F(NativePage, TheDevicePickerListsDevicesAndMovesPlayback) {
     EXPECT_EQ(script->Requests().front().params.Lookup("device_id").AsString(), "phone");
     EXPECT_FALSE(Vm().IsPlaybackDevicesFlyoutOpen());
     EXPECT_FALSE(Showing("DeviceList"));
+}
+
+TEST_F(NativePage, AClosedPickerBuildsNoEntriesAndAnOpenOneOpensAtThePlayingDeviceHoweverFarDown) {
+    SignIn();
+    Push(Track());
+    std::vector<testsupport::Device> devices;
+    for (int i = 0; i < 200; ++i) devices.push_back({"d" + std::to_string(i), i == 150, false});
+    PushDevices(devices);
+    ASSERT_TRUE(PumpUntil([&] { return Vm().SelectedPlaybackDevice() != nullptr; }));
+    EXPECT_TRUE(FindAll("DeviceName").isEmpty());
+
+    Click(Find("DevicePickerButton"));
+    auto* list = Find("DeviceList");
+    ASSERT_TRUE(Shows(list));
+    EXPECT_EQ(list->property("count").toInt(), 200);
+    EXPECT_EQ(list->property("currentIndex").toInt(), 150);
+    const auto built = FindAll("DeviceName");
+    EXPECT_FALSE(built.isEmpty());
+    EXPECT_LT(built.size(), 200);
+    QQuickItem* playing = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, playing), Q_ARG(int, 150));
+    ASSERT_NE(playing, nullptr);
+    EXPECT_TRUE(Shows(playing));
+
+    Key(Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return FindAll("DeviceName").isEmpty(); }));
 }
 
 TEST_F(NativePage, EachDeviceShowsItsKindAndOnlyThisMachinePlaysHere) {
@@ -410,7 +436,7 @@ TEST_F(NativePage, ACoverLoadCancelledOrDroppedEndsOnceAndQuietly) {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
             if (text.contains("must only be called once")) ++failedTwice;
         });
-    auto& network = velmora::CoverNetworkAccessManagerFactory::Instance();
+    const platform::HttpClient network;
     const QUrl refused("http://127.0.0.1:9/cover.png");  // covers come over HTTPS only
     const QUrl missing(QString::fromStdString(CoverServer::Instance().MissingUrl()));
     int finished = 0;
@@ -472,8 +498,8 @@ TEST_F(NativePage, APlayerAloneShowsItsTrackAndItsLocalCoverOnlyWhileThatCoverIs
     grant->Follow("file://" + (dir / "cover.png"));
     grant->Follow("https://images.example/next.png");
     auto* response = new velmora::CoverImageResponse(
-        velmora::CoverNetworkAccessManagerFactory::Instance(), grant,
-        QUrl::fromLocalFile(QString::fromStdString(dir / "cover.png")), "rounded", 64);
+        platform::HttpClient(), grant, QUrl::fromLocalFile(QString::fromStdString(dir / "cover.png")),
+        "rounded", 64);
     bool finished = false;
     QObject::connect(response, &QQuickImageResponse::finished, [&finished] { finished = true; });
     ASSERT_TRUE(PumpUntil([&] { return finished; }));
