@@ -207,6 +207,11 @@ void MeasureLatency(int messages) {
         if (host.WebView()) host.WebView()->PostWebMessageAsString(QString::fromStdString(text));
     };
     seams.savePersistedExpandedState = [](bool) {};
+    // The rounds send "pausePlayback" far beyond a player's pace: a clock that moves a second per command
+    // keeps the page's command budget from dropping them.
+    seams.now = [at = velmora::PageTrafficLimit::Clock::time_point()]() mutable {
+        return at += std::chrono::seconds(1);
+    };
     auto bridge = velmora::WebBridge::Create(seams);
 
     nlohmann::json pageTimes;

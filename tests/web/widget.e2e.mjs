@@ -59,6 +59,37 @@ try {
     await until(async () => (await fillOffset()) > startOffset + 0.5, 'the bar to move');
     await until(async () => (await secondsNow()) > startSeconds, 'the elapsed seconds to move');
 
+    step('playing, nothing animates: the bar moves by whole pixels, at most once per second shown');
+    // Only the short fade of a new item may run; a bar animated to the item's end would run throughout.
+    await until(() => page.evaluate(() => document.getAnimations().every((a) => a.playState !== 'running')),
+        'no animation running');
+    const barMoves = await page.evaluate(() => new Promise((resolve) => {
+        const fill = document.querySelector('#seek .slider-fill');
+        const elapsed = document.getElementById('elapsed');
+        const shown = [];
+        const moves = [];
+        const observer = new MutationObserver((records) => {
+            for (const record of records) {
+                if (record.target === fill) {
+                    const offset = new DOMMatrix(getComputedStyle(fill).transform).m41;
+                    moves.push({ second: shown.length, length: offset + fill.getBoundingClientRect().width });
+                } else if (elapsed.textContent !== shown[shown.length - 1]) {
+                    shown.push(elapsed.textContent);
+                }
+            }
+            // Every move between the second and the fourth time shown, three whole seconds.
+            if (shown.length === 4) {
+                observer.disconnect();
+                resolve(moves.filter((move) => move.second >= 1 && move.second < 4));
+            }
+        });
+        observer.observe(fill, { attributes: true, attributeFilter: ['style'] });
+        observer.observe(elapsed, { childList: true, characterData: true, subtree: true });
+    }));
+    const perSecond = [1, 2, 3].map((second) => barMoves.filter((move) => move.second === second).length);
+    assert.ok(perSecond.every((count) => count <= 1), `bar moves per second shown: ${perSecond.join(' ')}`);
+    for (const { length } of barMoves) assert.ok(Math.abs(length - Math.round(length)) < 0.01, `a fill ${length} px long`);
+
     await recordCommands();
 
     step('pause, then the bar stands still');

@@ -1,11 +1,13 @@
-// The progress bar and the two times beside it. Between pushes the bar moves on by itself from the
-// position, duration and speed it was given: a compositor animation to the end of the item, so no script
-// runs per frame, and the elapsed time is rewritten once per second of playback. While paused nothing
-// runs at all. Clicking or dragging the bar seeks, a few commands a second at most, then the final one.
+// The progress bar and the two times beside it. Between pushes both move on by themselves from the
+// position, duration and speed they were given, at each whole second of playback: the elapsed time then
+// changes, and the bar moves if it has reached another whole pixel. So the page draws a frame a second
+// at most (a continuous animation of the bar would draw every frame, for moves nobody can see), and a
+// long item's bar moves only as often as it gains a pixel. While paused nothing runs at all. Clicking or
+// dragging the bar seeks, a few commands a second at most, then the final one.
 import { setText } from '../dom.js';
 import { formatTime, isPlaying, msUntilNextSecond, positionAt } from '../playback.js';
 import { createThrottle } from '../throttle.js';
-import { Slider, railTransform } from './slider.js';
+import { Slider } from './slider.js';
 
 const SEEK_INTERVAL_MS = 250;
 
@@ -15,7 +17,6 @@ export class ProgressView {
         this.duration = duration;
         this.playback = null;
         this.receivedAt = 0;
-        this.animations = [];
         this.tick = null;
         const seek = createThrottle((ms) => send(`seekTo:${Math.round(ms)}`), SEEK_INTERVAL_MS);
         this.slider = new Slider(bar, {
@@ -69,32 +70,21 @@ export class ProgressView {
         this.slider.show(position, timing.duration);
         setText(this.elapsed, formatTime(position));
         if (!isPlaying(playback) || timing.speed <= 0 || position >= timing.duration) return;
-
-        const remaining = (timing.duration - position) / timing.speed;
-        const keyframes = [
-            { transform: railTransform(position / timing.duration) },
-            { transform: railTransform(1) },
-        ];
-        this.animations = this.slider.movingParts.map((part) =>
-            part.animate(keyframes, { duration: remaining, easing: 'linear', fill: 'forwards' }));
         this.scheduleTick(position, timing.speed);
     }
 
-    // The elapsed time and the slider's value, at each whole second of playback.
+    // The elapsed time and the bar, at each whole second of playback.
     scheduleTick(position, speed) {
         this.tick = setTimeout(() => {
             this.tick = null;
             const now = positionAt(this.playback, this.receivedAt, performance.now());
             setText(this.elapsed, formatTime(now));
-            this.slider.value = now;
-            this.slider.describeValue();
+            this.slider.show(now, this.playback.timing.duration);
             if (now < this.playback.timing.duration) this.scheduleTick(now, speed);
         }, msUntilNextSecond(position, speed));
     }
 
     stop() {
-        for (const animation of this.animations) animation.cancel();
-        this.animations = [];
         if (this.tick !== null) clearTimeout(this.tick);
         this.tick = null;
     }

@@ -5,7 +5,14 @@
 import { element, setAttribute, setClass } from '../dom.js';
 
 // translateX of a bar as wide as the track whose right end marks the fraction.
-export const railTransform = (fraction) => `translateX(${(Math.min(1, Math.max(0, fraction)) - 1) * 100}%)`;
+const railTransform = (fraction) => `translateX(${(Math.min(1, Math.max(0, fraction)) - 1) * 100}%)`;
+
+// The fraction of a track `width` pixels wide that ends on the whole pixel nearest to `fraction`; the
+// fraction itself while the track has no width (hidden).
+export function wholePixelFraction(fraction, width) {
+    const clamped = Math.min(1, Math.max(0, fraction));
+    return width > 0 ? Math.round(clamped * width) / width : clamped;
+}
 
 export class Slider {
     constructor(root, { label, step, bigStep, describe, onInput, onCommit }) {
@@ -17,6 +24,11 @@ export class Slider {
         this.onCommit = onCommit;
         this.max = 1;
         this.value = 0;
+        // The track's width, kept by an observer rather than read per value: reading it after a change of
+        // the page would lay the page out there and then, in the middle of handling a push.
+        this.width = 0;
+        // Where the bar was last drawn: a new value that ends on the same pixel draws nothing.
+        this.drawnFraction = null;
         this.enabled = false;
         this.dragging = false;
         this.keyboardValue = null;
@@ -30,6 +42,11 @@ export class Slider {
         root.setAttribute('aria-valuemin', '0');
         root.setAttribute('aria-orientation', 'horizontal');
 
+        new ResizeObserver((entries) => {
+            this.width = entries[entries.length - 1].contentRect.width;
+            this.place(this.value);
+        }).observe(root);
+
         root.addEventListener('pointerdown', (event) => this.pointerDown(event));
         root.addEventListener('pointermove', (event) => this.pointerMove(event));
         root.addEventListener('pointerup', (event) => this.pointerUp(event));
@@ -39,11 +56,6 @@ export class Slider {
         root.addEventListener('keyup', () => this.keyUp());
         root.addEventListener('blur', () => this.keyUp());
         this.setEnabled(false);
-    }
-
-    // The elements a caller may animate: both take railTransform(fraction).
-    get movingParts() {
-        return [this.fill, this.rail];
     }
 
     setEnabled(enabled) {
@@ -63,8 +75,11 @@ export class Slider {
 
     place(value) {
         this.value = Math.min(this.max, Math.max(0, value));
-        const fraction = this.value / this.max;
-        for (const part of this.movingParts) part.style.transform = railTransform(fraction);
+        const fraction = wholePixelFraction(this.value / this.max, this.width);
+        if (fraction !== this.drawnFraction) {
+            this.drawnFraction = fraction;
+            for (const part of [this.fill, this.rail]) part.style.transform = railTransform(fraction);
+        }
         this.describeValue();
     }
 

@@ -31,7 +31,11 @@ export class WidgetView {
         // Pinned only, the overlay is closed and nobody can reach the widget: the now-playing block shows
         // alone, at the opacity the player chose, and nothing in it takes the focus or a press.
         setClass(this.root, 'pinned', state.pinnedOnly);
-        this.root.style.setProperty('--pinned-opacity', String(state.opacity));
+        // Written only when it changes: every element of the page inherits it, and a write may restyle
+        // them all on each push.
+        if (!previous || previous.opacity !== state.opacity) {
+            this.root.style.setProperty('--pinned-opacity', String(state.opacity));
+        }
         if (this.faces.signedIn.inert !== state.pinnedOnly) this.faces.signedIn.inert = state.pinnedOnly;
         // The Corvana mark says Corvana plays: not for another player.
         setHidden(this.pinnedMark, !(state.pinnedOnly && state.playback && state.playback.isActive
