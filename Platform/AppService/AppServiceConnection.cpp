@@ -11,6 +11,7 @@
 
 #include "Platform/AppService/AppServiceNames.h"
 #include "Platform/AppService/BusLoop.h"
+#include "Platform/AppService/CallGate.h"
 #include "Platform/AppService/ValueSetCodec.h"
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ThreadPool.h"
@@ -28,10 +29,11 @@ constexpr const char* kFailed = "org.freedesktop.DBus.Error.Failed";
 constexpr ValueSetCodec::Limits kPushLimits{1024 * 1024, 10000};
 // The bus daemon refuses a connection's calls beyond its limit of calls awaiting replies (128 in its
 // default configuration) with an error reply the other end never sees. Both ends of a channel keep under
-// it. Our messages beyond kMaxSendsInFlight wait their turn, as that refusal would fail whatever request
-// came next, the channel's own subscriptions included. Pushed messages past kMaxPushesUnanswered, just
-// under the limit the service's calls meet, are refused by us, so that the service learns of it and the
-// channel's owner is told to ask again for what it missed; a push refused by the bus would vanish unseen.
+// it. Our messages beyond kMaxSendsInFlight wait their turn (CallGate), as that refusal would fail
+// whatever request came next, the channel's own subscriptions included. Pushed messages past
+// kMaxPushesUnanswered, just under the limit the service's calls meet, are refused by us, so that the service
+// learns of it and the channel's owner is told to ask again for what it missed; a push refused by the bus
+// would vanish unseen.
 constexpr size_t kBusRepliesLimit = 128;
 constexpr size_t kMaxSendsInFlight = 32;
 constexpr size_t kMaxPushesUnanswered = kBusRepliesLimit - 8;
@@ -117,8 +119,7 @@ struct Channel {
         if (pendingOpen) CompleteOnPool(*std::exchange(pendingOpen, std::nullopt), openStatus);
         auto sends = std::exchange(pendingSends, {});
         for (const auto& [id, source] : sends) FailOnPool(source);
-        auto waiting = std::exchange(queuedSends, {});
-        for (const auto& queued : waiting) FailOnPool(queued.source);
+        sendGate.DropWaiting();
     }
 
     void FinishOpen(AppServiceConnectionStatus status) {
@@ -136,14 +137,7 @@ struct Channel {
     std::optional<TaskCompletionSource<AppServiceConnectionStatus>> pendingOpen;
     std::map<uint64_t, TaskCompletionSource<AppServiceResponse>> pendingSends;
     uint64_t nextSendId = 0;
-    struct QueuedSend {
-        std::string interface;
-        ValueSet message;
-        TaskCompletionSource<AppServiceResponse> source;
-        // The time a message waits counts against its time-out, as though it had gone out at once.
-        std::chrono::steady_clock::time_point deadline;
-    };
-    std::deque<QueuedSend> queuedSends;  // in the order they were handed over
+    detail::CallGate sendGate{kMaxSendsInFlight, kMaxSendsQueued};  // holds those in pendingSends
     size_t unansweredPushes = 0;
     bool refusing = false;  // pushes are being refused; the owner has been told once
 };
@@ -287,8 +281,6 @@ void AppServiceConnection::RequestsRefused(RequestsRefusedHandler handler) {
 
 namespace {
 
-void SendQueued(const std::shared_ptr<Channel>& channel);
-
 // Bus thread: a message pushed to our client object. Only sdbus::Error may leave here: anything else
 // thrown through sd-bus ends the process.
 void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* loop,
@@ -430,10 +422,10 @@ void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw
     }
 }
 
-// Bus thread: the message goes out now; once its reply is in, the oldest waiting message follows.
-void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& interface, const ValueSet& message,
-               const TaskCompletionSource<AppServiceResponse>& source,
-               std::chrono::microseconds timeout = kCallTimeout) {
+// Bus thread: the message goes out now; once its reply is in, the oldest waiting message follows. False
+// when it could not go out (its caller has been told).
+bool SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& interface, const ValueSet& message,
+               const TaskCompletionSource<AppServiceResponse>& source, std::chrono::microseconds timeout) {
     const uint64_t id = channel->nextSendId++;
     try {
         auto call = channel->proxy->createMethodCall(interface, "SendMessage");
@@ -449,7 +441,7 @@ void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& inter
                 if (pending == channel->pendingSends.end()) return;  // already failed
                 auto source = std::move(pending->second);
                 channel->pendingSends.erase(pending);
-                SendQueued(channel);
+                channel->sendGate.Done();
                 if (error) return FailOnPool(source);
                 try {
                     CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::Success,
@@ -460,25 +452,11 @@ void SendOnBus(const std::shared_ptr<Channel>& channel, const std::string& inter
                 }
             },
             timeout);
+        return true;
     } catch (const std::exception&) {
         channel->pendingSends.erase(id);
         FailOnPool(source);
-    }
-}
-
-// Bus thread: as many waiting messages as there is room for, oldest first.
-void SendQueued(const std::shared_ptr<Channel>& channel) {
-    while (!channel->queuedSends.empty() && channel->pendingSends.size() < kMaxSendsInFlight &&
-           channel->state != Channel::State::Closed && channel->proxy) {
-        Channel::QueuedSend next = std::move(channel->queuedSends.front());
-        channel->queuedSends.pop_front();
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            next.deadline - std::chrono::steady_clock::now());
-        if (left <= std::chrono::microseconds::zero()) {
-            FailOnPool(next.source);  // timed out waiting for its turn
-            continue;
-        }
-        SendOnBus(channel, next.interface, next.message, next.source, left);
+        return false;
     }
 }
 
@@ -573,14 +551,28 @@ Task<AppServiceResponse> AppServiceConnection::SendMessageAsync(ValueSet message
         auto channel = impl ? impl->channel.lock() : nullptr;
         if (!channel || channel->state == Channel::State::Closed || !channel->proxy)
             return FailOnPool(source);
-        if (channel->pendingSends.size() < kMaxSendsInFlight && channel->queuedSends.empty())
-            return SendOnBus(channel, interface, message, source);
-        if (channel->queuedSends.size() >= kMaxSendsQueued) {
-            return CompleteOnPool(source,
-                                  AppServiceResponse{AppServiceResponseStatus::ResourceLimitsExceeded, {}});
+        // The time a message waits for its turn counts against its time-out, as though it had gone out
+        // at once.
+        const auto deadline = std::chrono::steady_clock::now() + kCallTimeout;
+        std::weak_ptr<Channel> weakChannel = channel;
+        auto send = [weakChannel, interface = std::move(interface), message = std::move(message), source,
+                     deadline] {
+            auto channel = weakChannel.lock();
+            if (!channel || channel->state == Channel::State::Closed || !channel->proxy) {
+                FailOnPool(source);
+                return false;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left <= std::chrono::microseconds::zero()) {
+                FailOnPool(source);  // timed out waiting for its turn
+                return false;
+            }
+            return SendOnBus(channel, interface, message, source, left);
+        };
+        if (!channel->sendGate.Submit(std::move(send), [source] { FailOnPool(source); })) {
+            CompleteOnPool(source, AppServiceResponse{AppServiceResponseStatus::ResourceLimitsExceeded, {}});
         }
-        channel->queuedSends.push_back({std::move(interface), std::move(message), std::move(source),
-                                        std::chrono::steady_clock::now() + kCallTimeout});
     });
     if (!posted) source.TrySetResult(AppServiceResponse{AppServiceResponseStatus::Failure, {}});
     return task;

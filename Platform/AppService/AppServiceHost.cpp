@@ -8,6 +8,7 @@
 
 #include "Platform/AppService/AppServiceNames.h"
 #include "Platform/AppService/BusLoop.h"
+#include "Platform/AppService/CallGate.h"
 #include "Platform/AppService/ValueSetCodec.h"
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Threading/ThreadPool.h"
@@ -27,6 +28,10 @@ constexpr uint32_t kAllowReplacement = 0x1;
 constexpr uint32_t kPrimaryOwner = 1, kInQueue = 2, kAlreadyOwner = 4;
 // What one message from a client may hold; anything larger is refused before it is converted further.
 constexpr ValueSetCodec::Limits kRequestLimits{1024 * 1024, 10000};
+// Pushes awaiting a client's replies, per channel, well under the bus's limit on a connection (see
+// CallGate); later ones wait their turn, at most kMaxPushesWaiting of them, then fail at once.
+constexpr size_t kMaxPushesAwaiting = 32;
+constexpr size_t kMaxPushesWaiting = 4096;
 
 std::atomic<uint64_t> nextHostId{1};
 
@@ -46,6 +51,9 @@ struct HostState {
     struct Channel {
         std::string client;
         std::unique_ptr<sdbus::IProxy> proxy;
+        // After the proxy, so it goes first: the pushes still waiting fail before their proxy is gone.
+        std::unique_ptr<detail::CallGate> pushes =
+            std::make_unique<detail::CallGate>(kMaxPushesAwaiting, kMaxPushesWaiting);
         sdbus::Slot leaveMatch;
     };
 
@@ -254,6 +262,48 @@ void OnNameSignal(const std::weak_ptr<HostState>& weakState, sdbus::Message& sig
         });
 }
 
+// Bus thread: one push goes out to its channel's client now; false when it could not (its sender has been
+// told). Its reply lets the next waiting push of the channel go.
+bool SendPush(detail::BusLoop* loop, const std::weak_ptr<HostState>& weakState, uint64_t channelId,
+              const ValueSet& message, const TaskCompletionSource<bool>& source) {
+    auto state = weakState.lock();
+    auto channel = state ? state->channels.find(channelId) : decltype(state->channels.end()){};
+    if (!state || channel == state->channels.end()) {
+        CompleteOnPool(source, false);
+        return false;
+    }
+    try {
+        auto call = channel->second.proxy->createMethodCall(state->names.clientInterface, "RequestReceived");
+        ValueSetCodec::Write(call, message);
+        channel->second.proxy->callMethod(
+            call,
+            [loop, weakState, channelId, source](sdbus::MethodReply&, const sdbus::Error* error) {
+                auto state = weakState.lock();
+                if (!state) return CompleteOnPool(source, false);
+                if (error) {
+                    // A client that no longer has the object, or is gone, has closed its channel. It is
+                    // closed later, not here: that drops the proxy this reply came through.
+                    const std::string name = error->getName();
+                    if (name == "org.freedesktop.DBus.Error.UnknownObject" ||
+                        name == "org.freedesktop.DBus.Error.UnknownMethod" ||
+                        name == "org.freedesktop.DBus.Error.ServiceUnknown") {
+                        loop->Post([weakState, channelId] {
+                            if (auto state = weakState.lock()) CloseChannel(*state, channelId);
+                        });
+                    }
+                }
+                CompleteOnPool(source, error == nullptr);
+                if (auto channel = state->channels.find(channelId); channel != state->channels.end())
+                    channel->second.pushes->Done();
+            },
+            kPushTimeout);
+        return true;
+    } catch (const std::exception&) {
+        CompleteOnPool(source, false);
+        return false;
+    }
+}
+
 }  // namespace
 
 AppServiceHost::AppServiceHost(std::string serviceName, std::shared_ptr<CoreDispatcher> dispatcher,
@@ -372,36 +422,16 @@ Task<bool> AppServiceHost::PushAsync(uint64_t channelId, ValueSet message) {
         return task;
     }
     auto* loop = impl_->loop.get();
-    bool posted =
-        loop->Post([loop, weakState = impl_->state, channelId, message = std::move(message), source] {
+    bool posted = loop->Post(
+        [loop, weakState = impl_->state, channelId, message = std::move(message), source]() mutable {
             auto state = weakState.lock();
             auto channel = state ? state->channels.find(channelId) : decltype(state->channels.end()){};
             if (!state || channel == state->channels.end()) return CompleteOnPool(source, false);
-            try {
-                auto call =
-                    channel->second.proxy->createMethodCall(state->names.clientInterface, "RequestReceived");
-                ValueSetCodec::Write(call, message);
-                channel->second.proxy->callMethod(
-                    call,
-                    [loop, weakState, channelId, source](sdbus::MethodReply&, const sdbus::Error* error) {
-                        if (error) {
-                            // A client that no longer has the object, or is gone, has closed its channel. It
-                            // is closed later, not here: that drops the proxy this reply came through.
-                            const std::string name = error->getName();
-                            if (name == "org.freedesktop.DBus.Error.UnknownObject" ||
-                                name == "org.freedesktop.DBus.Error.UnknownMethod" ||
-                                name == "org.freedesktop.DBus.Error.ServiceUnknown") {
-                                loop->Post([weakState, channelId] {
-                                    if (auto state = weakState.lock()) CloseChannel(*state, channelId);
-                                });
-                            }
-                        }
-                        CompleteOnPool(source, error == nullptr);
-                    },
-                    kPushTimeout);
-            } catch (const std::exception&) {
+            auto send = [loop, weakState, channelId, message = std::move(message), source] {
+                return SendPush(loop, weakState, channelId, message, source);
+            };
+            if (!channel->second.pushes->Submit(std::move(send), [source] { CompleteOnPool(source, false); }))
                 CompleteOnPool(source, false);
-            }
         });
     if (!posted) source.TrySetResult(false);
     return task;

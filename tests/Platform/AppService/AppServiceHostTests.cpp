@@ -2,6 +2,11 @@
 // bus (the process's one connection calls itself through the bus daemon).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
 #include "Platform/AppService/AppServiceConnection.h"
 #include "Platform/AppService/AppServiceHost.h"
 #include "Platform/Threading/ManualDispatcher.h"
@@ -62,4 +67,45 @@ TEST(AppServiceHost, AClientOpeningChannelAfterChannelLosesItsOldestPastTheLimit
     while (clients.size() < count) clients.push_back(OpenChannel());
     ASSERT_TRUE(dispatcher->RunUntil([&] { return opened.size() == count; }));
     EXPECT_EQ(closed, (std::vector<uint64_t>{opened[0], opened[1]}));
+}
+
+TEST(AppServiceHost, ABurstOfPushesToASlowClientArrivesWholeAndInOrder) {
+    auto dispatcher = ManualDispatcher::Create();
+    std::vector<uint64_t> opened;
+    AppServiceHost::Handlers handlers;
+    handlers.opened = [&](uint64_t channel, const std::string&) { opened.push_back(channel); };
+    auto host = StartHost(dispatcher, std::move(handlers));
+    auto client = OpenChannel();
+    std::mutex mutex;
+    std::vector<int32_t> received;
+    bool refused = false;
+    client->RequestReceived([&](const platform::AppServiceRequestReceivedEventArgs& args) {
+        // Slow enough that the burst is sent long before the client has taken it: far more pushes await
+        // its replies than the bus allows a connection, unless the host holds them back.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        {
+            std::lock_guard lock(mutex);
+            received.push_back(args.Request()->Message().Lookup("n").AsInt32());
+        }
+        auto answered = args.Request()->SendResponseAsync({});  // the host sees how it went
+    });
+    client->RequestsRefused([&] {
+        std::lock_guard lock(mutex);
+        refused = true;
+    });
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return !opened.empty(); }));
+
+    constexpr int32_t kBurst = 1000;
+    std::vector<Task<bool>> pushes;
+    for (int32_t n = 0; n < kBurst; ++n)
+        pushes.push_back(host->PushAsync(opened[0], ValueSet{{"n", Value(n)}}));
+    int32_t failed = 0;
+    for (auto& push : pushes) failed += push.Get() ? 0 : 1;
+
+    EXPECT_EQ(failed, 0);
+    std::lock_guard lock(mutex);
+    EXPECT_FALSE(refused);
+    std::vector<int32_t> sent(kBurst);
+    std::iota(sent.begin(), sent.end(), 0);
+    EXPECT_EQ(received, sent);  // every one, in order: the last one received is the last one sent
 }
