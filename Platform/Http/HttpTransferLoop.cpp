@@ -70,7 +70,10 @@ void HttpTransferLoop::Run() {
         BeginQueued();
         int running = 0;
         curl_multi_perform(multi_, &running);
-        EndFinished();
+        // A transfer waiting for the origin's one connection is moved on by curl when another ends, but
+        // the last of a burst is not always given a timer to run by: without another pass now it would
+        // wait for the poll below to time out, and its connection, idle meanwhile, might be closed.
+        while (EndFinished()) curl_multi_perform(multi_, &running);
         // Returns early when a socket is ready, a curl timer is due or Start() wakes it.
         curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
     }
@@ -95,7 +98,8 @@ void HttpTransferLoop::BeginQueued() {
     }
 }
 
-void HttpTransferLoop::EndFinished() {
+bool HttpTransferLoop::EndFinished() {
+    bool ended = false;
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
         if (message->msg != CURLMSG_DONE) continue;
@@ -107,7 +111,9 @@ void HttpTransferLoop::EndFinished() {
         auto transfer = std::move(found->second);
         running_.erase(found);
         transfer->End(result);
+        ended = true;
     }
+    return ended;
 }
 
 }  // namespace platform::detail

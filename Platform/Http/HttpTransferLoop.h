@@ -40,7 +40,7 @@ private:
     void Stop();
     void Run();
     void BeginQueued();
-    void EndFinished();
+    bool EndFinished();  // whether any transfer ended
 
     CURLM* multi_ = nullptr;
     std::mutex mutex_;

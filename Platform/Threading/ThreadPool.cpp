@@ -1,7 +1,7 @@
 #include "Platform/Threading/ThreadPool.h"
 
-#include <asio/post.hpp>
 #include <pthread.h>
+#include <asio/post.hpp>
 
 #include <cstdio>
 #include <exception>
@@ -29,10 +29,15 @@ void ThreadPool::Impl::StartThread() {
     });
 }
 
+void ThreadPool::Impl::StartThreadIfNeeded() {
+    const size_t wanted = outstanding + (pendingTimers > 0 ? 1 : 0);
+    if (!stopped && wanted > threads.size() && threads.size() < maxThreads) StartThread();
+}
+
 void ThreadPool::Impl::WorkStarting() {
     std::lock_guard lock(threadsMutex);
     ++outstanding;
-    if (!stopped && outstanding > threads.size() && threads.size() < maxThreads) StartThread();
+    StartThreadIfNeeded();
 }
 
 void ThreadPool::Impl::WorkDone() {
@@ -40,9 +45,15 @@ void ThreadPool::Impl::WorkDone() {
     --outstanding;
 }
 
-void ThreadPool::Impl::NeedOneThread() {
+void ThreadPool::Impl::TimerWaiting() {
     std::lock_guard lock(threadsMutex);
-    if (!stopped && threads.empty()) StartThread();
+    ++pendingTimers;
+    StartThreadIfNeeded();
+}
+
+void ThreadPool::Impl::TimerWaitEnded() {
+    std::lock_guard lock(threadsMutex);
+    --pendingTimers;
 }
 
 void ThreadPool::Impl::Stop() {

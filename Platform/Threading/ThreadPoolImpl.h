@@ -38,21 +38,26 @@ struct ThreadPool::Impl {
     // has a thread each, up to the pool's size.
     void WorkStarting();
     void WorkDone();
-    // A timer's wait needs a thread to end on even when nothing else was posted.
-    void NeedOneThread();
+    // A timer's wait, from its start to its end: while any is pending, one thread more than the work
+    // waiting or running is kept (up to the pool's size), so that a timer coming due while every other
+    // thread is busy (perhaps with work that waits for that very timer) has one to run on.
+    void TimerWaiting();
+    void TimerWaitEnded();
     void Stop();
 
     std::shared_ptr<detail::PoolCore> core = std::make_shared<detail::PoolCore>();
     asio::io_context context;
 
 private:
-    void StartThread();  // threadsMutex held
+    void StartThread();          // threadsMutex held
+    void StartThreadIfNeeded();  // threadsMutex held
 
     const size_t maxThreads;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning = asio::make_work_guard(context);
     std::mutex threadsMutex;
     std::vector<std::thread> threads;
-    size_t outstanding = 0;  // work queued or running; guarded by threadsMutex
+    size_t outstanding = 0;    // work queued or running; guarded by threadsMutex
+    size_t pendingTimers = 0;  // timers' waits not yet ended; guarded by threadsMutex
     bool stopped = false;
 };
 

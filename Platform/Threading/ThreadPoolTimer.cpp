@@ -28,9 +28,10 @@ std::shared_ptr<ThreadPoolTimer> ThreadPoolTimer::CreateTimer(Handler handler, s
     ThreadPool::Impl& impl = pool.impl();
     state->timer.emplace(impl.context.get_executor(), delay);
     state->core->timers.insert(state.get());
-    impl.NeedOneThread();
+    impl.TimerWaiting();
     // The wait ends on a pool thread, so the pool is alive while this runs.
     state->timer->async_wait([state, &impl](const std::error_code& error) {
+        impl.TimerWaitEnded();
         auto expected = detail::TimerState::Pending;
         auto handler = std::move(state->handler);
         // An aborted wait means Cancel() or the pool shutting down: never a reason to run the handler.

@@ -120,12 +120,33 @@ TEST(HttpClient, ServersThatNeverAnswerHoldBackNeitherThePoolNorOtherRequests) {
     for (auto& request : hung) EXPECT_THROW(request.Get(), PlatformError);
 }
 
-TEST(HttpClient, RequestsToOneOriginShareOneConnectionThatNoUntrustingRequestReuses) {
-    HttpsTestServer server;
+static void ServePort(HttpsTestServer& server) {
     server.Get("/port", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(std::to_string(request.remote_port), "text/plain");
     });
     server.Start();
+}
+
+TEST(HttpClient, TheLastOfABurstToANewOriginTakesTheConnectionTheOthersUsed) {
+    // The last of a burst waits for the one connection, made for the first: were it left to wait out the
+    // transfer loop's poll, the server could close that connection, idle meanwhile, and the request would
+    // need one of its own. Each round a new origin, as the wait follows the first connection's making.
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        HttpsTestServer server;
+        ServePort(server);
+        HttpClient client(TrustingOptions(server, 10s));
+        std::vector<platform::Task<HttpResponseMessage>> burst;
+        for (int i = 0; i < 8; ++i) burst.push_back(client.SendRequestAsync(Get(server.Origin() + "/port")));
+        std::set<std::string> ports;
+        for (auto& request : burst) ports.insert(request.Get().content);
+        EXPECT_EQ(ports.size(), 1u);
+    }
+}
+
+TEST(HttpClient, RequestsToOneOriginShareOneConnectionThatNoUntrustingRequestReuses) {
+    HttpsTestServer server;
+    ServePort(server);
     HttpClient client(TrustingOptions(server, 10s));
     std::set<std::string> ports;
     // A burst at once (a feed's covers), then one after the other.

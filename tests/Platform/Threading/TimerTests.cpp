@@ -102,3 +102,21 @@ TEST(ThreadPoolTimer, FiresOnAPoolNothingWasPostedToAndMayWaitForWorkItPosts) {
         1ms, pool);
     EXPECT_TRUE(done.Wait(15s));
 }
+
+// Work that waits for a timer's handler: the timer comes due while the only thread started is busy, and
+// must get a thread of its own, whichever of the two was set going first.
+TEST(ThreadPoolTimer, ComesDueWhileEveryStartedThreadIsBusyAndGetsAThreadOfItsOwn) {
+    for (bool timerFirst : {true, false}) {
+        SCOPED_TRACE(timerFirst ? "timer first" : "work first");
+        ThreadPool pool(2);
+        ManualResetEvent fired, done;
+        std::shared_ptr<ThreadPoolTimer> timer;
+        auto startTimer = [&] { timer = ThreadPoolTimer::CreateTimer([&] { fired.Set(); }, 1ms, pool); };
+        if (timerFirst) startTimer();
+        pool.Post([&] {
+            if (fired.Wait(10s)) done.Set();
+        });
+        if (!timerFirst) startTimer();
+        EXPECT_TRUE(done.Wait(15s));
+    }
+}
