@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "Platform/WebView/WebContentOriginName.h"
+
 namespace platform {
 
 // Where the packaged page lives inside the web view: a secure custom scheme and a host name that exists
@@ -11,7 +13,7 @@ namespace platform {
 // scheme registration, the folder mapping and every origin check agree.
 class WebContentOrigin {
 public:
-    static constexpr const char* kOrigin = "velmora-app://widget.invalid";
+    static constexpr const char* kOrigin = kWebContentOrigin;
 
     static QByteArray Scheme();
     static QString Host();

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "Platform/Foundation/PlatformError.h"
-#include "Platform/WebView/WebContentOrigin.h"
+#include "Platform/WebView/WebContentOriginName.h"
 #include "Velmora/WebView/BridgeEvents.h"
 #include "VelmoraUtils/Logger.h"
 #include "VelmoraUtils/Utf8Text.h"
@@ -282,10 +282,7 @@ std::string WebBridge::EncodePendingLoginState() const {
 }
 
 std::string WebBridge::LocalCoverUrl(uint64_t number) {
-    return platform::WebContentOrigin::UrlOf(QString::fromLatin1(kLocalCoverFolder) + QLatin1Char('/') +
-                                             QString::number(number))
-        .toString()
-        .toStdString();
+    return std::string(platform::kWebContentOrigin) + '/' + kLocalCoverFolder + '/' + std::to_string(number);
 }
 
 void WebBridge::Report(bool loggedIn, std::string signInState, bool expanded) {
