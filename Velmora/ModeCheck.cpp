@@ -9,26 +9,15 @@
 
 #include "Platform/Storage/ApplicationData.h"
 #include "Velmora/PageTypes.h"
+#include "VelmoraUtils/FileDescriptor.h"
 
 namespace velmora {
 
 namespace {
 
+using utils::FileDescriptor;
+
 constexpr std::string_view kWebViewMode = "web_view";
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 

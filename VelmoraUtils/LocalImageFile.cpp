@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "VelmoraUtils/FileDescriptor.h"
+
 namespace utils {
 
 namespace {
@@ -15,21 +17,6 @@ std::optional<LocalImage> Refuse(std::string* why, std::string reason) {
     if (why) *why = std::move(reason);
     return std::nullopt;
 }
-
-// Closes the descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
