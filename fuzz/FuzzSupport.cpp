@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 #include "VelmoraUtils/Utf8Text.h"
 
@@ -421,6 +423,25 @@ ConnectClusterResponse MakeCluster(Input& input) {
         c.devices.push_back(std::move(d));
     }
     return c;
+}
+
+const std::string& ScratchFolder(std::string_view name) {
+    // Destroyed at exit, after the run; each folder goes with it.
+    static struct Folders {
+        std::map<std::string, std::string, std::less<>> made;
+        ~Folders() {
+            for (const auto& [name, folder] : made) {
+                std::error_code ignored;
+                std::filesystem::remove_all(folder, ignored);
+            }
+        }
+    } folders;
+    if (auto found = folders.made.find(name); found != folders.made.end()) return found->second;
+    const std::string base =
+        std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
+    std::string pattern = base + "/velmora-fuzz-" + std::string(name) + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) std::abort();
+    return folders.made.emplace(std::string(name), std::move(pattern)).first->second;
 }
 
 bool IsValidUtf8(std::string_view text) {

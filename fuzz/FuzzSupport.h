@@ -83,6 +83,10 @@ platform::ValueSet EncodeContext(const std::string& uri);
 desktop_api_types::PlaybackStateResponse MakePlaybackState(Input& input);
 desktop_api_types::ConnectClusterResponse MakeCluster(Input& input);
 
+// A scratch folder of this process (in /dev/shm where there is one, so that file runs stay off the disk),
+// made once and removed at exit, so that the regression runs of every build leave nothing behind.
+const std::string& ScratchFolder(std::string_view name);
+
 // Whether `text` is valid UTF-8 (what every text sent on to the page or the bus must be).
 bool IsValidUtf8(std::string_view text);
 

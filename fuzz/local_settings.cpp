@@ -15,23 +15,8 @@ using platform::ValueSet;
 
 namespace {
 
-std::string Folder() {
-    static const std::string folder = [] {
-        std::string base = std::filesystem::exists("/dev/shm")
-                               ? "/dev/shm"
-                               : std::filesystem::temp_directory_path().string();
-        std::string pattern = base + "/velmora-fuzz-settings-XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
-        return pattern;
-    }();
-    // Removed at exit, so that the regression runs of every build leave nothing behind.
-    static const struct Remover {
-        ~Remover() {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-    } remover;
-    return folder;
+const std::string& Folder() {
+    return fuzz::ScratchFolder("settings");
 }
 
 // The value with every text made valid UTF-8: the file is JSON, which holds nothing else.
