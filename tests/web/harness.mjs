@@ -233,9 +233,7 @@ export async function startWidget(session, buildDir, { args = [], env = {}, asSe
     // Playwright's session, opened anew after detach(): a measurement of the widget as a player has it
     // runs with no debugger attached.
     const attach = async () => {
-        const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
-        const page = await until(() => browser.contexts().flatMap((c) => c.pages()).find((p) => p.url() === START_URL),
-            'the packaged page');
+        const { browser, page } = await openPage(endpoint);
         page.on('console', (message) => { if (message.type() === 'error') consoleErrors.push(message.text()); });
         page.on('pageerror', (error) => consoleErrors.push(error.message));
         return { browser, page };
@@ -257,6 +255,22 @@ export async function startWidget(session, buildDir, { args = [], env = {}, asSe
     };
     await handle.attach();
     return handle;
+}
+
+// Playwright's session with the packaged page behind a DevTools endpoint, once the endpoint answers.
+export async function openPage(endpoint, timeoutMs = 60000) {
+    await until(() => fetch(`${endpoint}/json/version`).then((r) => r.ok, () => false), 'the DevTools endpoint',
+        timeoutMs);
+    const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
+    const page = await until(() => browser.contexts().flatMap((c) => c.pages()).find((p) => p.url() === START_URL),
+        'the packaged page');
+    return { browser, page };
+}
+
+// Waits until the page is signed in and shows the title.
+export async function showsTitle(page, title) {
+    await page.locator('#signed-in').waitFor({ state: 'visible', timeout: 60000 });
+    await until(async () => (await page.locator('#track-title').textContent()) === title, `the title ${title}`);
 }
 
 // Waits until every cover in view has loaded (or failed); covers scrolled out of view load lazily.

@@ -3,17 +3,12 @@
 // button reaches the player. Pictures the view into SCREENSHOT.
 //   node player-view.mjs DEVTOOLS_URL TITLE SCREENSHOT
 import assert from 'node:assert/strict';
-import { chromium } from 'playwright-core';
-import { START_URL, until } from './harness.mjs';
+import { openPage, showsTitle, until } from './harness.mjs';
 
 const [endpoint, title, screenshot] = process.argv.slice(2);
-await until(() => fetch(`${endpoint}/json/version`).then((r) => r.ok, () => false), 'the DevTools endpoint', 60000);
-const browser = await chromium.connectOverCDP(endpoint, { noDefaults: true });
+const { browser, page } = await openPage(endpoint);
 try {
-    const page = await until(() => browser.contexts().flatMap((c) => c.pages()).find((p) => p.url() === START_URL),
-        'the packaged page');
-    await page.locator('#signed-in').waitFor({ state: 'visible', timeout: 60000 });
-    await until(async () => (await page.locator('#track-title').textContent()) === title, `the title ${title}`);
+    await showsTitle(page, title);
     await until(() => page.evaluate(() => innerWidth === 320 && innerHeight === 156), 'the collapsed size');
     assert.equal(await page.getAttribute('#widget', 'data-account'), 'playerOnly');
     for (const hidden of ['#feed', '#like', '#expand']) assert.equal(await page.isHidden(hidden), true, hidden);
