@@ -228,7 +228,9 @@ struct MprisClient::Impl : std::enable_shared_from_this<Impl> {
     std::shared_ptr<CoreDispatcher> dispatcher;
     Handlers handlers;
     std::shared_ptr<detail::BusLoop> loop;
-    std::shared_ptr<ClientState> state;  // set before the loop sees it; filled and used on the bus thread
+    // Owned by the bus loop alone, so that its matches and proxies always end on the bus thread: a strong
+    // reference here could outlive the loop's when a delivery holds the client on the dispatcher.
+    std::weak_ptr<ClientState> state;
     std::atomic<bool> stopped{false};
 
     std::mutex pendingMutex;
@@ -465,10 +467,11 @@ Task<bool> MprisClient::StartAsync() {
         source.TrySetResult(false);
         return task;
     }
-    impl_->state = std::make_shared<ClientState>();
-    impl_->state->owner = impl_;
+    auto state = std::make_shared<ClientState>();
+    state->owner = impl_;
+    impl_->state = state;
     auto* raw = impl_->loop.get();
-    bool posted = raw->Post([raw, id = impl_->id, state = impl_->state, source] {
+    bool posted = raw->Post([raw, id = impl_->id, state = std::move(state), source] {
         raw->Keep(id, state);
         std::weak_ptr<ClientState> weakState = state;
         try {
@@ -608,26 +611,26 @@ Task<std::optional<std::string>> MprisClient::CallAsync(std::string busName, Mpr
         source.TrySetResult(Result("the players are not followed"));
         return task;
     }
-    bool posted = impl_->loop->Post([weakState = std::weak_ptr<ClientState>(impl_->state), busName,
-                                     command = std::move(command), source] {
-        auto state = weakState.lock();
-        sdbus::IProxy* proxy = state ? ProxyOf(*state, busName) : nullptr;
-        if (!proxy) return CompleteOnPool(source, Result("the player " + busName + " is gone"));
-        try {
-            auto call = BuildCall(*proxy, command);
-            // The callback goes with the proxy when the player leaves mid-call: the source then fails the
-            // task (abandoned), which the caller sees as an error like any other.
-            proxy->callMethod(
-                call,
-                [source](sdbus::MethodReply&, const sdbus::Error* error) {
-                    CompleteOnPool(source,
-                                   error ? Result(error->getName() + ": " + error->getMessage()) : Result());
-                },
-                kCommandTimeout);
-        } catch (const std::exception& e) {
-            CompleteOnPool(source, Result(std::string("the call could not be made: ") + e.what()));
-        }
-    });
+    bool posted =
+        impl_->loop->Post([weakState = impl_->state, busName, command = std::move(command), source] {
+            auto state = weakState.lock();
+            sdbus::IProxy* proxy = state ? ProxyOf(*state, busName) : nullptr;
+            if (!proxy) return CompleteOnPool(source, Result("the player " + busName + " is gone"));
+            try {
+                auto call = BuildCall(*proxy, command);
+                // The callback goes with the proxy when the player leaves mid-call: the source then fails the
+                // task (abandoned), which the caller sees as an error like any other.
+                proxy->callMethod(
+                    call,
+                    [source](sdbus::MethodReply&, const sdbus::Error* error) {
+                        CompleteOnPool(
+                            source, error ? Result(error->getName() + ": " + error->getMessage()) : Result());
+                    },
+                    kCommandTimeout);
+            } catch (const std::exception& e) {
+                CompleteOnPool(source, Result(std::string("the call could not be made: ") + e.what()));
+            }
+        });
     if (!posted) source.TrySetResult(Result("the session bus is gone"));
     return task;
 }
@@ -640,7 +643,7 @@ Task<std::optional<int64_t>> MprisClient::GetPositionAsync(std::string busName) 
         source.TrySetResult(Result());
         return task;
     }
-    bool posted = impl_->loop->Post([weakState = std::weak_ptr<ClientState>(impl_->state), busName, source] {
+    bool posted = impl_->loop->Post([weakState = impl_->state, busName, source] {
         auto state = weakState.lock();
         sdbus::IProxy* proxy = state ? ProxyOf(*state, busName) : nullptr;
         if (!proxy) return CompleteOnPool(source, Result());
