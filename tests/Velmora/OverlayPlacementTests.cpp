@@ -2,6 +2,8 @@
 // window goes for the screens there are and the places saved.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <variant>
 
 #include "Platform/GameBar/KeyCombination.h"
@@ -69,6 +71,9 @@ TEST(WindowPlacement, PutsTheWindowWhereItWasOnAScreenThatExists) {
     EXPECT_EQ(WindowPlacement::Choose(laptop, 0, saved, size), QPoint(1920 - 320, 0));
     // No screen at all (a display still starting): the origin.
     EXPECT_EQ(WindowPlacement::Choose({}, 0, saved, size), QPoint(0, 0));
+    // Even the file's largest numbers, on a screen that is not at the desktop's origin.
+    saved = {"HDMI-1", {{"HDMI-1", QPoint(INT_MAX, INT_MIN)}}};
+    EXPECT_EQ(WindowPlacement::Choose(screens, 0, saved, size), QPoint(1920 + 1280 - 320, 0));
 }
 
 TEST(WindowPlacement, KeepsTheSavedPlacesThroughTheSettingsValue) {
