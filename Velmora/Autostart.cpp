@@ -11,14 +11,40 @@ namespace velmora {
 
 namespace {
 
-// A path goes into Exec quoted as the desktop entry specification says.
-std::string Quoted(const std::string& path) {
+// A path goes into Exec as a desktop entry reader takes it apart: first quoted as one argument (inside the
+// quotes ", `, $ and \ take a backslash), then written as the key's string value (where a backslash, a
+// newline, a tab and a carriage return are escapes of their own), with a literal % doubled so that no
+// reader expands it as a field code ("%f" in a folder's name would otherwise become the files opened).
+std::string ExecQuoted(const std::string& path) {
     std::string quoted = "\"";
     for (char c : path) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
         quoted += c;
     }
-    return quoted + "\"";
+    quoted += '"';
+    std::string written;
+    for (char c : quoted) {
+        switch (c) {
+            case '\\':
+                written += "\\\\";
+                break;
+            case '\n':
+                written += "\\n";
+                break;
+            case '\t':
+                written += "\\t";
+                break;
+            case '\r':
+                written += "\\r";
+                break;
+            case '%':
+                written += "%%";
+                break;
+            default:
+                written += c;
+        }
+    }
+    return written;
 }
 
 }  // namespace
@@ -41,7 +67,7 @@ std::string Autostart::Entry(const std::string& program) {
            "Name=Velmora\n"
            "Comment=Starts the Velmora overlay hidden, so that its shortcut shows it\n"
            "Exec=" +
-           Quoted(program) +
+           ExecQuoted(program) +
            " --hidden ms-gamebarwidget:launch\n"
            "Icon=org.velmora.Velmora\n"
            "NoDisplay=true\n"

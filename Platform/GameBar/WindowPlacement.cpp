@@ -79,8 +79,12 @@ QPoint WindowPlacement::Choose(const std::vector<Screen>& screens, size_t primar
         position = saved.positions.find(screen->name);
     }
     const QRect& area = screen->area;
+    // A saved place comes from a file anyone may edit: it is taken no further than the screen's own size
+    // from its corner (where it ends up anyway) before it is added to the corner, which it could overflow.
+    auto within = [](int relative, int extent) { return std::clamp(relative, 0, std::max(extent, 0)); };
     QPoint topLeft = position != saved.positions.end()
-                         ? area.topLeft() + position->second
+                         ? area.topLeft() + QPoint(within(position->second.x(), area.width()),
+                                                   within(position->second.y(), area.height()))
                          : QPoint(area.right() + 1 - kMargin - size.width(), area.top() + kMargin);
     return KeepInside(QRect(topLeft, size), area);
 }

@@ -1,11 +1,15 @@
-// The pure parts of the overlay on a desktop: the shortcut as the settings file writes it, and where the
-// window goes for the screens there are and the places saved.
+// The pure parts of the overlay on a desktop: the shortcut as the settings file writes it, where the
+// window goes for the screens there are and the places saved, and the autostart entry that starts it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <variant>
+#include <vector>
 
 #include "Platform/GameBar/KeyCombination.h"
 #include "Platform/GameBar/WindowPlacement.h"
+#include "Velmora/Autostart.h"
 
 using platform::KeyCombination;
 using platform::WindowPlacement;
@@ -67,6 +71,9 @@ TEST(WindowPlacement, PutsTheWindowWhereItWasOnAScreenThatExists) {
     // A place off its screen (the screen got smaller, or the file was edited) is kept inside it.
     saved = {"DP-1", {{"DP-1", QPoint(99999, -5000)}}};
     EXPECT_EQ(WindowPlacement::Choose(laptop, 0, saved, size), QPoint(1920 - 320, 0));
+    // Even the file's largest numbers, on a screen that is not at the desktop's origin.
+    saved = {"HDMI-1", {{"HDMI-1", QPoint(INT_MAX, INT_MIN)}}};
+    EXPECT_EQ(WindowPlacement::Choose(screens, 0, saved, size), QPoint(1920 + 1280 - 320, 0));
     // No screen at all (a display still starting): the origin.
     EXPECT_EQ(WindowPlacement::Choose({}, 0, saved, size), QPoint(0, 0));
 }
@@ -90,4 +97,68 @@ TEST(WindowPlacement, KeepsTheSavedPlacesThroughTheSettingsValue) {
     EXPECT_TRUE(read.screen.empty());
     ASSERT_EQ(read.positions.size(), 1u);
     EXPECT_EQ(read.positions.at("HDMI-1"), QPoint(1, 2));
+}
+
+namespace {
+
+// The Exec line's arguments as a desktop entry reader takes them apart: the string value's escapes, then
+// the quoting of each argument, then %% as a literal %.
+std::vector<std::string> ExecArguments(const std::string& entry) {
+    std::vector<std::string> arguments;
+    size_t start = entry.find("\nExec=");
+    if (start == std::string::npos) return arguments;
+    start += 6;
+    const std::string written = entry.substr(start, entry.find('\n', start) - start);
+    std::string value;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] != '\\' || i + 1 == written.size()) {
+            value += written[i];
+            continue;
+        }
+        const char escaped = written[++i];
+        value += escaped == 'n'   ? '\n'
+                 : escaped == 't' ? '\t'
+                 : escaped == 'r' ? '\r'
+                 : escaped == 's' ? ' '
+                                  : escaped;
+    }
+    std::string argument;
+    bool quoted = false, inArgument = false;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (quoted && c == '\\' && i + 1 < value.size()) {
+            argument += value[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if (c == '%' && i + 1 < value.size() && value[i + 1] == '%') {
+            argument += value[++i];
+            inArgument = true;
+        } else if (c == ' ' && !quoted) {
+            if (inArgument) arguments.push_back(argument);
+            argument.clear();
+            inArgument = false;
+        } else {
+            argument += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument) arguments.push_back(argument);
+    return arguments;
+}
+
+}  // namespace
+
+TEST(Autostart, ExecStartsTheProgramWhateverItsPathHoldsAndAddsNoLine) {
+    const std::string plain = velmora::Autostart::Entry("/usr/bin/velmora");
+    for (const std::string program :
+         {"/opt/my games/velmora", "/home/a\"b/$HOME/`id`/velmora", "/home/back\\slash/velmora",
+          "/media/100%f/%u %%/velmora", "/tmp/new\nExec=rm -rf ~\n/velmora"}) {
+        const std::string entry = velmora::Autostart::Entry(program);
+        EXPECT_EQ(ExecArguments(entry),
+                  (std::vector<std::string>{program, "--hidden", "ms-gamebarwidget:launch"}))
+            << entry;
+        EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), std::count(plain.begin(), plain.end(), '\n'))
+            << entry;
+    }
 }
