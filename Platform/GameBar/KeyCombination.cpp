@@ -43,6 +43,40 @@ constexpr std::array kNamedKeys{
 
 constexpr uint32_t kF1 = 0xffbe;
 
+// Keys every program types or moves with: alone (or with Shift) a grab would take them from all of them.
+bool IsTypingKey(uint32_t keysym) {
+    if (keysym < 0x80) return true;  // letters, digits, Space
+    switch (keysym) {
+        case 0xff09:  // Tab
+        case 0xff0d:  // Return
+        case 0xff1b:  // Escape
+        case 0xff63:  // Insert
+        case 0xffff:  // Delete
+        case 0xff50:  // Home
+        case 0xff57:  // End
+        case 0xff55:  // PageUp
+        case 0xff56:  // PageDown
+        case 0xff51:  // Left
+        case 0xff52:  // Up
+        case 0xff53:  // Right
+        case 0xff54:  // Down
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A part of the settings file as it may appear in a log line: the file is anybody's text, so control
+// characters (a terminal's escape sequences among them) are shown as '?' and a long text is cut.
+std::string Quoted(const std::string& text) {
+    constexpr size_t kShown = 64;
+    std::string shown;
+    for (unsigned char c : text.substr(0, kShown))
+        shown += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+    if (text.size() > kShown) shown += "...";
+    return "\"" + shown + "\"";
+}
+
 std::optional<uint32_t> KeysymOf(const std::string& name) {
     std::string lower = Lower(name);
     if (lower.size() == 1 && (std::isalpha(static_cast<unsigned char>(lower[0])) ||
@@ -88,24 +122,23 @@ std::variant<KeyCombination, std::string> KeyCombination::Parse(const std::strin
     bool haveKey = false;
     for (size_t i = 0; i < parts.size(); ++i) {
         const std::string& part = parts[i];
-        if (part.empty()) return "\"" + text + "\" has an empty part (two \"+\" in a row, or one at an end)";
+        if (part.empty()) return Quoted(text) + " has an empty part (two \"+\" in a row, or one at an end)";
         if (i + 1 < parts.size()) {
             auto modifier = ModifierOf(part);
-            if (!modifier) return "\"" + part + "\" is no modifier (Super, Alt, Ctrl, Shift)";
-            if (combination.modifiers & *modifier) return "\"" + part + "\" is given twice";
+            if (!modifier) return Quoted(part) + " is no modifier (Super, Alt, Ctrl, Shift)";
+            if (combination.modifiers & *modifier) return Quoted(part) + " is given twice";
             combination.modifiers |= *modifier;
         } else {
-            if (ModifierOf(part)) return "\"" + text + "\" has no key after its modifiers";
+            if (ModifierOf(part)) return Quoted(text) + " has no key after its modifiers";
             auto keysym = KeysymOf(part);
-            if (!keysym) return "\"" + part + "\" is no key this shortcut can use";
+            if (!keysym) return Quoted(part) + " is no key this shortcut can use";
             combination.keysym = *keysym;
             haveKey = true;
         }
     }
-    if (!haveKey) return "\"" + text + "\" has no key";
-    const bool printable = combination.keysym < 0x80;
-    if (printable && (combination.modifiers & ~kShift) == 0) {
-        return "\"" + text + "\" needs Super, Alt or Ctrl: alone it would take the key from every program";
+    if (!haveKey) return Quoted(text) + " has no key";
+    if (IsTypingKey(combination.keysym) && (combination.modifiers & ~kShift) == 0) {
+        return Quoted(text) + " needs Super, Alt or Ctrl: alone it would take the key from every program";
     }
     return combination;
 }

@@ -24,7 +24,8 @@ struct KeyCombination {
     uint16_t modifiers = 0;  // the masks above
 
     // The combination, or why the text is none (empty, an unknown modifier or key, no key, two keys, no
-    // modifier for a plain letter or digit, which would take the key from every program).
+    // modifier but Shift for a key every program types or moves with, which the grab would take from all of
+    // them). The texts quote the settings file's own text with its control characters shown as '?'.
     static std::variant<KeyCombination, std::string> Parse(const std::string& text);
     // Written back in the form Parse reads, modifiers in a fixed order ("Super+Alt+M").
     std::string ToString() const;

@@ -42,12 +42,19 @@ TEST(KeyCombination, ReadsWhatAPlayerWrites) {
 }
 
 TEST(KeyCombination, RefusesWhatIsNoShortcut) {
-    for (const char* text : {"", "  ", "Super+", "+M", "Super++M", "Super+Bogus+M", "Super+Alt", "Super+MM",
-                             "Super+Super+M", "M", "Shift+M", "Super+F0", "Super+F25", "Super+ä"}) {
+    for (const char* text : {"",          "  ",       "Super+",        "+M",     "Super++M",  "Super+Bogus+M",
+                             "Super+Alt", "Super+MM", "Super+Super+M", "M",      "Shift+M",   "Super+F0",
+                             "Super+F25", "Super+ä",  "Escape",        "Return", "Shift+Tab", "Delete",
+                             "Left",      "Space"}) {
         auto parsed = KeyCombination::Parse(text);
         ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << "\"" << text << "\"";
         EXPECT_FALSE(std::get<std::string>(parsed).empty());
     }
+    // The reason quotes the file's text for a log line: no terminal escape gets through, and it stays short.
+    auto hostile = KeyCombination::Parse("Super+\x1b]0;owned\x07" + std::string(10000, 'x'));
+    const std::string reason = std::get<std::string>(hostile);
+    EXPECT_EQ(reason.find('\x1b'), std::string::npos) << reason;
+    EXPECT_LT(reason.size(), 200u);
 }
 
 TEST(WindowPlacement, PutsTheWindowWhereItWasOnAScreenThatExists) {
