@@ -98,10 +98,7 @@ FocusScope {
         }
     }
 
-    Connections {
-        target: root.vm
-        function onIsExpandedChanged() {
-            root.page.ScrollFeedToTop()
-        }
-    }
+    // Every change of the expanded state shows the feed from its top.
+    readonly property bool expanded: vm.IsExpanded
+    onExpandedChanged: page.ScrollFeedToTop()
 }

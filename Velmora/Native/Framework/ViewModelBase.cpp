@@ -1,7 +1,5 @@
 #include "Velmora/Native/Framework/ViewModelBase.h"
 
-#include <QMetaMethod>
-#include <QMetaProperty>
 #include <QQmlEngine>
 
 #include "Platform/Foundation/PlatformError.h"
@@ -29,26 +27,18 @@ void ViewModelBase::Destroy(const std::shared_ptr<platform::CoreDispatcher>& dis
     if (!dispatcher->RunAsync([holder] { holder->reset(); })) holder->reset();
 }
 
-void ViewModelBase::RaisePropertyChanged(const char* name, std::shared_ptr<const void> keepAlive) {
+void ViewModelBase::QueueNotification(std::function<void(ViewModelBase&)> notify,
+                                      std::shared_ptr<const void> keepAlive) {
     std::weak_ptr<ViewModelBase> weak = weak_from_this();
-    dispatcher_->RunAsync([weak, name, keepAlive = std::move(keepAlive)] {
-        if (auto self = weak.lock()) self->EmitPropertyChanged(name);
-    });
-}
-
-void ViewModelBase::EmitPropertyChanged(const char* name) {
-    try {
-        const QMetaObject* meta = metaObject();
-        int index = meta->indexOfProperty(name);
-        QMetaMethod signal = index >= 0 ? meta->property(index).notifySignal() : QMetaMethod();
-        if (!signal.isValid()) {
-            throw platform::PlatformError(platform::E_INVALIDARG, std::string("no notifying property ") +
-                                                                      name + " on " + meta->className());
+    dispatcher_->RunAsync([weak, notify = std::move(notify), keepAlive = std::move(keepAlive)] {
+        auto self = weak.lock();
+        if (!self) return;
+        try {
+            notify(*self);
+        } catch (...) {
+            ReportFailure("ViewModelBase::RaisePropertyChanged", std::current_exception());
         }
-        signal.invoke(this, Qt::DirectConnection);
-    } catch (...) {
-        ReportFailure("ViewModelBase::RaisePropertyChanged", std::current_exception());
-    }
+    });
 }
 
 }  // namespace framework

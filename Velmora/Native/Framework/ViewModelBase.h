@@ -4,6 +4,7 @@
 #include <QString>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -44,37 +45,42 @@ protected:
         return std::static_pointer_cast<T>(self->shared_from_this());
     }
 
-    // Queues the NOTIFY signal of property `name` (a literal) on the UI thread and returns at once. It is
+    // Queues `changed`, a NOTIFY signal of the derived class, on the UI thread and returns at once. It is
     // dropped quietly if the view model is gone by then. `keepAlive` is released only after the signal,
     // so that an object a property has just let go of outlives the page's last look at it.
-    void RaisePropertyChanged(const char* name, std::shared_ptr<const void> keepAlive = nullptr);
+    template <typename Owner>
+    void RaisePropertyChanged(void (Owner::*changed)(), std::shared_ptr<const void> keepAlive = nullptr) {
+        QueueNotification([changed](ViewModelBase& self) { (static_cast<Owner&>(self).*changed)(); },
+                          std::move(keepAlive));
+    }
 
     // The change-checking setters: store first, then notify, and return whether the value changed. Value
     // kinds compare by value; objects (collections, colours, covers, view models) by identity.
-    template <typename T>
-    bool SetProperty(T& field, T value, const char* name) {
+    template <typename T, typename Owner>
+    bool SetProperty(T& field, T value, void (Owner::*changed)()) {
         if (field == value) return false;
         field = std::move(value);
-        RaisePropertyChanged(name);
+        RaisePropertyChanged(changed);
         return true;
     }
-    bool SetProperty(double& field, double value, const char* name) {
+    template <typename Owner>
+    bool SetProperty(double& field, double value, void (Owner::*changed)()) {
         if (field == value || (std::isnan(field) && std::isnan(value))) return false;
         field = value;
-        RaisePropertyChanged(name);
+        RaisePropertyChanged(changed);
         return true;
     }
-    template <typename T>
-    bool SetProperty(std::shared_ptr<T>& field, std::shared_ptr<T> value, const char* name) {
+    template <typename T, typename Owner>
+    bool SetProperty(std::shared_ptr<T>& field, std::shared_ptr<T> value, void (Owner::*changed)()) {
         if (field == value) return false;
         std::shared_ptr<T> previous = std::exchange(field, std::move(value));
-        RaisePropertyChanged(name, std::move(previous));
+        RaisePropertyChanged(changed, std::move(previous));
         return true;
     }
 
 private:
     static void Destroy(const std::shared_ptr<platform::CoreDispatcher>& dispatcher, ViewModelBase* released);
-    void EmitPropertyChanged(const char* name);
+    void QueueNotification(std::function<void(ViewModelBase&)> notify, std::shared_ptr<const void> keepAlive);
 
     const std::shared_ptr<platform::CoreDispatcher> dispatcher_;
 };

@@ -13,8 +13,8 @@ std::shared_ptr<CorvanaItemViewModel> CorvanaItemViewModel::Create(
 
 CorvanaItemViewModel::CorvanaItemViewModel(const CorvanaViewItem& item,
                                            std::shared_ptr<utils::DesktopAPIController> controller)
-    : name_(QString::fromStdString(item.Name)),
-      description_(QString::fromStdString(item.Description)),
+    : Description_(QString::fromStdString(item.Description)),
+      name_(QString::fromStdString(item.Name)),
       uri_(item.Uri),
       kind_(item.Kind),
       controller_(std::move(controller)) {

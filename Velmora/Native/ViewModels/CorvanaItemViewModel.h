@@ -4,7 +4,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "Velmora/Native/Framework/ViewModelBase.h"
+#include "Velmora/Native/Framework/ViewModelProperty.h"
 #include "Velmora/Native/ViewModels/CorvanaViewItem.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 
@@ -18,7 +18,7 @@ class CorvanaItemViewModel : public framework::ViewModelBase {
     Q_PROPERTY(QUrl Image READ Image CONSTANT)
     Q_PROPERTY(QString ImageStyle READ ImageStyle CONSTANT)
     Q_PROPERTY(bool IsCircular READ IsCircular CONSTANT)
-    Q_PROPERTY(QString Description READ Description WRITE SetDescription NOTIFY descriptionChanged)
+    VIEW_MODEL_PROPERTY(QString, Description)
 
 public:
     static constexpr const char* kButtonStyle = "CorvanaItemButtonStyle";
@@ -33,23 +33,15 @@ public:
     QUrl Image() const { return image_; }
     QString ImageStyle() const { return IsCircular() ? kCircleButtonStyle : kButtonStyle; }
     bool IsCircular() const { return kind_ == CorvanaViewItemKind::Artist; }
-    QString Description() const { return description_; }
-    void SetDescription(QString description) {
-        SetProperty(description_, std::move(description), "Description");
-    }
 
     // Asks the desktop app to play the item's context and returns at once; never fails outward.
     Q_INVOKABLE void PlayAsync();
-
-signals:
-    void descriptionChanged();
 
 private:
     CorvanaItemViewModel(const CorvanaViewItem& item,
                          std::shared_ptr<utils::DesktopAPIController> controller);
 
     QString name_;
-    QString description_;
     QUrl image_;
     std::string uri_;
     CorvanaViewItemKind kind_;

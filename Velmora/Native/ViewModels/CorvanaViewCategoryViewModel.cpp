@@ -11,8 +11,8 @@ std::shared_ptr<CorvanaViewCategoryViewModel> CorvanaViewCategoryViewModel::Crea
 
 CorvanaViewCategoryViewModel::CorvanaViewCategoryViewModel(
     const CorvanaViewCategory& category, const std::shared_ptr<utils::DesktopAPIController>& controller)
-    : name_(QString::fromStdString(category.Name)), items_(ObservableVector::Create()) {
-    for (const auto& item : category.Items) items_->Append(CorvanaItemViewModel::Create(item, controller));
+    : Items_(ObservableVector::Create()), name_(QString::fromStdString(category.Name)) {
+    for (const auto& item : category.Items) Items_->Append(CorvanaItemViewModel::Create(item, controller));
 }
 
 }  // namespace velmora

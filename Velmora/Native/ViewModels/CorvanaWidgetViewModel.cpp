@@ -116,7 +116,7 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         currentTrackUri_ = info.Uri;
         SetIsInLibrary(info.IsInLibrary);
         // A player without an account has no library to add to, whatever it says.
-        SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !isPlayerOnly_);
+        SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !IsPlayerOnly_);
         UpdateLibraryPresentation();
         SetCurrentlyPlayingTrack(QString::fromStdString(info.Name));
         SetCurrentlyPlayingTrackAlbum(QString::fromStdString(info.Album));
@@ -169,9 +169,9 @@ void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
         SetImageSource(nullptr);
         return;
     }
-    if (imageSource_ && imageSource_->SourceText() == imageUrl) return;
+    if (ImageSource_ && ImageSource_->SourceText() == imageUrl) return;
     try {
-        SetImageSource(CoverImage::Create(imageUrl, decodeHeight_));
+        SetImageSource(CoverImage::Create(imageUrl, CurrentlyPlayingTrackImageDecodeHeight_));
     } catch (...) {
         // Only the cover step ends: the old track's cover must not stay beside the new title.
         SetImageSource(nullptr);
@@ -181,7 +181,7 @@ void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
 }
 
 void CorvanaWidgetViewModel::UpdateProgressTimer() {
-    if (isPlaying_ && durationMs_ > 0) {
+    if (IsPlaying_ && durationMs_ > 0) {
         if (!progressTimer_) {
             progressTimer_ = std::make_unique<platform::DispatcherTimer>(Dispatcher());
             progressTimer_->Interval(services_.progressInterval);
@@ -212,86 +212,87 @@ void CorvanaWidgetViewModel::OnProgressTimerTick() {
 
 void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double value) {
     value = std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0;
-    SetProperty(progress_, value, "CurrentlyPlayingTrackProgressPercentage");
+    StoreCurrentlyPlayingTrackProgressPercentage(value);
 }
 
 // ---- Presentation rules ----
 
 void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
-    if (isPlaying_) {
+    if (IsPlaying_) {
         SetPlayPauseIcon(Icon(kPauseIcon));
         SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPause_ButtonNarratorText"));
-        SetIsPlayPauseButtonEnabled(!playbackStateReceived_ || actions_.CanPause);
+        SetIsPlayPauseButtonEnabled(!playbackStateReceived_ || CorvanaActionsInfo_.CanPause);
     } else {
         SetPlayPauseIcon(Icon(kPlayIcon));
         SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPlay_ButtonNarratorText"));
         bool enabled = true;
         // A player has no context to start from the feed: its restrictions decide.
         if (playbackStateReceived_)
-            enabled = hasContext_ || isPlayerOnly_ ? actions_.CanResume : FirstFeedItem() != nullptr;
+            enabled =
+                hasContext_ || IsPlayerOnly_ ? CorvanaActionsInfo_.CanResume : FirstFeedItem() != nullptr;
         SetIsPlayPauseButtonEnabled(enabled);
     }
 }
 
 void CorvanaWidgetViewModel::UpdateLibraryPresentation() {
-    SetAddRemoveLibraryIcon(Icon(isInLibrary_ ? kInLibraryIcon : kNotInLibraryIcon));
+    SetAddRemoveLibraryIcon(Icon(IsInLibrary_ ? kInLibraryIcon : kNotInLibraryIcon));
     SetAddRemoveLibraryNarratorText(
-        ResourceHelper::GetString(isInLibrary_ ? "CorvanaRemoveFromLibrary_ButtonNarratorNext"
+        ResourceHelper::GetString(IsInLibrary_ ? "CorvanaRemoveFromLibrary_ButtonNarratorNext"
                                                : "CorvanaAddToLibrary_ButtonNarratorText"));
 }
 
 void CorvanaWidgetViewModel::UpdateShufflePresentation() {
-    SetEnableDisableButtonForegroundBrush(isShuffleEnabled_ ? ActiveBrush() : InactiveBrush());
-    SetEnableDisableNarratorText(ResourceHelper::GetString(isShuffleEnabled_
+    SetEnableDisableButtonForegroundBrush(IsShuffleEnabled_ ? ActiveBrush() : InactiveBrush());
+    SetEnableDisableNarratorText(ResourceHelper::GetString(IsShuffleEnabled_
                                                                ? "CorvanaDisableShuffle_ButtonNarratorText"
                                                                : "CorvanaEnableShuffle_ButtonNarratorText"));
 }
 
 void CorvanaWidgetViewModel::UpdateActions() {
-    SetCorvanaActionsInfo(isPlayerOnly_ ? playerActions_ : contextActions_);
+    SetCorvanaActionsInfo(IsPlayerOnly_ ? playerActions_ : contextActions_);
 }
 
 void CorvanaWidgetViewModel::UpdateDeviceButtonBrush() {
     // Every player is one of this desktop: none of them plays elsewhere.
-    SetPlaybackDeviceSelectionButtonBrush(playingElsewhere_ && !isPlayerOnly_ ? ActiveBrush()
+    SetPlaybackDeviceSelectionButtonBrush(playingElsewhere_ && !IsPlayerOnly_ ? ActiveBrush()
                                                                               : InactiveBrush());
 }
 
 void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
-    SetProperty(showPinnedLogo_, isPinnedOnly_ && hasContext_, "ShowPinnedCorvanaLogo");
+    SetShowPinnedCorvanaLogo(IsPinnedOnly_ && hasContext_);
 }
 
 void CorvanaWidgetViewModel::SetStartupFlag(bool on) {
-    if (on) SetProperty(inErrorState_, false, "InErrorState");
-    SetProperty(showSpinner_, on, "ShowSpinner");
+    if (on) StoreInErrorState(false);
+    SetShowSpinner(on);
 }
 
 void CorvanaWidgetViewModel::SetInErrorState(bool value) {
     if (value) SetStartupFlag(false);
-    SetProperty(inErrorState_, value, "InErrorState");
+    StoreInErrorState(value);
 }
 
 void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
-    if (!SetProperty(isPinnedOnly_, value, "IsPinnedOnly")) return;
+    if (!StoreIsPinnedOnly(value)) return;
     UpdateShowPinnedCorvanaLogo();
     // Showing what plays, the window shrinks to the now-playing block while pinned and takes the size of
     // the expanded state (or the collapsed one, without the feed) back after; signed out, it keeps its size.
-    if (isSignedIn_ && widget_) {
+    if (IsSignedIn_ && widget_) {
         auto applying = ApplyExpandedState();
-    } else if (showNowPlaying_ && widget_) {
+    } else if (ShowNowPlaying_ && widget_) {
         auto applying = ApplyPlaybackOnlySize();
     }
 }
 
 void CorvanaWidgetViewModel::SetIsExpanded(bool value) {
-    if (SetProperty(isExpanded_, value, "IsExpanded")) {
+    if (StoreIsExpanded(value)) {
         auto applying = ApplyExpandedState();
     }
 }
 
 std::shared_ptr<CorvanaItemViewModel> CorvanaWidgetViewModel::FirstFeedItem() const {
-    if (!categories_) return nullptr;
-    for (const auto& entry : categories_->Items()) {
+    if (!Categories_) return nullptr;
+    for (const auto& entry : Categories_->Items()) {
         auto category = std::dynamic_pointer_cast<CorvanaViewCategoryViewModel>(entry);
         if (category && category->Items() && !category->Items()->Empty())
             return category->Items()->At<CorvanaItemViewModel>(0);
@@ -307,7 +308,7 @@ void CorvanaWidgetViewModel::RegisterForWidgetEvents(std::shared_ptr<platform::I
 
 platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
     std::shared_ptr<platform::IGameBarWidget> widget) {
-    auto self = SharedFrom(this);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
         if (widget_) {
             utils::Logger::Instance().LogInfo("RegisterForWidgetEvents: _widget already set");
@@ -315,7 +316,6 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
         }
         if (!widget) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
         widget_ = widget;
-        std::weak_ptr<CorvanaWidgetViewModel> weak = self;
         SetIsPinnedOnly(widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
         displayModeToken_ = widget->GameBarDisplayModeChanged([weak] {
             if (auto self = weak.lock()) self->OnDisplayModeChanged();
@@ -325,11 +325,13 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
             auto self = weak.lock();
             if (self && self->widget_) self->SetOpacity(self->widget_->RequestedOpacity());
         });
-        if (showNowPlaying_ && !isSignedIn_) {
+        if (ShowNowPlaying_ && !IsSignedIn_) {
             co_await ApplyPlaybackOnlySize();
         } else {
             co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
         }
+        auto self = weak.lock();
+        if (!self) co_return;
         SetStartupFlag(false);
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::RegisterForWidgetEvents", std::current_exception());
@@ -341,7 +343,6 @@ void CorvanaWidgetViewModel::OnDisplayModeChanged() {
 }
 
 platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(Size size) {
-    auto self = SharedFrom(this);
     try {
         if (auto widget = widget_) co_await widget->TryResizeWindowAsync(size.width, size.height);
     } catch (...) {
@@ -350,7 +351,6 @@ platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(Size size) {
 }
 
 platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
-    auto self = SharedFrom(this);
     try {
         auto widget = widget_;
         if (!widget)
@@ -374,7 +374,7 @@ void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState sta
             break;
         case State::SigningIn:
             // Signed in already, the feed stays until the verdict says otherwise.
-            if (!isSignedIn_) ShowPlaybackWithoutFeed(false);
+            if (!IsSignedIn_) ShowPlaybackWithoutFeed(false);
             break;
         case State::PlayerOnly:
             ShowPlaybackWithoutFeed(true);
@@ -391,19 +391,19 @@ void CorvanaWidgetViewModel::ShowPlaybackWithoutFeed(bool playerOnly) {
     // A feed on its way belongs to a sign-in that is over.
     ++signInGeneration_;
     EndStartupWait();
-    const bool wasShowing = showNowPlaying_ && !isSignedIn_ && isPlayerOnly_ == playerOnly;
+    const bool wasShowing = ShowNowPlaying_ && !IsSignedIn_ && IsPlayerOnly_ == playerOnly;
     if (playerOnly) {
         // The feed, the library and the context were a Corvana user's: none of them is the player's.
         SetCategories(nullptr);
         SetShowAddRemoveLibraryButton(false);
     }
-    SetProperty(isPlayerOnly_, playerOnly, "IsPlayerOnly");
+    SetIsPlayerOnly(playerOnly);
     UpdateActions();
     UpdateDeviceButtonBrush();
     UpdatePlayPausePresentation();
     SetShowExpandButton(false);
-    SetProperty(isSignedIn_, false, "IsSignedIn");
-    SetProperty(showNowPlaying_, true, "ShowNowPlaying");
+    SetIsSignedIn(false);
+    SetShowNowPlaying(true);
     if (wasShowing) return;
     if (widget_) {
         auto resizing = ApplyPlaybackOnlySize();
@@ -421,15 +421,15 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
         // What Start listening waited for has come: a sign-out from here on shows the buttons, and no
         // wait running out later says the desktop app did not answer.
         EndStartupWait();
-        const bool wasPlayerOnly = isPlayerOnly_;
-        SetProperty(isPlayerOnly_, false, "IsPlayerOnly");
+        const bool wasPlayerOnly = IsPlayerOnly_;
+        SetIsPlayerOnly(false);
         if (wasPlayerOnly) {
             UpdateActions();
             UpdateDeviceButtonBrush();
         }
         SetShowExpandButton(true);
-        SetProperty(showNowPlaying_, true, "ShowNowPlaying");
-        SetProperty(isSignedIn_, true, "IsSignedIn");
+        SetShowNowPlaying(true);
+        SetIsSignedIn(true);
         auto loading = FetchHome(signInGeneration_);
         if (controller_) {
             controller_->RequestPlaybackState();
@@ -444,9 +444,9 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     if (widget_) {
         auto resizing = ResizeWindowAsync(kSignedOutSize);
     }
-    SetProperty(isPlayerOnly_, false, "IsPlayerOnly");
-    SetProperty(showNowPlaying_, false, "ShowNowPlaying");
-    SetProperty(isSignedIn_, false, "IsSignedIn");
+    SetIsPlayerOnly(false);
+    SetShowNowPlaying(false);
+    SetIsSignedIn(false);
 }
 
 void CorvanaWidgetViewModel::MarkClosing() {
@@ -468,65 +468,80 @@ std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
 }
 
 platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration) {
-    auto self = SharedFrom(this);
+    // The feed may take as long as an HTTP time-out: the page that goes away meanwhile releases the view
+    // model at once, and the load ends quietly when it finds it gone.
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+    const std::shared_ptr<IAccessTokenProvider> tokens = tokens_;
+    const FetchHomeFeed fetch = services_.fetchHomeFeed;
     try {
         utils::Logger::Instance().LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
         // A vault round trip: awaited off the UI thread, which it comes back to.
         std::optional<std::string> token;
-        if (tokens_) token = co_await tokens_->GetAccessTokenAsync();
+        if (tokens) token = co_await tokens->GetAccessTokenAsync();
+        if (weak.expired()) co_return;
         if (!token || token->empty()) {
             utils::Logger::Instance().LogError("CorvanaWidgetViewModel::FetchHome - no auth token available");
             co_return;
         }
-        auto sections =
-            co_await FetchHomeSectionsRetryingOnce(tokens_, std::move(*token), services_.fetchHomeFeed);
-        if (signInGeneration != signInGeneration_) {
-            utils::Logger::Instance().LogInfo(
-                "CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
-            co_return;
+        auto sections = co_await FetchHomeSectionsRetryingOnce(tokens, std::move(*token), fetch);
+        std::optional<platform::Task<void>> applying;
+        {
+            auto self = weak.lock();
+            if (!self || signInGeneration != signInGeneration_) {
+                utils::Logger::Instance().LogInfo(
+                    "CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
+                co_return;
+            }
+            SetCategories(BuildCategories(sections, controller_));
+            UpdatePlayPausePresentation();
+            if (services_.settings) {
+                auto stored = services_.settings->Lookup(kExpandedSetting);
+                if (stored && stored->Kind() == platform::ValueKind::Boolean)
+                    StoreIsExpanded(stored->AsBoolean());
+            }
+            applying.emplace(ApplyExpandedState());
         }
-        SetCategories(BuildCategories(sections, controller_));
-        UpdatePlayPausePresentation();
-        if (services_.settings) {
-            auto stored = services_.settings->Lookup(kExpandedSetting);
-            if (stored && stored->Kind() == platform::ValueKind::Boolean)
-                SetProperty(isExpanded_, stored->AsBoolean(), "IsExpanded");
-        }
-        co_await ApplyExpandedState();
+        co_await std::move(*applying);
     } catch (...) {
         // The page went away while the feed was on its way (its UI thread may already refuse work):
         // nothing failed, there is just nobody left to show the feed to.
-        if (!closing_) ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
+        auto self = weak.lock();
+        if (self && !closing_) ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
     }
 }
 
 platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
-    auto self = SharedFrom(this);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
-        bool expanded = isExpanded_;
+        bool expanded = IsExpanded_;
         SetExpandButtonGlyph(Icon(expanded ? kCollapseGlyph : kExpandGlyph));
         SetExpandCollapseNarratorText(ResourceHelper::GetString(
             expanded ? "CollapseWidget_ButtonNarratorText" : "ExpandWidget_ButtonNarratorText"));
         SetIsScrollBarEnabled(expanded);
         if (auto widget = widget_) {
-            const bool pinnedOnly = isPinnedOnly_;
+            const bool pinnedOnly = IsPinnedOnly_;
             Size size = pinnedOnly ? kPinnedOnlySize : expanded ? kExpandedSize : kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
+            if (weak.expired()) co_return;
             widget->HorizontalResizeSupported(expanded && !pinnedOnly);
             widget->VerticalResizeSupported(expanded && !pinnedOnly);
         }
-        if (services_.settings) services_.settings->Insert(kExpandedSetting, platform::Value(isExpanded_));
+        // Once more: the branch above may have suspended.
+        auto self = weak.lock();
+        if (self && services_.settings)
+            services_.settings->Insert(kExpandedSetting, platform::Value(IsExpanded_));
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ApplyExpandedState", std::current_exception());
     }
 }
 
 platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
-    auto self = SharedFrom(this);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
         if (auto widget = widget_) {
-            const Size size = isPinnedOnly_ ? kPinnedOnlySize : kCollapsedSize;
+            const Size size = IsPinnedOnly_ ? kPinnedOnlySize : kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
+            if (weak.expired()) co_return;
             widget->HorizontalResizeSupported(false);
             widget->VerticalResizeSupported(false);
         }
@@ -623,8 +638,8 @@ void CorvanaWidgetViewModel::EndStartupWait() {
 
 void CorvanaWidgetViewModel::OnStartupWaitOver() {
     startupTimer_.reset();
-    if (!showSpinner_) return;
-    if (isSignedIn_) {
+    if (!ShowSpinner_) return;
+    if (IsSignedIn_) {
         SetStartupFlag(false);
     } else {
         SetInErrorState(true);
@@ -637,7 +652,7 @@ void CorvanaWidgetViewModel::SendPlaybackCommand(PlaybackAction action) {
 }
 
 void CorvanaWidgetViewModel::PlayPause() {
-    if (isPlaying_) {
+    if (IsPlaying_) {
         SendPlaybackCommand(PlaybackAction::Pause);
     } else if (!hasContext_) {
         // Nothing loaded in the desktop app: start the feed's first item rather than resume nothing.
@@ -669,7 +684,7 @@ void CorvanaWidgetViewModel::SkipAhead() {
 
 void CorvanaWidgetViewModel::AddRemoveLibrary() {
     if (!controller_ || currentTrackUri_.empty()) return;
-    if (isInLibrary_) {
+    if (IsInLibrary_) {
         controller_->UnlikeTrack(currentTrackUri_);
     } else {
         controller_->LikeTrack(currentTrackUri_);
@@ -677,7 +692,7 @@ void CorvanaWidgetViewModel::AddRemoveLibrary() {
 }
 
 void CorvanaWidgetViewModel::ToggleShuffle() {
-    if (controller_) controller_->SetShuffle(!isShuffleEnabled_);
+    if (controller_) controller_->SetShuffle(!IsShuffleEnabled_);
 }
 
 }  // namespace velmora

@@ -15,7 +15,7 @@
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Storage/LocalSettings.h"
 #include "Platform/Threading/DispatcherTimer.h"
-#include "Velmora/Native/Framework/ViewModelBase.h"
+#include "Velmora/Native/Framework/ViewModelProperty.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
 #include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
@@ -41,73 +41,48 @@ namespace velmora {
 // applied on the UI thread in arrival order. Notifications reach the page on the UI thread only.
 class CorvanaWidgetViewModel : public framework::ViewModelBase {
     Q_OBJECT
-    Q_PROPERTY(bool ShowSpinner READ ShowSpinner NOTIFY showSpinnerChanged)
-    Q_PROPERTY(bool IsSignedIn READ IsSignedIn NOTIFY isSignedInChanged)
-    Q_PROPERTY(bool ShowNowPlaying READ ShowNowPlaying NOTIFY showNowPlayingChanged)
-    Q_PROPERTY(bool IsPlayerOnly READ IsPlayerOnly NOTIFY isPlayerOnlyChanged)
-    Q_PROPERTY(bool InErrorState READ InErrorState WRITE SetInErrorState NOTIFY inErrorStateChanged)
-    Q_PROPERTY(
-        double CurrentlyPlayingTrackProgressPercentage READ CurrentlyPlayingTrackProgressPercentage WRITE
-            SetCurrentlyPlayingTrackProgressPercentage NOTIFY currentlyPlayingTrackProgressPercentageChanged)
-    Q_PROPERTY(QString CurrentlyPlayingTrack READ CurrentlyPlayingTrack WRITE SetCurrentlyPlayingTrack NOTIFY
-                   currentlyPlayingTrackChanged)
-    Q_PROPERTY(QString CurrentlyPlayingTrackAlbum READ CurrentlyPlayingTrackAlbum WRITE
-                   SetCurrentlyPlayingTrackAlbum NOTIFY currentlyPlayingTrackAlbumChanged)
-    Q_PROPERTY(QString CurrentlyPlayingTrackArtist READ CurrentlyPlayingTrackArtist WRITE
-                   SetCurrentlyPlayingTrackArtist NOTIFY currentlyPlayingTrackArtistChanged)
-    Q_PROPERTY(
-        int CurrentlyPlayingTrackImageDecodeHeight READ CurrentlyPlayingTrackImageDecodeHeight WRITE
-            SetCurrentlyPlayingTrackImageDecodeHeight NOTIFY currentlyPlayingTrackImageDecodeHeightChanged)
+    VIEW_MODEL_READONLY_PROPERTY(bool, ShowSpinner, true)
+    VIEW_MODEL_READONLY_PROPERTY(bool, IsSignedIn, false)
+    VIEW_MODEL_READONLY_PROPERTY(bool, ShowNowPlaying, false)
+    VIEW_MODEL_READONLY_PROPERTY(bool, IsPlayerOnly, false)
+    VIEW_MODEL_PROPERTY_WITH_SETTER(bool, InErrorState, false)
+    VIEW_MODEL_PROPERTY_WITH_SETTER(double, CurrentlyPlayingTrackProgressPercentage, 0)
+    VIEW_MODEL_PROPERTY(QString, CurrentlyPlayingTrack)
+    VIEW_MODEL_PROPERTY(QString, CurrentlyPlayingTrackAlbum)
+    VIEW_MODEL_PROPERTY(QString, CurrentlyPlayingTrackArtist)
+    VIEW_MODEL_PROPERTY(int, CurrentlyPlayingTrackImageDecodeHeight, 70)
     Q_PROPERTY(velmora::ObservableVector* PlaybackDevices READ PlaybackDevicesModel CONSTANT)
-    Q_PROPERTY(velmora::CorvanaPlaybackDeviceViewModel* SelectedPlaybackDevice READ
-                   SelectedPlaybackDeviceObject NOTIFY selectedPlaybackDeviceChanged)
-    Q_PROPERTY(velmora::ObservableVector* Categories READ CategoriesModel NOTIFY categoriesChanged)
-    Q_PROPERTY(
-        velmora::CorvanaActionsInfo CorvanaActionsInfo READ ActionsInfo NOTIFY corvanaActionsInfoChanged)
-    Q_PROPERTY(bool IsPlaying READ IsPlaying WRITE SetIsPlaying NOTIFY isPlayingChanged)
-    Q_PROPERTY(bool IsInLibrary READ IsInLibrary WRITE SetIsInLibrary NOTIFY isInLibraryChanged)
-    Q_PROPERTY(
-        bool IsShuffleEnabled READ IsShuffleEnabled WRITE SetIsShuffleEnabled NOTIFY isShuffleEnabledChanged)
-    Q_PROPERTY(bool IsPlayPauseButtonEnabled READ IsPlayPauseButtonEnabled WRITE SetIsPlayPauseButtonEnabled
-                   NOTIFY isPlayPauseButtonEnabledChanged)
-    Q_PROPERTY(bool EnablePlaybackDeviceSelectionButton READ EnablePlaybackDeviceSelectionButton WRITE
-                   SetEnablePlaybackDeviceSelectionButton NOTIFY enablePlaybackDeviceSelectionButtonChanged)
-    Q_PROPERTY(bool IsPlaybackDevicesFlyoutOpen READ IsPlaybackDevicesFlyoutOpen WRITE
-                   SetIsPlaybackDevicesFlyoutOpen NOTIFY isPlaybackDevicesFlyoutOpenChanged)
-    Q_PROPERTY(bool ShowPreviousNextControls READ ShowPreviousNextControls WRITE SetShowPreviousNextControls
-                   NOTIFY showPreviousNextControlsChanged)
-    Q_PROPERTY(bool ShowSkipBackAheadControls READ ShowSkipBackAheadControls WRITE
-                   SetShowSkipBackAheadControls NOTIFY showSkipBackAheadControlsChanged)
-    Q_PROPERTY(bool ShowAddRemoveLibraryButton READ ShowAddRemoveLibraryButton WRITE
-                   SetShowAddRemoveLibraryButton NOTIFY showAddRemoveLibraryButtonChanged)
-    Q_PROPERTY(bool ShowShuffleButton READ ShowShuffleButton WRITE SetShowShuffleButton NOTIFY
-                   showShuffleButtonChanged)
-    Q_PROPERTY(bool IsExpanded READ IsExpanded WRITE SetIsExpanded NOTIFY isExpandedChanged)
-    Q_PROPERTY(bool IsPinnedOnly READ IsPinnedOnly WRITE SetIsPinnedOnly NOTIFY isPinnedOnlyChanged)
-    Q_PROPERTY(bool ShowPinnedCorvanaLogo READ ShowPinnedCorvanaLogo NOTIFY showPinnedCorvanaLogoChanged)
-    Q_PROPERTY(double Opacity READ Opacity WRITE SetOpacity NOTIFY opacityChanged)
-    Q_PROPERTY(bool IsScrollBarEnabled READ IsScrollBarEnabled WRITE SetIsScrollBarEnabled NOTIFY
-                   isScrollBarEnabledChanged)
-    Q_PROPERTY(
-        bool ShowExpandButton READ ShowExpandButton WRITE SetShowExpandButton NOTIFY showExpandButtonChanged)
-    Q_PROPERTY(QColor PlaybackDeviceSelectionButtonBrush READ PlaybackDeviceSelectionButtonBrush NOTIFY
-                   playbackDeviceSelectionButtonBrushChanged)
-    Q_PROPERTY(QColor EnableDisableButtonForegroundBrush READ EnableDisableButtonForegroundBrush NOTIFY
-                   enableDisableButtonForegroundBrushChanged)
-    Q_PROPERTY(velmora::CoverImage* ImageSource READ ImageSourceObject NOTIFY imageSourceChanged)
-    Q_PROPERTY(QString ExpandButtonGlyph READ ExpandButtonGlyph WRITE SetExpandButtonGlyph NOTIFY
-                   expandButtonGlyphChanged)
-    Q_PROPERTY(QString AddRemoveLibraryIcon READ AddRemoveLibraryIcon WRITE SetAddRemoveLibraryIcon NOTIFY
-                   addRemoveLibraryIconChanged)
-    Q_PROPERTY(QString PlayPauseIcon READ PlayPauseIcon WRITE SetPlayPauseIcon NOTIFY playPauseIconChanged)
-    Q_PROPERTY(QString AddRemoveLibraryNarratorText READ AddRemoveLibraryNarratorText WRITE
-                   SetAddRemoveLibraryNarratorText NOTIFY addRemoveLibraryNarratorTextChanged)
-    Q_PROPERTY(QString PlayPauseNarratorText READ PlayPauseNarratorText WRITE SetPlayPauseNarratorText NOTIFY
-                   playPauseNarratorTextChanged)
-    Q_PROPERTY(QString EnableDisableNarratorText READ EnableDisableNarratorText WRITE
-                   SetEnableDisableNarratorText NOTIFY enableDisableNarratorTextChanged)
-    Q_PROPERTY(QString ExpandCollapseNarratorText READ ExpandCollapseNarratorText WRITE
-                   SetExpandCollapseNarratorText NOTIFY expandCollapseNarratorTextChanged)
+    VIEW_MODEL_OBJECT_PROPERTY(velmora::CorvanaPlaybackDeviceViewModel, SelectedPlaybackDevice)
+    VIEW_MODEL_OBJECT_PROPERTY(velmora::ObservableVector, Categories)
+    VIEW_MODEL_READONLY_PROPERTY(velmora::CorvanaActionsInfo, CorvanaActionsInfo)
+    VIEW_MODEL_PROPERTY(bool, IsPlaying, false)
+    VIEW_MODEL_PROPERTY(bool, IsInLibrary, false)
+    VIEW_MODEL_PROPERTY(bool, IsShuffleEnabled, false)
+    VIEW_MODEL_PROPERTY(bool, IsPlayPauseButtonEnabled, false)
+    VIEW_MODEL_PROPERTY(bool, EnablePlaybackDeviceSelectionButton, false)
+    VIEW_MODEL_PROPERTY(bool, IsPlaybackDevicesFlyoutOpen, false)
+    VIEW_MODEL_PROPERTY(bool, ShowPreviousNextControls, true)
+    VIEW_MODEL_PROPERTY(bool, ShowSkipBackAheadControls, false)
+    VIEW_MODEL_PROPERTY(bool, ShowAddRemoveLibraryButton, false)
+    VIEW_MODEL_PROPERTY(bool, ShowShuffleButton, true)
+    // A change also applies the expanded state: glyph, narrator text, scroll bar, window size, setting.
+    VIEW_MODEL_PROPERTY_WITH_SETTER(bool, IsExpanded, true)
+    VIEW_MODEL_PROPERTY_WITH_SETTER(bool, IsPinnedOnly, false)
+    VIEW_MODEL_READONLY_PROPERTY(bool, ShowPinnedCorvanaLogo, false)
+    VIEW_MODEL_PROPERTY(double, Opacity, 1.0)
+    VIEW_MODEL_PROPERTY(bool, IsScrollBarEnabled, false)
+    VIEW_MODEL_PROPERTY(bool, ShowExpandButton, true)
+    // The two brushes are shared colours.
+    VIEW_MODEL_BRUSH_PROPERTY(PlaybackDeviceSelectionButtonBrush)
+    VIEW_MODEL_BRUSH_PROPERTY(EnableDisableButtonForegroundBrush)
+    VIEW_MODEL_OBJECT_PROPERTY(velmora::CoverImage, ImageSource)
+    VIEW_MODEL_PROPERTY(QString, ExpandButtonGlyph)
+    VIEW_MODEL_PROPERTY(QString, AddRemoveLibraryIcon)
+    VIEW_MODEL_PROPERTY(QString, PlayPauseIcon)
+    VIEW_MODEL_PROPERTY(QString, AddRemoveLibraryNarratorText)
+    VIEW_MODEL_PROPERTY(QString, PlayPauseNarratorText)
+    VIEW_MODEL_PROPERTY(QString, EnableDisableNarratorText)
+    VIEW_MODEL_PROPERTY(QString, ExpandCollapseNarratorText)
 
 public:
     // The icons are private-use code points; the page maps each to an icon of ours.
@@ -181,179 +156,16 @@ public:
     // `item` is the CorvanaPlaybackDeviceViewModel the player chose; anything else only closes the flyout.
     Q_INVOKABLE void OnPlaybackDeviceClicked(QObject* item);
 
-    bool ShowSpinner() const { return showSpinner_; }
-    bool IsSignedIn() const { return isSignedIn_; }
-    bool ShowNowPlaying() const { return showNowPlaying_; }
-    bool IsPlayerOnly() const { return isPlayerOnly_; }
-    bool InErrorState() const { return inErrorState_; }
     void SetInErrorState(bool value);
-    double CurrentlyPlayingTrackProgressPercentage() const { return progress_; }
     // Clamped to [0, 1]; NaN and infinities store 0.
     void SetCurrentlyPlayingTrackProgressPercentage(double value);
-    QString CurrentlyPlayingTrack() const { return track_; }
-    void SetCurrentlyPlayingTrack(QString value) {
-        SetProperty(track_, std::move(value), "CurrentlyPlayingTrack");
-    }
-    QString CurrentlyPlayingTrackAlbum() const { return album_; }
-    void SetCurrentlyPlayingTrackAlbum(QString value) {
-        SetProperty(album_, std::move(value), "CurrentlyPlayingTrackAlbum");
-    }
-    QString CurrentlyPlayingTrackArtist() const { return artist_; }
-    void SetCurrentlyPlayingTrackArtist(QString value) {
-        SetProperty(artist_, std::move(value), "CurrentlyPlayingTrackArtist");
-    }
-    int CurrentlyPlayingTrackImageDecodeHeight() const { return decodeHeight_; }
-    void SetCurrentlyPlayingTrackImageDecodeHeight(int value) {
-        SetProperty(decodeHeight_, value, "CurrentlyPlayingTrackImageDecodeHeight");
-    }
     const std::shared_ptr<ObservableVector>& PlaybackDevices() const { return playbackDevices_; }
     ObservableVector* PlaybackDevicesModel() const { return playbackDevices_.get(); }
-    const std::shared_ptr<CorvanaPlaybackDeviceViewModel>& SelectedPlaybackDevice() const {
-        return selectedDevice_;
-    }
-    CorvanaPlaybackDeviceViewModel* SelectedPlaybackDeviceObject() const { return selectedDevice_.get(); }
-    void SetSelectedPlaybackDevice(std::shared_ptr<CorvanaPlaybackDeviceViewModel> value) {
-        SetProperty(selectedDevice_, std::move(value), "SelectedPlaybackDevice");
-    }
-    const std::shared_ptr<ObservableVector>& Categories() const { return categories_; }
-    ObservableVector* CategoriesModel() const { return categories_.get(); }
-    void SetCategories(std::shared_ptr<ObservableVector> value) {
-        SetProperty(categories_, std::move(value), "Categories");
-    }
-    velmora::CorvanaActionsInfo ActionsInfo() const { return actions_; }
-    void SetCorvanaActionsInfo(velmora::CorvanaActionsInfo value) {
-        SetProperty(actions_, value, "CorvanaActionsInfo");
-    }
-    bool IsPlaying() const { return isPlaying_; }
-    void SetIsPlaying(bool value) { SetProperty(isPlaying_, value, "IsPlaying"); }
-    bool IsInLibrary() const { return isInLibrary_; }
-    void SetIsInLibrary(bool value) { SetProperty(isInLibrary_, value, "IsInLibrary"); }
-    bool IsShuffleEnabled() const { return isShuffleEnabled_; }
-    void SetIsShuffleEnabled(bool value) { SetProperty(isShuffleEnabled_, value, "IsShuffleEnabled"); }
-    bool IsPlayPauseButtonEnabled() const { return isPlayPauseButtonEnabled_; }
-    void SetIsPlayPauseButtonEnabled(bool value) {
-        SetProperty(isPlayPauseButtonEnabled_, value, "IsPlayPauseButtonEnabled");
-    }
-    bool EnablePlaybackDeviceSelectionButton() const { return enableDeviceSelectionButton_; }
-    void SetEnablePlaybackDeviceSelectionButton(bool value) {
-        SetProperty(enableDeviceSelectionButton_, value, "EnablePlaybackDeviceSelectionButton");
-    }
-    bool IsPlaybackDevicesFlyoutOpen() const { return isDevicesFlyoutOpen_; }
-    void SetIsPlaybackDevicesFlyoutOpen(bool value) {
-        SetProperty(isDevicesFlyoutOpen_, value, "IsPlaybackDevicesFlyoutOpen");
-    }
-    bool ShowPreviousNextControls() const { return showPreviousNext_; }
-    void SetShowPreviousNextControls(bool value) {
-        SetProperty(showPreviousNext_, value, "ShowPreviousNextControls");
-    }
-    bool ShowSkipBackAheadControls() const { return showSkipBackAhead_; }
-    void SetShowSkipBackAheadControls(bool value) {
-        SetProperty(showSkipBackAhead_, value, "ShowSkipBackAheadControls");
-    }
-    bool ShowAddRemoveLibraryButton() const { return showAddRemoveLibrary_; }
-    void SetShowAddRemoveLibraryButton(bool value) {
-        SetProperty(showAddRemoveLibrary_, value, "ShowAddRemoveLibraryButton");
-    }
-    bool ShowShuffleButton() const { return showShuffle_; }
-    void SetShowShuffleButton(bool value) { SetProperty(showShuffle_, value, "ShowShuffleButton"); }
-    bool IsExpanded() const { return isExpanded_; }
-    // A change also applies the expanded state: glyph, narrator text, scroll bar, window size, setting.
     void SetIsExpanded(bool value);
-    bool IsPinnedOnly() const { return isPinnedOnly_; }
     void SetIsPinnedOnly(bool value);
-    bool ShowPinnedCorvanaLogo() const { return showPinnedLogo_; }
-    double Opacity() const { return opacity_; }
-    void SetOpacity(double value) { SetProperty(opacity_, value, "Opacity"); }
-    bool IsScrollBarEnabled() const { return isScrollBarEnabled_; }
-    void SetIsScrollBarEnabled(bool value) { SetProperty(isScrollBarEnabled_, value, "IsScrollBarEnabled"); }
-    bool ShowExpandButton() const { return showExpandButton_; }
-    void SetShowExpandButton(bool value) { SetProperty(showExpandButton_, value, "ShowExpandButton"); }
-    // The two brushes are shared colours; no colour (an invalid QColor) before the first rule sets one.
-    QColor PlaybackDeviceSelectionButtonBrush() const {
-        return deviceButtonBrush_ ? *deviceButtonBrush_ : QColor();
-    }
-    void SetPlaybackDeviceSelectionButtonBrush(std::shared_ptr<const QColor> value) {
-        SetProperty(deviceButtonBrush_, std::move(value), "PlaybackDeviceSelectionButtonBrush");
-    }
-    QColor EnableDisableButtonForegroundBrush() const { return shuffleBrush_ ? *shuffleBrush_ : QColor(); }
-    void SetEnableDisableButtonForegroundBrush(std::shared_ptr<const QColor> value) {
-        SetProperty(shuffleBrush_, std::move(value), "EnableDisableButtonForegroundBrush");
-    }
-    const std::shared_ptr<CoverImage>& ImageSource() const { return imageSource_; }
-    CoverImage* ImageSourceObject() const { return imageSource_.get(); }
-    void SetImageSource(std::shared_ptr<CoverImage> value) {
-        SetProperty(imageSource_, std::move(value), "ImageSource");
-    }
-    QString ExpandButtonGlyph() const { return expandGlyph_; }
-    void SetExpandButtonGlyph(QString value) {
-        SetProperty(expandGlyph_, std::move(value), "ExpandButtonGlyph");
-    }
-    QString AddRemoveLibraryIcon() const { return libraryIcon_; }
-    void SetAddRemoveLibraryIcon(QString value) {
-        SetProperty(libraryIcon_, std::move(value), "AddRemoveLibraryIcon");
-    }
-    QString PlayPauseIcon() const { return playPauseIcon_; }
-    void SetPlayPauseIcon(QString value) { SetProperty(playPauseIcon_, std::move(value), "PlayPauseIcon"); }
-    QString AddRemoveLibraryNarratorText() const { return libraryNarrator_; }
-    void SetAddRemoveLibraryNarratorText(QString value) {
-        SetProperty(libraryNarrator_, std::move(value), "AddRemoveLibraryNarratorText");
-    }
-    QString PlayPauseNarratorText() const { return playPauseNarrator_; }
-    void SetPlayPauseNarratorText(QString value) {
-        SetProperty(playPauseNarrator_, std::move(value), "PlayPauseNarratorText");
-    }
-    QString EnableDisableNarratorText() const { return shuffleNarrator_; }
-    void SetEnableDisableNarratorText(QString value) {
-        SetProperty(shuffleNarrator_, std::move(value), "EnableDisableNarratorText");
-    }
-    QString ExpandCollapseNarratorText() const { return expandNarrator_; }
-    void SetExpandCollapseNarratorText(QString value) {
-        SetProperty(expandNarrator_, std::move(value), "ExpandCollapseNarratorText");
-    }
 
     // For tests and diagnostics: whether the one-second progress timer exists.
     bool HasProgressTimer() const { return progressTimer_ != nullptr; }
-
-signals:
-    void showSpinnerChanged();
-    void isSignedInChanged();
-    void showNowPlayingChanged();
-    void isPlayerOnlyChanged();
-    void inErrorStateChanged();
-    void currentlyPlayingTrackProgressPercentageChanged();
-    void currentlyPlayingTrackChanged();
-    void currentlyPlayingTrackAlbumChanged();
-    void currentlyPlayingTrackArtistChanged();
-    void currentlyPlayingTrackImageDecodeHeightChanged();
-    void selectedPlaybackDeviceChanged();
-    void categoriesChanged();
-    void corvanaActionsInfoChanged();
-    void isPlayingChanged();
-    void isInLibraryChanged();
-    void isShuffleEnabledChanged();
-    void isPlayPauseButtonEnabledChanged();
-    void enablePlaybackDeviceSelectionButtonChanged();
-    void isPlaybackDevicesFlyoutOpenChanged();
-    void showPreviousNextControlsChanged();
-    void showSkipBackAheadControlsChanged();
-    void showAddRemoveLibraryButtonChanged();
-    void showShuffleButtonChanged();
-    void isExpandedChanged();
-    void isPinnedOnlyChanged();
-    void showPinnedCorvanaLogoChanged();
-    void opacityChanged();
-    void isScrollBarEnabledChanged();
-    void showExpandButtonChanged();
-    void playbackDeviceSelectionButtonBrushChanged();
-    void enableDisableButtonForegroundBrushChanged();
-    void imageSourceChanged();
-    void expandButtonGlyphChanged();
-    void addRemoveLibraryIconChanged();
-    void playPauseIconChanged();
-    void addRemoveLibraryNarratorTextChanged();
-    void playPauseNarratorTextChanged();
-    void enableDisableNarratorTextChanged();
-    void expandCollapseNarratorTextChanged();
 
 private:
     CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
@@ -388,7 +200,8 @@ private:
     void SetStartupFlag(bool on);
     std::shared_ptr<CorvanaItemViewModel> FirstFeedItem() const;
 
-    // Detached work: each holds a strong reference, contains its failures and reports them.
+    // Detached work: each holds the view model weakly, ends quietly once it is gone (checked after every
+    // suspension), contains its failures and reports them.
     platform::FireAndForget RegisterForWidgetEventsAsync(std::shared_ptr<platform::IGameBarWidget> widget);
     platform::Task<void> FetchHome(uint64_t signInGeneration);
     platform::Task<void> ApplyExpandedState();
@@ -426,46 +239,7 @@ private:
     // does not apply its result after it.
     uint64_t signInGeneration_ = 0;
 
-    bool showSpinner_ = true;
-    bool isSignedIn_ = false;
-    bool showNowPlaying_ = false;
-    bool isPlayerOnly_ = false;
-    bool inErrorState_ = false;
-    double progress_ = 0;
-    QString track_;
-    QString album_;
-    QString artist_;
-    int decodeHeight_ = 70;
     const std::shared_ptr<ObservableVector> playbackDevices_ = ObservableVector::Create();
-    std::shared_ptr<CorvanaPlaybackDeviceViewModel> selectedDevice_;
-    std::shared_ptr<ObservableVector> categories_;
-    velmora::CorvanaActionsInfo actions_;
-    bool isPlaying_ = false;
-    bool isInLibrary_ = false;
-    bool isShuffleEnabled_ = false;
-    bool isPlayPauseButtonEnabled_ = false;
-    bool enableDeviceSelectionButton_ = false;
-    bool isDevicesFlyoutOpen_ = false;
-    bool showPreviousNext_ = true;
-    bool showSkipBackAhead_ = false;
-    bool showAddRemoveLibrary_ = false;
-    bool showShuffle_ = true;
-    bool isExpanded_ = true;
-    bool isPinnedOnly_ = false;
-    bool showPinnedLogo_ = false;
-    double opacity_ = 1.0;
-    bool isScrollBarEnabled_ = false;
-    bool showExpandButton_ = true;
-    std::shared_ptr<const QColor> deviceButtonBrush_;
-    std::shared_ptr<const QColor> shuffleBrush_;
-    std::shared_ptr<CoverImage> imageSource_;
-    QString expandGlyph_;
-    QString libraryIcon_;
-    QString playPauseIcon_;
-    QString libraryNarrator_;
-    QString playPauseNarrator_;
-    QString shuffleNarrator_;
-    QString expandNarrator_;
 };
 
 }  // namespace velmora

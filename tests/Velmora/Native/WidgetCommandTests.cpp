@@ -109,7 +109,7 @@ TEST_F(WidgetCommands, SignOutWhileCollapsedThenSignInRestoresTheCollapsedSize) 
     vm->SetSignedIn(false);
     Pump();
     EXPECT_FALSE(vm->IsSignedIn());
-    EXPECT_EQ(vm->ActionsInfo(), CorvanaActionsInfo{});
+    EXPECT_EQ(vm->CorvanaActionsInfo(), CorvanaActionsInfo{});
     EXPECT_EQ(widget->sizes, (Sizes{{480, 488}}));
 
     vm->SetSignedIn(true);
@@ -344,9 +344,9 @@ TEST_F(WidgetCommands, APlayerWithoutAnAccountShowsWhatPlaysAsItsRestrictionsAll
     playing.disallowed = {"disallow_skipping_prev"};
     Push(playing);
     Pump();
-    EXPECT_TRUE(vm->ActionsInfo().CanPause);
-    EXPECT_TRUE(vm->ActionsInfo().CanSkipNext);
-    EXPECT_FALSE(vm->ActionsInfo().CanSkipPrevious);
+    EXPECT_TRUE(vm->CorvanaActionsInfo().CanPause);
+    EXPECT_TRUE(vm->CorvanaActionsInfo().CanSkipNext);
+    EXPECT_FALSE(vm->CorvanaActionsInfo().CanSkipPrevious);
     EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());
     EXPECT_FALSE(vm->ShowAddRemoveLibraryButton());
     EXPECT_EQ(vm->CurrentlyPlayingTrack(), "Song");
