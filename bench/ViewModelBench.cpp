@@ -67,7 +67,7 @@ int MeasurePushes(int pushes) {
     auto ui = platform::ManualDispatcher::Create();
     auto vm = velmora::CorvanaWidgetViewModel::Create(controller, std::make_shared<NoTokens>(), NoServices());
     std::vector<double> micros;
-    QObject::connect(vm.get(), &velmora::CorvanaWidgetViewModel::currentlyPlayingTrackChanged, [&] {
+    QObject::connect(vm.get(), &velmora::CorvanaWidgetViewModel::CurrentlyPlayingTrackChanged, [&] {
         int64_t sentNs = std::stoll(vm->CurrentlyPlayingTrack().toStdString());
         micros.push_back(static_cast<double>(MonotonicNs() - sentNs) / 1000.0);
     });
