@@ -139,7 +139,6 @@ struct Channel {
     uint64_t nextSendId = 0;
     detail::CallGate sendGate{kMaxSendsInFlight, kMaxSendsQueued};  // holds those in pendingSends
     size_t unansweredPushes = 0;
-    bool refusing = false;  // pushes are being refused; the owner has been told once
 };
 
 struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
@@ -210,6 +209,7 @@ struct AppServiceConnection::Impl : std::enable_shared_from_this<Impl> {
     std::mutex inboxMutex;
     std::deque<std::function<void()>> inbox;
     bool delivering = false;
+    std::atomic<bool> refusalNoticePending{false};  // set on the bus thread, cleared as the notice starts
 };
 
 AppServiceRequest::AppServiceRequest(std::shared_ptr<detail::PendingReply> reply, ValueSet message,
@@ -296,15 +296,17 @@ void OnPushedMessage(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop*
     if (!owner) throw sdbus::Error(kAccessDenied, "this channel is closed");
 
     if (channel->unansweredPushes >= kMaxPushesUnanswered) {
-        // Told after the messages that came before, once for each run of refusals.
-        if (!std::exchange(channel->refusing, true)) {
+        // Told after the messages that came before. One notice waits at a time; a refusal after it began
+        // to be delivered schedules another, since what its handlers asked for may be older than what
+        // this message said.
+        if (!owner->refusalNoticePending.exchange(true)) {
             owner->Deliver([owner] {
+                owner->refusalNoticePending = false;
                 for (const auto& handler : owner->RefusedHandlers()) handler();
             });
         }
         throw sdbus::Error(kLimitsExceeded, "too many pushed messages are waiting to be handled");
     }
-    channel->refusing = false;
 
     try {
         ValueSet converted;

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <thread>
 
+#include "Platform/AppService/AppServiceConnection.h"
 #include "Platform/Foundation/PlatformError.h"
+#include "Platform/Storage/ApplicationData.h"
 #include "Platform/Threading/ManualResetEvent.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/support/LogCapture.h"
@@ -453,4 +455,42 @@ TEST_F(DesktopConnectionWithPushes, ABurstPastWhatTheWidgetCanTakeIsRefusedByItA
     EXPECT_GT(outcomes.Lookup("refused").AsInt32(), 0);
     EXPECT_GE(refusals, 1);
     EXPECT_GT(handledBeforeRefusal, 0);
+}
+
+// Pushes refused after the notice of earlier refusals began to be delivered are told of again: whatever was
+// asked for on the first notice may be older than what the later refused pushes said.
+TEST(DesktopChannelRefusals, PushesRefusedWhileTheNoticeIsDeliveredAreToldOfAgain) {
+    auto peer = StartPeer();
+    auto channel = std::make_shared<platform::AppServiceConnection>();
+    channel->AppServiceName("corvana.partnerApi");
+    channel->PackageFamilyName(platform::Package::FamilyName());
+    auto call = [&](const std::string& method, utils::IDesktopAPIConnection::Params params) {
+        auto response = channel->SendMessageAsync(utils::BuildRequest(method, params)).Get();
+        return utils::ReadResponse(response.Message).data;
+    };
+    auto refusedSoFar = [&] { return call("test.push_outcomes", {}).Lookup("refused").AsInt32(); };
+    std::mutex mutex;
+    std::vector<std::shared_ptr<platform::AppServiceRequest>> held;  // every push stays unanswered
+    channel->RequestReceived([&](const platform::AppServiceRequestReceivedEventArgs& args) {
+        std::lock_guard lock(mutex);
+        held.push_back(args.Request());
+    });
+    std::atomic<int> notices{0};
+    std::atomic<int> refusedDuringNotice{0};
+    channel->RequestsRefused([&] {
+        if (notices++ > 0) return;
+        // The pushes before are all delivered but none answered: these four are refused as well.
+        call("test.push_burst", {{"first", Value(int32_t{10000})}, {"count", Value(int32_t{4})}});
+        for (int i = 0; i < 500 && refusedSoFar() < 8; ++i) std::this_thread::sleep_for(10ms);
+        refusedDuringNotice = refusedSoFar();
+    });
+    ASSERT_EQ(channel->OpenAsync().Get(), platform::AppServiceConnectionStatus::Success);
+    call("test.push_burst", {{"count", Value(int32_t{124})}});  // 120 taken, 4 refused
+
+    for (int i = 0; i < 1000 && notices < 2; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(refusedDuringNotice, 8);
+    EXPECT_EQ(notices, 2);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(held.size(), 120u);
+    held.clear();
 }

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <thread>
 
 #include "Platform/Security/Cryptography.h"
@@ -190,4 +191,32 @@ TEST(CorvanaSim, AWidgetStaysLinkedThroughADisconnectAndAFailedSubscription) {
         EXPECT_EQ(sim.Control("logout"), "OK logout");
         EXPECT_TRUE(log.WaitFor("INFO DesktopAPIController: User logged out"));
     }
+}
+
+// The bus daemon fails calls past the number a connection may have awaiting replies before they reach the
+// widget: a burst of pushes from the desktop app arrives whole and in order, each one answered.
+TEST(CorvanaSim, ABurstOfPushesPastTheBusReplyLimitArrivesWholeAndInOrder) {
+    Simulator sim;
+    Widget widget;
+    widget.Send("playback_state_subscription");
+    ASSERT_TRUE(widget.WaitForPush("playback_state_subscription", [](const ValueSet&) { return true; }));
+    constexpr int32_t kBurst = 1000;
+    EXPECT_EQ(sim.Control("burst " + std::to_string(kBurst)), "OK burst");
+    ASSERT_TRUE(widget.WaitForPush("playback_state_subscription", [](const ValueSet& p) {
+        return p.HasKey("burst") && p.Lookup("burst").AsInt32() == kBurst;
+    }));
+    std::vector<int32_t> numbers;
+    for (const auto& push : widget.pushes.All()) {
+        if (push.params.HasKey("burst")) numbers.push_back(push.params.Lookup("burst").AsInt32());
+    }
+    std::vector<int32_t> sent(kBurst);
+    std::iota(sent.begin(), sent.end(), 1);
+    EXPECT_EQ(numbers, sent);
+    nlohmann::json counters;
+    for (int i = 0; i < 500; ++i) {
+        counters = sim.Counters();
+        if (counters["pushes_waiting"] == 0) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(counters["pushes"].value("refused", 0), 0);
 }

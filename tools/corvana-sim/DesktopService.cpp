@@ -305,21 +305,58 @@ DBusMap DesktopService::Handle(const std::string& method, DBusMap& params, Clien
     return Failure(404, "Unknown method " + method);
 }
 
+// The bus daemon lets a connection have only so many calls awaiting their replies (128 by default) and
+// fails the rest before they reach anyone; a burst of pushes past that would lose states. At most
+// kMaxPushesInFlight await their replies, the others wait their turn in order, so the last state pushed is
+// the last one delivered.
+constexpr size_t kMaxPushesInFlight = 32;
+
 void DesktopService::Push(Client& client, const std::string& method, DBusMap params) {
-    client.proxy->callMethodAsync("RequestReceived")
+    if (pushesInFlight_ >= kMaxPushesInFlight || !queuedPushes_.empty()) {
+        queuedPushes_.push_back({client.serial, method, std::move(params)});
+        return;
+    }
+    SendPush(client.serial, method, std::move(params));
+}
+
+void DesktopService::SendPush(uint64_t serial, const std::string& method, DBusMap params) {
+    auto client =
+        std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) { return c.serial == serial; });
+    if (client == clients_.end()) {
+        ++pushOutcomes_["dropped"];  // the channel was closed meanwhile
+        return;
+    }
+    ++pushesInFlight_;
+    client->proxy->callMethodAsync("RequestReceived")
         .onInterface(options_.busName + ".Client")
         .withArguments(Notification(method, std::move(params)))
-        .uponReplyInvoke([this, serial = client.serial](const sdbus::Error* error, DBusMap) {
-            if (!error) return;
-            // A channel the widget has closed: forget it (later, as this callback belongs to its proxy).
-            if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
-                After(0, [this, serial] {
-                    std::erase_if(clients_, [&](const Client& c) { return c.serial == serial; });
-                });
-                return;
-            }
+        .uponReplyInvoke(
+            [this, serial](const sdbus::Error* error, DBusMap) { OnPushReplied(serial, error); });
+}
+
+void DesktopService::OnPushReplied(uint64_t serial, const sdbus::Error* error) {
+    --pushesInFlight_;
+    ++pushOutcomes_[error ? "refused" : "answered"];
+    if (error) {
+        // A channel the widget has closed: forget it (later, as this callback belongs to its proxy).
+        if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
+            After(0, [this, serial] {
+                std::erase_if(clients_, [&](const Client& c) { return c.serial == serial; });
+            });
+        } else {
             std::fprintf(stderr, "corvana-sim: a widget refused a push: %s\n", error->getMessage().c_str());
+        }
+    }
+    // The next ones go out after this callback, which belongs to a proxy that may be forgotten meanwhile.
+    if (!queuedPushes_.empty() && pushesInFlight_ < kMaxPushesInFlight) {
+        After(0, [this] {
+            while (!queuedPushes_.empty() && pushesInFlight_ < kMaxPushesInFlight) {
+                QueuedPush next = std::move(queuedPushes_.front());
+                queuedPushes_.pop_front();
+                SendPush(next.serial, next.method, std::move(next.params));
+            }
         });
+    }
 }
 
 void DesktopService::PushLogin() {
@@ -409,6 +446,8 @@ std::string DesktopService::Counters() const {
                             {"codes_issued", accounts_.CodesIssued()},
                             {"feed_requests", web_.FeedRequests()},
                             {"clients", clients_.size()},
+                            {"pushes", pushOutcomes_},
+                            {"pushes_waiting", pushesInFlight_ + queuedPushes_.size()},
                             {"logged_in", loggedIn_}};
     return counters.dump();
 }
@@ -444,6 +483,20 @@ void DesktopService::Command(const std::string& line) {
                 return std::find(told.begin(), told.end(), c.serial) != told.end();
             });
         });
+    } else if (command == "burst") {
+        // COUNT copies of the playback state pushed at once to every subscribed widget, numbered 1 to COUNT
+        // under "burst", so that a widget's handler can tell which ones it saw and in what order.
+        int count = 0;
+        if (!(words >> count) || count <= 0) return reply("ERROR usage: burst COUNT");
+        const DBusMap state = PlaybackState();
+        for (auto& client : clients_) {
+            if (!client.playback) continue;
+            for (int32_t n = 1; n <= count; ++n) {
+                DBusMap numbered = state;
+                numbered.insert_or_assign("burst", sdbus::Variant(n));
+                Push(client, "playback_state_subscription", std::move(numbered));
+            }
+        }
     } else if (command == "crash") {
         std::fflush(stdout);
         ::_exit(3);

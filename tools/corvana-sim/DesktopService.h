@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,6 +59,8 @@ private:
     void Command(const std::string& line);
 
     void Push(Client& client, const std::string& method, DBusMap params);
+    void SendPush(uint64_t serial, const std::string& method, DBusMap params);
+    void OnPushReplied(uint64_t serial, const sdbus::Error* error);
     void PushLogin();
     void PushPlayback();
     void PushActiveDevice();
@@ -85,6 +88,15 @@ private:
     std::map<std::string, Injection> injections_;
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> delayed_;
     std::string input_;
+    // Pushes awaiting their replies, and those waiting for a turn, in the order they were made.
+    struct QueuedPush {
+        uint64_t serial;
+        std::string method;
+        DBusMap params;
+    };
+    size_t pushesInFlight_ = 0;
+    std::deque<QueuedPush> queuedPushes_;
+    std::map<std::string, int> pushOutcomes_;  // "answered", "refused", "dropped"
 };
 
 }  // namespace corvanasim
