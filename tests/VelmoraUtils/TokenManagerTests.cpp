@@ -825,7 +825,9 @@ TEST(TokenManager, ARejectedAccessTokenIsRefreshedOnce) {
     EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
 }
 
-TEST(TokenManager, UserKeysAreDistinctAndWellFormed) {
+// The user key names every token in the vault: a change to how it is derived would orphan every stored
+// session, so the keys are pinned to values computed outside this code (SHA-256, then unpadded base64url).
+TEST(TokenManager, UserKeysAreDistinctWellFormedAndPinned) {
     auto a = TokenManager::UserKeyFor("ada");
     auto b = TokenManager::UserKeyFor("bob");
     EXPECT_EQ(a.size(), 43u);
@@ -833,6 +835,11 @@ TEST(TokenManager, UserKeysAreDistinctAndWellFormed) {
     EXPECT_NE(a, b);
     EXPECT_EQ(a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
               std::string::npos);
+    EXPECT_EQ(a, "_e5DDUC9V97qwYbNl5ADPQ8G-QmogG585ucXq3x9UCk");
+    EXPECT_EQ(b, "gbY32PzSxtpjWeaWMROhFw3nleS3JbhNHgtM_Z7FjOk");
+    // A name outside ASCII is hashed as its UTF-8 bytes ("Zo\u00eb \u00c5ngstr\u00f6m").
+    EXPECT_EQ(TokenManager::UserKeyFor("Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m"),
+              "2R_--6VNbBChNcm6BFu0wf1g4u4iHQOF7oZ9JC7x5OU");
 }
 
 TEST(CodeVerifier, IsLongFromTheAlphabetUnpredictableAndUniform) {
