@@ -328,7 +328,7 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
         if (showNowPlaying_ && !isSignedIn_) {
             co_await ApplyPlaybackOnlySize();
         } else {
-            co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
+            co_await widget->TryResizeWindowAsync(kLoggedOutSize.width, kLoggedOutSize.height);
         }
         SetStartupFlag(false);
     } catch (...) {
@@ -340,7 +340,7 @@ void CorvanaWidgetViewModel::OnDisplayModeChanged() {
     if (widget_) SetIsPinnedOnly(widget_->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
 }
 
-platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(Size size) {
+platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(WindowSize size) {
     auto self = SharedFrom(this);
     try {
         if (auto widget = widget_) co_await widget->TryResizeWindowAsync(size.width, size.height);
@@ -442,7 +442,7 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     SetCorvanaActionsInfo({});
     playbackStateReceived_ = false;
     if (widget_) {
-        auto resizing = ResizeWindowAsync(kSignedOutSize);
+        auto resizing = ResizeWindowAsync(kLoggedOutSize);
     }
     SetProperty(isPlayerOnly_, false, "IsPlayerOnly");
     SetProperty(showNowPlaying_, false, "ShowNowPlaying");
@@ -510,7 +510,9 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
         SetIsScrollBarEnabled(expanded);
         if (auto widget = widget_) {
             const bool pinnedOnly = isPinnedOnly_;
-            Size size = pinnedOnly ? kPinnedOnlySize : expanded ? kExpandedSize : kCollapsedSize;
+            WindowSize size = pinnedOnly ? native_page::kPinnedOnlySize
+                              : expanded ? kExpandedSize
+                                         : native_page::kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
             widget->HorizontalResizeSupported(expanded && !pinnedOnly);
             widget->VerticalResizeSupported(expanded && !pinnedOnly);
@@ -525,7 +527,8 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
     auto self = SharedFrom(this);
     try {
         if (auto widget = widget_) {
-            const Size size = isPinnedOnly_ ? kPinnedOnlySize : kCollapsedSize;
+            const WindowSize size =
+                isPinnedOnly_ ? native_page::kPinnedOnlySize : native_page::kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
             widget->HorizontalResizeSupported(false);
             widget->VerticalResizeSupported(false);
