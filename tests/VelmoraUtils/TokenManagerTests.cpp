@@ -362,17 +362,26 @@ TEST(TokenManager, FailedExchangesReportSignedOut) {
              {"400", 400, nlohmann::json{{"error", "invalid_grant"}},
               "ERROR TokenManager: token request failed with status: 400"},
              {"no refresh token", 200, Tokens("access", std::nullopt),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has no "
+              "refresh_token"},
              {"expires_in as text", 200,
               nlohmann::json{{"access_token", "a"}, {"refresh_token", "r"}, {"expires_in", "3600"}},
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an expires_in "
+              "that "
+              "is not a number"},
              // A token goes into an Authorization header: a line break would add a header of its own.
              {"a line break in the access token", 200, Tokens("a\r\nX-Injected: 1", "r"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an "
+              "access_token that "
+              "is no token"},
              {"a refresh token beyond visible ASCII", 200, Tokens("a", "caf\u00e9"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has a "
+              "refresh_token that "
+              "is no token"},
              {"an empty access token", 200, Tokens("", "r"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"}}) {
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an "
+              "access_token that "
+              "is no token"}}) {
         Fixture f;
         f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
         f.services.Answer(c.status, c.body);
@@ -784,9 +793,11 @@ TEST(TokenManager, AFailedTimerRefreshReportsSignedOut) {
              {"refused", 400, R"({"error":"invalid_grant"})",
               "ERROR TokenManager: refresh token request failed with status: 400"},
              {"server error", 503, "", "ERROR TokenManager: refresh token request failed with status: 503"},
-             {"malformed", 200, "{not json", "ERROR TokenManager: RefreshAccessTokenAsync failed"},
+             {"malformed", 200, "{not json",
+              "ERROR TokenManager: RefreshAccessTokenAsync failed: 0x80070057 the token reply is not JSON"},
              {"no access token", 200, R"({"expires_in":3600})",
-              "ERROR TokenManager: RefreshAccessTokenAsync failed"}}) {
+              "ERROR TokenManager: RefreshAccessTokenAsync failed: 0x80070057 the token reply has no "
+              "access_token"}}) {
         Fixture f;
         f.SignIn();
         f.services.AnswerText(c.status, c.body);
