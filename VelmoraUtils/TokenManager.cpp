@@ -22,6 +22,18 @@ namespace {
 constexpr const char* kAccessTokenSuffix = "CorvanaAccessToken";
 constexpr const char* kRefreshTokenSuffix = "CorvanaRefreshToken";
 
+// Why a step of the sign-in failed, for the line that logs it. What the steps raise (the desktop app's
+// error, the network's, the token reply's checks, the vault's) never quotes a token.
+std::string FailureReason(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an error of unknown kind";
+    }
+}
+
 // application/x-www-form-urlencoded: unreserved characters as they are, spaces as '+', the rest as %XX.
 std::string FormEncode(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -318,8 +330,9 @@ Task<CorvanaAuthCodeResult> TokenManager::GetAuthCodeAsync(std::shared_ptr<Deskt
             std::string(CorvanaEndpoints::kClientId), challenge, std::string(CorvanaEndpoints::kScopes));
         co_return CorvanaAuthCodeResult{0, answer.auth_code};
     } catch (...) {
+        Logger::Instance().LogError("TokenManager: GetAuthCodeAsync failed: " +
+                                    FailureReason(std::current_exception()));
     }
-    Logger::Instance().LogError("TokenManager: GetAuthCodeAsync failed");
     co_return CorvanaAuthCodeResult{2, {}};
 }
 
@@ -329,7 +342,7 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<Des
         const std::string verifier = MakeCodeVerifier();
         const std::string challenge = CodeChallengeFor(verifier);
         CorvanaAuthCodeResult code = co_await GetAuthCodeAsync(controller, challenge);
-        if (code.status != 0) co_return CorvanaSignInResult{2, 0};
+        if (code.status != 0) co_return kSignInFailed;
 
         std::map<std::string, std::string> fields{
             {"code", code.code},
@@ -341,16 +354,17 @@ Task<CorvanaSignInResult> TokenManager::FetchAuthTokensAsync(std::shared_ptr<Des
         if (response.statusCode != 200) {
             Logger::Instance().LogError("TokenManager: token request failed with status: " +
                                         std::to_string(response.statusCode));
-            co_return CorvanaSignInResult{2, 0};
+            co_return kSignInFailed;
         }
         const TokenReply reply = TokenReply::Parse(response.content, /*requireRefreshToken=*/true);
         co_await platform::ResumeBlocking();
         StoreTokens(userKey, reply.accessToken, *reply.refreshToken, *services);
         co_return CorvanaSignInResult{0, reply.expiresIn};
     } catch (...) {
+        Logger::Instance().LogError("TokenManager: FetchAuthTokensAsync failed: " +
+                                    FailureReason(std::current_exception()));
     }
-    Logger::Instance().LogError("TokenManager: FetchAuthTokensAsync failed");
-    co_return CorvanaSignInResult{2, 0};
+    co_return kSignInFailed;
 }
 
 Task<CorvanaSignInResult> TokenManager::RefreshAccessTokenAsync(std::string userKey, Services services) {
@@ -374,7 +388,7 @@ Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKe
         co_await platform::ResumeBlocking();
         // Read under the lock: another process may have rotated the token until a moment ago.
         std::optional<std::string> refreshToken = ReadRefreshToken(userKey, *services);
-        if (!refreshToken) co_return CorvanaSignInResult{2, 0};
+        if (!refreshToken) co_return kSignInFailed;
         platform::HttpResponseMessage response =
             co_await SendTokenRequest(*services, RefreshFields(*refreshToken));
         if (response.statusCode == 400) {
@@ -390,16 +404,17 @@ Task<CorvanaSignInResult> TokenManager::RefreshUnderLockAsync(std::string userKe
         if (response.statusCode != 200) {
             Logger::Instance().LogError("TokenManager: refresh token request failed with status: " +
                                         std::to_string(response.statusCode));
-            co_return CorvanaSignInResult{2, 0};
+            co_return kSignInFailed;
         }
         const TokenReply reply = TokenReply::Parse(response.content, /*requireRefreshToken=*/false);
         co_await platform::ResumeBlocking();
         StoreTokens(userKey, reply.accessToken, reply.refreshToken.value_or(*refreshToken), *services);
         co_return CorvanaSignInResult{0, reply.expiresIn};
     } catch (...) {
+        Logger::Instance().LogError("TokenManager: RefreshAccessTokenAsync failed: " +
+                                    FailureReason(std::current_exception()));
     }
-    Logger::Instance().LogError("TokenManager: RefreshAccessTokenAsync failed");
-    co_return CorvanaSignInResult{2, 0};
+    co_return kSignInFailed;
 }
 
 Task<std::unique_ptr<platform::FileLock>> TokenManager::LockRefreshesAsync(std::string userKey,

@@ -30,6 +30,8 @@ struct CorvanaSignInResult {
     int32_t status = 2;  // 0 success, 2 failure
     int32_t expiresIn = 0;
 };
+// A sign-in or refresh that failed: no tokens, so no lifetime to arm the refresh timer for.
+inline constexpr CorvanaSignInResult kSignInFailed{2, 0};
 
 // What the token manager reaches outside itself through: the token endpoint, the vault, the refresh timer,
 // the process's session record and the lock files that order refreshes across processes. Tests put fakes

@@ -20,9 +20,10 @@ using nlohmann::json;
 std::string Token(const json& body, const char* key) {
     auto it = body.find(key);
     if (it == body.end()) Refuse(std::string("has no ") + key);
-    if (!it->is_string()) Refuse(std::string("has a ") + key + " that is not a string");
+    const std::string has = std::string(key[0] == 'a' ? "has an " : "has a ") + key;
+    if (!it->is_string()) Refuse(has + " that is not a string");
     const std::string& token = it->get_ref<const std::string&>();
-    if (!TokenReply::IsAcceptableToken(token)) Refuse(std::string("has a ") + key + " that is no token");
+    if (!TokenReply::IsAcceptableToken(token)) Refuse(has + " that is no token");
     return token;
 }
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "Velmora/FrontEnd.h"
-#include "Velmora/Main.h"
 #include "Velmora/Native/CorvanaWidgetNative.h"
 #include "Velmora/PageTypes.h"
+#include "Velmora/RunVelmora.h"
 #include "bench/ProcessMeasures.h"
 
 using bench::MonotonicNs;

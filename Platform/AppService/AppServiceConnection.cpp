@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <atomic>
+#include <coroutine>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -354,73 +355,177 @@ void OnOwnerChanged(const std::weak_ptr<Channel>& weakChannel, sdbus::Message& s
     }
 }
 
-void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& owner,
-                 const std::string& packageFamily);
+constexpr const char* kNameHasNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
 
-// Bus thread: asks who owns the service name, then opens the channel there. With no owner, the bus is
-// asked once to start the service (a service file may name a program for it); a bus that knows none
-// answers at once, and the open fails as before.
-void OpenThroughOwner(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw,
-                      const std::string& service, const std::string& packageFamily, bool mayActivate) {
-    using Status = AppServiceConnectionStatus;
-    raw->BusDaemon()
-        .callMethodAsync("GetNameOwner")
-        .onInterface("org.freedesktop.DBus")
-        .withTimeout(kCallTimeout)
-        .withArguments(service)
-        .uponReplyInvoke([weakChannel, raw, service, packageFamily, mayActivate](const sdbus::Error* error,
-                                                                                 std::string owner) {
-            auto channel = weakChannel.lock();
-            if (!channel) return;
-            if (!error) return OpenChannel(weakChannel, raw, owner, packageFamily);
-            bool noOwner = error->getName() == "org.freedesktop.DBus.Error.NameHasNoOwner";
-            if (!noOwner || !mayActivate) {
-                channel->state = Channel::State::Closed;
-                return channel->FinishOpen(noOwner ? Status::AppUnavailable : Status::Unknown);
-            }
-            raw->BusDaemon()
-                .callMethodAsync("StartServiceByName")
-                .onInterface("org.freedesktop.DBus")
-                .withTimeout(kCallTimeout)
-                .withArguments(service, uint32_t{0})
-                .uponReplyInvoke(
-                    [weakChannel, raw, service, packageFamily](const sdbus::Error* error, uint32_t) {
-                        auto channel = weakChannel.lock();
-                        if (!channel) return;
-                        if (error) {
-                            channel->state = Channel::State::Closed;
-                            return channel->FinishOpen(Status::AppUnavailable);
-                        }
-                        OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/false);
-                    });
-        });
+// The reply to one asynchronous bus call: the error's D-Bus name when the call failed, else its value.
+struct NoValue {};
+template <typename Value>
+struct BusReply {
+    std::optional<std::string> error;
+    Value value{};
+};
+
+// co_await BusCall<Value>(start), on the loop thread: `start` makes an asynchronous call and gives its
+// reply to the callback it is handed; the coroutine continues with the reply on the loop thread, in that
+// callback. A call dropped unrun (its proxy went, or the connection) takes the waiting coroutine with it:
+// the frame is destroyed with the callback, as whatever dropped the call has already ended the open.
+template <typename Value>
+class BusCall {
+public:
+    using Done = std::function<void(const sdbus::Error*, Value)>;
+
+    explicit BusCall(std::function<void(Done)> start) : start_(std::move(start)) {}
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) {
+        auto waiting = std::make_shared<Waiting>(handle, &reply_);
+        start_(
+            [waiting](const sdbus::Error* error, Value value) { waiting->Resume(error, std::move(value)); });
+        // Only a call that went out owns the coroutine: when `start` throws, the coroutine goes on with
+        // the exception at its co_await.
+        waiting->owned = true;
+    }
+    BusReply<Value> await_resume() { return std::move(reply_); }
+
+private:
+    struct Waiting {
+        Waiting(std::coroutine_handle<> handle, BusReply<Value>* reply) : handle(handle), reply(reply) {}
+        ~Waiting() {
+            if (owned && handle) handle.destroy();
+        }
+        void Resume(const sdbus::Error* error, Value value) {
+            auto resumed = std::exchange(handle, nullptr);
+            if (!resumed) return;
+            if (error) reply->error = error->getName();
+            reply->value = std::move(value);
+            resumed.resume();
+        }
+        std::coroutine_handle<> handle;
+        BusReply<Value>* reply;  // in the coroutine's frame
+        bool owned = false;
+    };
+
+    std::function<void(Done)> start_;
+    BusReply<Value> reply_;
+};
+
+template <typename Value, typename... Args>
+BusCall<Value> CallBusDaemon(detail::BusLoop* raw, const char* method, Args... args) {
+    return BusCall<Value>([raw, method, args...](typename BusCall<Value>::Done done) {
+        raw->BusDaemon()
+            .callMethodAsync(method)
+            .onInterface("org.freedesktop.DBus")
+            .withTimeout(kCallTimeout)
+            .withArguments(args...)
+            .uponReplyInvoke([done = std::move(done)](const sdbus::Error* error, Value value) {
+                done(error, std::move(value));
+            });
+    });
 }
 
-void OpenChannel(const std::weak_ptr<Channel>& weakChannel, detail::BusLoop* raw, const std::string& owner,
-                 const std::string& packageFamily) {
+// Loop thread from start to end: sets the channel up, asks who owns the service name and opens the channel
+// there. The channel is held only between replies, so that one dropped meanwhile goes at once, and with it
+// its waiting call and this coroutine; its destruction has told the caller (Unknown), as has the service
+// leaving while Open waits (AppServiceUnavailable).
+FireAndForget OpenOnLoop(std::weak_ptr<AppServiceConnection::Impl> weakImpl, detail::BusLoop* raw,
+                         std::string service, std::string packageFamily,
+                         TaskCompletionSource<AppServiceConnectionStatus> source) {
     using Status = AppServiceConnectionStatus;
-    auto channel = weakChannel.lock();
-    if (!channel) return;
+    std::weak_ptr<Channel> weakChannel;
+    auto fail = [&weakChannel](Status status) {
+        if (auto channel = weakChannel.lock()) {
+            channel->state = Channel::State::Closed;
+            channel->FinishOpen(status);
+        }
+    };
     try {
-        channel->serviceOwner = owner;
-        channel->proxy = sdbus::createProxy(raw->Connection(), owner, channel->names.path);
-        channel->proxy->callMethodAsync("Open")
-            .onInterface(channel->names.serviceInterface)
-            .withTimeout(kCallTimeout)
-            .withArguments(packageFamily, sdbus::ObjectPath(channel->clientPath))
-            .uponReplyInvoke([weakChannel](const sdbus::Error* error) {
-                auto channel = weakChannel.lock();
-                if (!channel) return;
-                if (error || channel->state != Channel::State::Opening) {
-                    channel->state = Channel::State::Closed;
-                    return channel->FinishOpen(Status::AppServiceUnavailable);
-                }
-                channel->state = Channel::State::Open;
-                channel->FinishOpen(Status::Success);
-            });
+        {
+            auto impl = weakImpl.lock();
+            if (!impl || !impl->channel.expired()) {
+                CompleteOnPool(source, Status::Unknown);
+                co_return;
+            }
+            // From here the channel completes the open: the coroutine keeps no completion of its own.
+            auto channel = std::make_shared<Channel>();
+            channel->pendingOpen = std::move(source);
+            weakChannel = channel;
+            channel->names = NamesFor(service);
+            channel->clientPath = "/org/velmora/AppServiceClient/c" + std::to_string(impl->id);
+            channel->owner = weakImpl;
+            raw->Keep(impl->id, channel);
+            impl->channel = channel;
+
+            channel->object = sdbus::createObject(raw->Connection(), channel->clientPath);
+            channel->object->registerMethod(channel->names.clientInterface, "RequestReceived", "a{sv}",
+                                            "a{sv}", [weakChannel, raw](sdbus::MethodCall call) {
+                                                OnPushedMessage(weakChannel, raw, std::move(call));
+                                            });
+            channel->object->finishRegistration();
+
+            // Watch the name before asking for its owner, so that no change falls between the two.
+            channel->ownerMatch = raw->Connection().addMatch(
+                "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                "member='NameOwnerChanged',arg0='" +
+                    service + "'",
+                [weakChannel](sdbus::Message& signal) {
+                    try {
+                        OnOwnerChanged(weakChannel, signal);
+                    } catch (const std::exception& e) {
+                        std::fprintf(stderr, "platform: owner change not handled: %s\n", e.what());
+                    }
+                });
+        }
+
+        BusReply<std::string> owner = co_await CallBusDaemon<std::string>(raw, "GetNameOwner", service);
+        if (weakChannel.expired()) co_return;
+        if (owner.error == kNameHasNoOwner) {
+            // Nobody owns it: the bus is asked once to start the service (a service file may name a program
+            // for it). A bus that knows none answers at once, and the open fails as it would have.
+            BusReply<uint32_t> started =
+                co_await CallBusDaemon<uint32_t>(raw, "StartServiceByName", service, uint32_t{0});
+            if (weakChannel.expired()) co_return;
+            if (started.error) {
+                fail(Status::AppUnavailable);
+                co_return;
+            }
+            owner = co_await CallBusDaemon<std::string>(raw, "GetNameOwner", service);
+            if (weakChannel.expired()) co_return;
+        }
+        if (owner.error) {
+            fail(owner.error == kNameHasNoOwner ? Status::AppUnavailable : Status::Unknown);
+            co_return;
+        }
+
+        sdbus::IProxy* proxy = nullptr;
+        std::string serviceInterface, clientPath;
+        {
+            auto channel = weakChannel.lock();
+            channel->serviceOwner = owner.value;
+            channel->proxy = sdbus::createProxy(raw->Connection(), owner.value, channel->names.path);
+            proxy = channel->proxy.get();
+            serviceInterface = channel->names.serviceInterface;
+            clientPath = channel->clientPath;
+        }
+        BusReply<NoValue> opened = co_await BusCall<NoValue>([&](BusCall<NoValue>::Done done) {
+            proxy->callMethodAsync("Open")
+                .onInterface(serviceInterface)
+                .withTimeout(kCallTimeout)
+                .withArguments(packageFamily, sdbus::ObjectPath(clientPath))
+                .uponReplyInvoke(
+                    [done = std::move(done)](const sdbus::Error* error) { done(error, NoValue{}); });
+        });
+        auto channel = weakChannel.lock();
+        if (!channel) co_return;
+        // The service left while Open waited (OnOwnerChanged has closed the channel), or refused it.
+        if (opened.error || channel->state != Channel::State::Opening) {
+            channel->state = Channel::State::Closed;
+            channel->FinishOpen(Status::AppServiceUnavailable);
+            co_return;
+        }
+        channel->state = Channel::State::Open;
+        channel->FinishOpen(Status::Success);
     } catch (const std::exception&) {
-        channel->state = Channel::State::Closed;
-        channel->FinishOpen(Status::Unknown);
+        fail(Status::Unknown);
     }
 }
 
@@ -483,50 +588,10 @@ Task<AppServiceConnectionStatus> AppServiceConnection::OpenAsync() {
         service = impl_->appServiceName;
         packageFamily = impl_->packageFamilyName;
     }
-
-    std::weak_ptr<Impl> weakImpl = impl_;
+    // The open runs on the loop thread; the channel, or whatever ends it first, completes `source`.
     auto* raw = loop.get();
-    bool posted = raw->Post([raw, weakImpl, service, packageFamily, source] {
-        auto impl = weakImpl.lock();
-        if (!impl || !impl->channel.expired()) {
-            CompleteOnPool(source, Status::Unknown);
-            return;
-        }
-        auto channel = std::make_shared<Channel>();
-        channel->pendingOpen = source;
-        try {
-            channel->names = NamesFor(service);
-            channel->clientPath = "/org/velmora/AppServiceClient/c" + std::to_string(impl->id);
-            channel->owner = weakImpl;
-            raw->Keep(impl->id, channel);
-            impl->channel = channel;
-            std::weak_ptr<Channel> weakChannel = channel;
-
-            channel->object = sdbus::createObject(raw->Connection(), channel->clientPath);
-            channel->object->registerMethod(channel->names.clientInterface, "RequestReceived", "a{sv}",
-                                            "a{sv}", [weakChannel, raw](sdbus::MethodCall call) {
-                                                OnPushedMessage(weakChannel, raw, std::move(call));
-                                            });
-            channel->object->finishRegistration();
-
-            // Watch the name before asking for its owner, so that no change falls between the two.
-            channel->ownerMatch = raw->Connection().addMatch(
-                "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-                "member='NameOwnerChanged',arg0='" +
-                    service + "'",
-                [weakChannel](sdbus::Message& signal) {
-                    try {
-                        OnOwnerChanged(weakChannel, signal);
-                    } catch (const std::exception& e) {
-                        std::fprintf(stderr, "platform: owner change not handled: %s\n", e.what());
-                    }
-                });
-
-            OpenThroughOwner(weakChannel, raw, service, packageFamily, /*mayActivate=*/true);
-        } catch (const std::exception&) {
-            channel->state = Channel::State::Closed;
-            channel->FinishOpen(Status::Unknown);
-        }
+    bool posted = raw->Post([raw, weakImpl = std::weak_ptr<Impl>(impl_), service, packageFamily, source] {
+        OpenOnLoop(weakImpl, raw, service, packageFamily, source);
     });
     if (!posted) source.TrySetResult(Status::Unknown);
     return task;

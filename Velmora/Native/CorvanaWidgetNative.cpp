@@ -5,10 +5,10 @@
 #include <QQuickItem>
 
 #include "Platform/Foundation/PlatformError.h"
+#include "Velmora/Common/TokenManagerAccessTokenProvider.h"
 #include "Velmora/Native/CoverImageProvider.h"
 #include "Velmora/Native/CoverNetworkAccessManagerFactory.h"
 #include "Velmora/Native/IconImageProvider.h"
-#include "Velmora/Native/ViewModels/TokenManagerAccessTokenProvider.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 
 // Made by qt_add_qml_module: registers the module's C++ types. Called by hand because nothing else

@@ -11,7 +11,8 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Storage/ApplicationData.h"
 #include "Platform/Ui/Window.h"
-#include "Velmora/Native/ViewModels/TokenManagerAccessTokenProvider.h"
+#include "Velmora/Common/TokenManagerAccessTokenProvider.h"
+#include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/WebView/DesktopBridgeController.h"
 #include "Velmora/WebView/WebView2Host.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
@@ -329,9 +330,9 @@ platform::Task<void> CorvanaWidgetWebview::ApplyLoggedInSizeAsync(bool expanded)
     std::weak_ptr<CorvanaWidgetWebview> weak = weak_from_this();
     try {
         const bool pinnedOnly = IsPinnedOnly();
-        const auto size = pinnedOnly ? kPinnedOnlySize
-                          : expanded ? WebBridge::kExpandedSize
-                                     : WebBridge::kCollapsedSize;
+        const WindowSize size = pinnedOnly ? web_page::kPinnedOnlySize
+                                : expanded ? kExpandedSize
+                                           : web_page::kCollapsedSize;
         if (!co_await widget->TryResizeWindowAsync(size.width, size.height)) {
             Logger::Instance().LogError("CorvanaWidgetWebview: ApplyLoggedInSizeAsync resize failed");
             co_return;

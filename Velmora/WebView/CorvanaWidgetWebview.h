@@ -35,12 +35,6 @@ class CorvanaWidgetWebview final : public platform::Page,
                                    public std::enable_shared_from_this<CorvanaWidgetWebview> {
 public:
     static constexpr const char* kOwnerName = "CorvanaWidgetWebview";
-    static constexpr const char* kExpandedSetting = "CorvanaWidgetExpanded";
-    // Game Bar window units; the signed-in sizes are the bridge's.
-    static constexpr WebBridge::WindowSize kLoggedOutSize{480, 488};
-    // Signed in while the host shows only pinned widgets: the now-playing block without its controls
-    // (padding, cover, progress, padding), so that the widget covers no more of the game than that.
-    static constexpr WebBridge::WindowSize kPinnedOnlySize{320, 108};
 
     // What the page reaches beyond itself through. Tests put doubles here.
     struct Services {

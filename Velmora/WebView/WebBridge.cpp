@@ -179,7 +179,8 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
         {"setWidgetSize:", M::Prefix,
          [](WebBridge& b, std::string_view command, std::string_view argument) {
              if (argument == "expanded") Contain(command, ResizeAsync(b.seams_.widget, kExpandedSize));
-             if (argument == "collapsed") Contain(command, ResizeAsync(b.seams_.widget, kCollapsedSize));
+             if (argument == "collapsed")
+                 Contain(command, ResizeAsync(b.seams_.widget, web_page::kCollapsedSize));
          }},
         {"setExpanded:", M::Prefix,
          [](WebBridge& b, std::string_view command, std::string_view argument) {
@@ -367,7 +368,7 @@ Task<void> WebBridge::ResizeAsync(std::shared_ptr<IGameBarWidget> widget, Window
 
 Task<void> WebBridge::SetExpandedAsync(std::weak_ptr<WebBridge> weak, std::shared_ptr<IGameBarWidget> widget,
                                        std::shared_ptr<CoreDispatcher> dispatcher, bool expanded) {
-    const WindowSize size = expanded ? kExpandedSize : kCollapsedSize;
+    const WindowSize size = expanded ? kExpandedSize : web_page::kCollapsedSize;
     if (!co_await widget->TryResizeWindowAsync(size.width, size.height)) {
         Logger::Instance().LogError("CorvanaWidgetWebview: setExpanded resize failed");
         co_return;

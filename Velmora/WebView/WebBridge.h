@@ -10,8 +10,9 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Threading/CoreDispatcher.h"
-#include "Velmora/Native/ViewModels/HomeFeedFetch.h"
-#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
+#include "Velmora/Common/HomeFeedFetch.h"
+#include "Velmora/Common/IAccessTokenProvider.h"
+#include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/WebView/IBridgeController.h"
 #include "Velmora/WebView/PageTrafficLimit.h"
 #include "VelmoraUtils/CorvanaClient.h"
@@ -52,13 +53,6 @@ struct WebBridgeSeams {
 // end quietly once it is gone.
 class WebBridge : public std::enable_shared_from_this<WebBridge> {
 public:
-    struct WindowSize {
-        double width;
-        double height;
-    };
-    // Game Bar window units.
-    static constexpr WindowSize kExpandedSize{320, 612};
-    static constexpr WindowSize kCollapsedSize{320, 156};
     // No command is longer than a URI or a device id; a longer message is not one, and is not kept.
     static constexpr size_t kMaxMessageBytes = 64 * 1024;
     // What the page may make the native side do: a player's presses come nowhere near these. Commands of

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "Velmora/FrontEnd.h"
-#include "Velmora/Main.h"
 #include "Velmora/PageTypes.h"
+#include "Velmora/RunVelmora.h"
 #include "tests/support/TestPage.h"
 
 int main(int argc, char** argv) {

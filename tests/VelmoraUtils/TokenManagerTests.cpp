@@ -362,17 +362,26 @@ TEST(TokenManager, FailedExchangesReportSignedOut) {
              {"400", 400, nlohmann::json{{"error", "invalid_grant"}},
               "ERROR TokenManager: token request failed with status: 400"},
              {"no refresh token", 200, Tokens("access", std::nullopt),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has no "
+              "refresh_token"},
              {"expires_in as text", 200,
               nlohmann::json{{"access_token", "a"}, {"refresh_token", "r"}, {"expires_in", "3600"}},
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an expires_in "
+              "that "
+              "is not a number"},
              // A token goes into an Authorization header: a line break would add a header of its own.
              {"a line break in the access token", 200, Tokens("a\r\nX-Injected: 1", "r"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an "
+              "access_token that "
+              "is no token"},
              {"a refresh token beyond visible ASCII", 200, Tokens("a", "caf\u00e9"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"},
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has a "
+              "refresh_token that "
+              "is no token"},
              {"an empty access token", 200, Tokens("", "r"),
-              "ERROR TokenManager: FetchAuthTokensAsync failed"}}) {
+              "ERROR TokenManager: FetchAuthTokensAsync failed: 0x80070057 the token reply has an "
+              "access_token that "
+              "is no token"}}) {
         Fixture f;
         f.script->Answer("auth_request", Response{false, ValueSet{{"auth_code", Value("code")}}});
         f.services.Answer(c.status, c.body);
@@ -784,9 +793,11 @@ TEST(TokenManager, AFailedTimerRefreshReportsSignedOut) {
              {"refused", 400, R"({"error":"invalid_grant"})",
               "ERROR TokenManager: refresh token request failed with status: 400"},
              {"server error", 503, "", "ERROR TokenManager: refresh token request failed with status: 503"},
-             {"malformed", 200, "{not json", "ERROR TokenManager: RefreshAccessTokenAsync failed"},
+             {"malformed", 200, "{not json",
+              "ERROR TokenManager: RefreshAccessTokenAsync failed: 0x80070057 the token reply is not JSON"},
              {"no access token", 200, R"({"expires_in":3600})",
-              "ERROR TokenManager: RefreshAccessTokenAsync failed"}}) {
+              "ERROR TokenManager: RefreshAccessTokenAsync failed: 0x80070057 the token reply has no "
+              "access_token"}}) {
         Fixture f;
         f.SignIn();
         f.services.AnswerText(c.status, c.body);
@@ -825,7 +836,9 @@ TEST(TokenManager, ARejectedAccessTokenIsRefreshedOnce) {
     EXPECT_FALSE(f.manager->RefreshTimerDelay().has_value());
 }
 
-TEST(TokenManager, UserKeysAreDistinctAndWellFormed) {
+// The user key names every token in the vault: a change to how it is derived would orphan every stored
+// session, so the keys are pinned to values computed outside this code (SHA-256, then unpadded base64url).
+TEST(TokenManager, UserKeysAreDistinctWellFormedAndPinned) {
     auto a = TokenManager::UserKeyFor("ada");
     auto b = TokenManager::UserKeyFor("bob");
     EXPECT_EQ(a.size(), 43u);
@@ -833,6 +846,11 @@ TEST(TokenManager, UserKeysAreDistinctAndWellFormed) {
     EXPECT_NE(a, b);
     EXPECT_EQ(a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
               std::string::npos);
+    EXPECT_EQ(a, "_e5DDUC9V97qwYbNl5ADPQ8G-QmogG585ucXq3x9UCk");
+    EXPECT_EQ(b, "gbY32PzSxtpjWeaWMROhFw3nleS3JbhNHgtM_Z7FjOk");
+    // A name outside ASCII is hashed as its UTF-8 bytes ("Zo\u00eb \u00c5ngstr\u00f6m").
+    EXPECT_EQ(TokenManager::UserKeyFor("Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m"),
+              "2R_--6VNbBChNcm6BFu0wf1g4u4iHQOF7oZ9JC7x5OU");
 }
 
 TEST(CodeVerifier, IsLongFromTheAlphabetUnpredictableAndUniform) {

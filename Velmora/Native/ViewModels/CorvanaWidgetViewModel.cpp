@@ -328,7 +328,7 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
         if (ShowNowPlaying_ && !IsSignedIn_) {
             co_await ApplyPlaybackOnlySize();
         } else {
-            co_await widget->TryResizeWindowAsync(kSignedOutSize.width, kSignedOutSize.height);
+            co_await widget->TryResizeWindowAsync(kLoggedOutSize.width, kLoggedOutSize.height);
         }
         auto self = weak.lock();
         if (!self) co_return;
@@ -342,7 +342,7 @@ void CorvanaWidgetViewModel::OnDisplayModeChanged() {
     if (widget_) SetIsPinnedOnly(widget_->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
 }
 
-platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(Size size) {
+platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(WindowSize size) {
     try {
         if (auto widget = widget_) co_await widget->TryResizeWindowAsync(size.width, size.height);
     } catch (...) {
@@ -442,7 +442,7 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     SetCorvanaActionsInfo({});
     playbackStateReceived_ = false;
     if (widget_) {
-        auto resizing = ResizeWindowAsync(kSignedOutSize);
+        auto resizing = ResizeWindowAsync(kLoggedOutSize);
     }
     SetIsPlayerOnly(false);
     SetShowNowPlaying(false);
@@ -520,7 +520,9 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
         SetIsScrollBarEnabled(expanded);
         if (auto widget = widget_) {
             const bool pinnedOnly = IsPinnedOnly_;
-            Size size = pinnedOnly ? kPinnedOnlySize : expanded ? kExpandedSize : kCollapsedSize;
+            WindowSize size = pinnedOnly ? native_page::kPinnedOnlySize
+                              : expanded ? kExpandedSize
+                                         : native_page::kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
             if (weak.expired()) co_return;
             widget->HorizontalResizeSupported(expanded && !pinnedOnly);
@@ -539,7 +541,8 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
         if (auto widget = widget_) {
-            const Size size = IsPinnedOnly_ ? kPinnedOnlySize : kCollapsedSize;
+            const WindowSize size =
+                IsPinnedOnly_ ? native_page::kPinnedOnlySize : native_page::kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
             if (weak.expired()) co_return;
             widget->HorizontalResizeSupported(false);

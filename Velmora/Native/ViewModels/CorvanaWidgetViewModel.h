@@ -15,6 +15,9 @@
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Storage/LocalSettings.h"
 #include "Platform/Threading/DispatcherTimer.h"
+#include "Velmora/Common/HomeFeedFetch.h"
+#include "Velmora/Common/IAccessTokenProvider.h"
+#include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/Native/Framework/ViewModelProperty.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
@@ -22,8 +25,6 @@
 #include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaPlaybackDeviceViewModel.h"
 #include "Velmora/Native/ViewModels/CoverImage.h"
-#include "Velmora/Native/ViewModels/HomeFeedFetch.h"
-#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
 #include "Velmora/Native/ViewModels/ObservableVector.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIController.h"
@@ -93,19 +94,6 @@ public:
     static constexpr char16_t kCollapseGlyph = 0xF263;     // expand button while expanded
     static constexpr char16_t kExpandGlyph = 0xF25F;       // expand button while collapsed
     static constexpr int32_t kSkipMs = 15000;
-    static constexpr const char* kExpandedSetting = "CorvanaWidgetExpanded";
-
-    // Window sizes requested from the widget host, in its logical pixels.
-    struct Size {
-        double width;
-        double height;
-    };
-    static constexpr Size kSignedOutSize{480, 488};
-    static constexpr Size kExpandedSize{320, 612};
-    static constexpr Size kCollapsedSize{320, 194};
-    // Signed in while the host shows only pinned widgets: the now-playing block without its controls
-    // (padding, cover, spacing, progress, padding), so that the widget covers no more of the game.
-    static constexpr Size kPinnedOnlySize{320, 116};
 
     // What the view model reaches beyond the controller and the token: the feed, the settings file and the
     // progress timer's period. Tests put fakes here.
@@ -207,7 +195,7 @@ private:
     platform::Task<void> ApplyExpandedState();
     // The size of playback without the feed: the collapsed block, or the pinned one.
     platform::Task<void> ApplyPlaybackOnlySize();
-    platform::Task<void> ResizeWindowAsync(Size size);
+    platform::Task<void> ResizeWindowAsync(WindowSize size);
     platform::Task<void> LaunchUriAsync(std::string uri);
     void SendPlaybackCommand(utils::PlaybackAction action);
 

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "Velmora/FrontEnd.h"
-#include "Velmora/Main.h"
 #include "Velmora/Native/CorvanaWidgetNative.h"
 #include "Velmora/PageTypes.h"
+#include "Velmora/RunVelmora.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SimulatorProcess.h"

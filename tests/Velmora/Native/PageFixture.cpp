@@ -358,6 +358,25 @@ void PageFixture::Key(int key, Qt::KeyboardModifiers modifiers) {
     Pump();
 }
 
+testing::AssertionResult PageFixture::TabTo(const QString& objectName, Qt::KeyboardModifiers modifiers) {
+    auto focusedName = [&] {
+        QQuickItem* focused = window->activeFocusItem();
+        return focused ? focused->objectName() : QString("(nothing)");
+    };
+    QStringList visited;
+    for (int presses = 0; presses < kMaxTabs; ++presses) {
+        if (window->activeFocusItem() && window->activeFocusItem()->objectName() == objectName)
+            return testing::AssertionSuccess();
+        Key(Qt::Key_Tab, modifiers);
+        visited << focusedName();
+    }
+    if (window->activeFocusItem() && window->activeFocusItem()->objectName() == objectName)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "the focus never reached " << objectName.toStdString() << " in " << kMaxTabs
+           << " presses of Tab; it went through " << visited.join(", ").toStdString();
+}
+
 QImage PageFixture::Grab() {
     Pump();
     // Covers load on the image loader's thread and then fade in: wait until every one has settled.

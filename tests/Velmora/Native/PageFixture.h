@@ -99,6 +99,12 @@ protected:
     bool Showing(const QString& objectName);
     void Click(QQuickItem* item);
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Presses Tab (Shift+Tab with `modifiers`) until the item named `objectName` has the focus, at most
+    // kMaxTabs times: a focus chain that never reaches it fails with the items it went through instead of
+    // hanging the test.
+    static constexpr int kMaxTabs = 64;
+    testing::AssertionResult TabTo(const QString& objectName,
+                                   Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // Waits until every cover in the window has loaded or failed, then grabs the window.
     QImage Grab();
     // Saves a grab as <build>/screenshots/<name>.png and returns the path.

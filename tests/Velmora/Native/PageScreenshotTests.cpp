@@ -52,8 +52,7 @@ protected:
 TEST_F(NativePageScreenshots, MainStates) {
     CreatePage();
     Shot("signed-out", {480, 488});
-    while (!window->activeFocusItem() || window->activeFocusItem()->objectName() != "StartListeningButton")
-        Key(Qt::Key_Tab);
+    ASSERT_TRUE(TabTo("StartListeningButton"));
     Shot("signed-out-focus", {480, 488});
 
     SignIn();
@@ -102,8 +101,7 @@ TEST_F(NativePageScreenshots, MainStates) {
     Key(Qt::Key_Escape);
 
     // Keyboard focus on play/pause.
-    while (!window->activeFocusItem() || window->activeFocusItem()->objectName() != "PlayPauseButton")
-        Key(Qt::Key_Tab);
+    ASSERT_TRUE(TabTo("PlayPauseButton"));
     Shot("keyboard-focus", {320, 612});
 
     // Pinned at a low opacity: the window shrinks to the now-playing block.

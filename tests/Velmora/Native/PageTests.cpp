@@ -362,9 +362,7 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
               (std::vector<std::string>{"LibraryButton", "ShuffleButton", "PlayPauseButton", "NextButton",
                                         "DevicePickerButton", "ExpandButton", "FeedTile"}));
     // The visible focus mark follows.
-    while (window->activeFocusItem() && window->activeFocusItem()->objectName() != "PlayPauseButton")
-        Key(Qt::Key_Tab, Qt::ShiftModifier);
-    ASSERT_NE(window->activeFocusItem(), nullptr);
+    ASSERT_TRUE(TabTo("PlayPauseButton", Qt::ShiftModifier));
     EXPECT_TRUE(window->activeFocusItem()->property("visualFocus").toBool());
 
     for (int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {

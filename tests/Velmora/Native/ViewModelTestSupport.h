@@ -18,7 +18,7 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Threading/ManualDispatcher.h"
-#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
+#include "Velmora/Common/IAccessTokenProvider.h"
 #include "VelmoraUtils/CorvanaClient.h"
 
 // Readable test failures for the Qt values the view models expose.

@@ -2,8 +2,8 @@
 // with the tokens in a real keyring, and the home feed over HTTPS.
 #include <gtest/gtest.h>
 
+#include "Velmora/Common/TokenManagerAccessTokenProvider.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
-#include "Velmora/Native/ViewModels/TokenManagerAccessTokenProvider.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/TokenManager.h"
 #include "tests/Velmora/Native/WidgetFixture.h"

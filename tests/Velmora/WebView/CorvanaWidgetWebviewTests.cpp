@@ -303,7 +303,7 @@ TEST(CorvanaWidgetWebview, LoginSizesTheWindowAndTellsTheWebPage) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
-        if (c.stored) f.settings.Insert(CorvanaWidgetWebview::kExpandedSetting, *c.stored);
+        if (c.stored) f.settings.Insert(velmora::kExpandedSetting, *c.stored);
         auto loading = f.Load();
         if (c.appReadyFirst) {
             f.FromWebPage("appReady");
@@ -321,7 +321,7 @@ TEST(CorvanaWidgetWebview, LoginSizesTheWindowAndTellsTheWebPage) {
         EXPECT_EQ(f.TakePosted(), postedAtAppReady);
         EXPECT_EQ(f.sessionLogsOpened, c.loggedIn ? 1 : 0);
         // The expanded state is written only when the web page asks for a change.
-        EXPECT_EQ(f.settings.Lookup(CorvanaWidgetWebview::kExpandedSetting), c.stored);
+        EXPECT_EQ(f.settings.Lookup(velmora::kExpandedSetting), c.stored);
     }
 }
 

@@ -1,7 +1,7 @@
-#include "Velmora/Main.h"
+#include "Velmora/RunVelmora.h"
 
-#include <QGuiApplication>
 #include <malloc.h>
+#include <QGuiApplication>
 
 #include <algorithm>
 #include <cstdio>

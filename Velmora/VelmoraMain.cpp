@@ -1,5 +1,5 @@
-#include "Velmora/Main.h"
 #include "Velmora/FrontEnd.h"
+#include "Velmora/RunVelmora.h"
 
 int main(int argc, char** argv) {
     return velmora::RunVelmora(argc, argv, velmora::BuiltInFrontEnds(), velmora::FrontEndModules());

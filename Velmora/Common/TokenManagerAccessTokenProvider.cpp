@@ -1,4 +1,4 @@
-#include "Velmora/Native/ViewModels/TokenManagerAccessTokenProvider.h"
+#include "Velmora/Common/TokenManagerAccessTokenProvider.h"
 
 namespace velmora {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Platform/Foundation/Task.h"
-#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
+#include "Velmora/Common/IAccessTokenProvider.h"
 #include "VelmoraUtils/CorvanaClient.h"
 
 namespace velmora {
@@ -18,8 +18,7 @@ using FetchHomeFeed =
 
 // The home feed's sections with `accessToken`. A token the web API refuses (401) has usually expired
 // while the refresh timer could not run (a suspended machine), so the feed is asked for once more with the
-// token `tokens` gives instead. Empty when the feed could not be had; the fetch logs why. Inline, as both
-// front ends use it and share no library below the core.
+// token `tokens` gives instead. Empty when the feed could not be had; the fetch logs why.
 inline platform::Task<std::vector<utils::corvana_client::HomeSection>> FetchHomeSectionsRetryingOnce(
     std::shared_ptr<IAccessTokenProvider> tokens, std::string accessToken, FetchHomeFeed fetch) {
     constexpr int32_t kUnauthorized = 401;

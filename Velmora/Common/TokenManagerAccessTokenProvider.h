@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Velmora/Native/ViewModels/IAccessTokenProvider.h"
+#include "Velmora/Common/IAccessTokenProvider.h"
 #include "VelmoraUtils/TokenManager.h"
 
 namespace velmora {
