@@ -26,9 +26,8 @@ Q_SIGNALS:                                 \
 private:                                   \
     Type Name##_{__VA_ARGS__};
 
-// A value the page reads and writes, e.g. VIEW_MODEL_PROPERTY(bool, IsPlaying, false).
-#define VIEW_MODEL_PROPERTY(Type, Name, ...)                                     \
-    Q_PROPERTY(Type Name READ Name WRITE Set##Name NOTIFY Name##Changed)         \
+// The getter, the change-checking setter and the field of a value property.
+#define VIEW_MODEL_VALUE_(Type, Name, ...)                                       \
 public:                                                                          \
     Type Name() const {                                                          \
         return Name##_;                                                          \
@@ -38,17 +37,15 @@ public:                                                                         
     }                                                                            \
     VIEW_MODEL_FIELD_(Type, Name, __VA_ARGS__)
 
+// A value the page reads and writes, e.g. VIEW_MODEL_PROPERTY(bool, IsPlaying, false).
+#define VIEW_MODEL_PROPERTY(Type, Name, ...)                             \
+    Q_PROPERTY(Type Name READ Name WRITE Set##Name NOTIFY Name##Changed) \
+    VIEW_MODEL_VALUE_(Type, Name, __VA_ARGS__)
+
 // A value the page only reads; the view model sets it through Set<Name>.
-#define VIEW_MODEL_READONLY_PROPERTY(Type, Name, ...)                            \
-    Q_PROPERTY(Type Name READ Name NOTIFY Name##Changed)                         \
-public:                                                                          \
-    Type Name() const {                                                          \
-        return Name##_;                                                          \
-    }                                                                            \
-    bool Set##Name(Type value) {                                                 \
-        return SetProperty(Name##_, std::move(value), VIEW_MODEL_SIGNAL_(Name)); \
-    }                                                                            \
-    VIEW_MODEL_FIELD_(Type, Name, __VA_ARGS__)
+#define VIEW_MODEL_READONLY_PROPERTY(Type, Name, ...)    \
+    Q_PROPERTY(Type Name READ Name NOTIFY Name##Changed) \
+    VIEW_MODEL_VALUE_(Type, Name, __VA_ARGS__)
 
 // A value the page reads and writes whose setter does more than store: the class declares
 // `void Set<Name>(Type)` itself and stores through the private Store<Name>, which returns whether the
