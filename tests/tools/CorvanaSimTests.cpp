@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sdbus-c++/sdbus-c++.h>
+
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <thread>
@@ -219,4 +221,31 @@ TEST(CorvanaSim, ABurstOfPushesPastTheBusReplyLimitArrivesWholeAndInOrder) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(counters["pushes"].value("refused", 0), 0);
+}
+
+// A widget that leaves the bus with pushes awaiting its replies (their callbacks go with its channel) holds
+// up no later push: the widget that stays still hears of its subscription.
+TEST(CorvanaSim, AWidgetLeavingWithPushesAwaitingRepliesHoldsUpNoLaterPush) {
+    using DBusMap = std::map<std::string, sdbus::Variant>;
+    Simulator sim;
+    Widget staying;
+    {
+        // A widget that never reads its messages, so that every push to it awaits a reply.
+        auto silent = sdbus::createSessionBusConnection();
+        auto desktop = sdbus::createProxy(*silent, "corvana.partnerApi", "/corvana/partnerApi");
+        desktop->callMethod("Open")
+            .onInterface("corvana.partnerApi.AppService")
+            .withArguments(std::string("silent"), sdbus::ObjectPath("/silent"));
+        DBusMap reply;
+        desktop->callMethod("SendMessage")
+            .onInterface("corvana.partnerApi.AppService")
+            .withArguments(DBusMap{{"method", sdbus::Variant(std::string("playback_state_subscription"))},
+                                   {"params", sdbus::Variant(DBusMap{})}})
+            .storeResultsTo(reply);
+        EXPECT_EQ(sim.Control("burst 40"), "OK burst");  // more than may await replies at once
+    }
+    for (int i = 0; i < 500 && sim.Counters()["clients"] != 1; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(sim.Counters()["clients"], 1);
+    staying.Send("playback_state_subscription");
+    EXPECT_TRUE(staying.WaitForPush("playback_state_subscription", [](const ValueSet&) { return true; }));
 }

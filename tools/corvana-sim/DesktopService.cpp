@@ -68,9 +68,7 @@ void DesktopService::Export() {
         [this](sdbus::Message& signal) {
             std::string name, oldOwner, newOwner;
             signal >> name >> oldOwner >> newOwner;
-            if (newOwner.empty()) {
-                std::erase_if(clients_, [&](const Client& c) { return c.uniqueName == name; });
-            }
+            if (newOwner.empty()) ForgetClients([&](const Client& c) { return c.uniqueName == name; });
         });
 }
 
@@ -154,7 +152,7 @@ int DesktopService::NextTimeoutMs() const {
 void DesktopService::OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& clientPath) {
     ++requests_["Open"];
     std::string sender = object_->getCurrentlyProcessedMessage()->getSender();
-    std::erase_if(clients_, [&](const Client& c) { return c.uniqueName == sender && c.path == clientPath; });
+    ForgetClients([&](const Client& c) { return c.uniqueName == sender && c.path == clientPath; });
     result.returnResults();
     clients_.push_back(
         {nextClientSerial_++, sender, clientPath, sdbus::createProxy(*connection_, sender, clientPath)});
@@ -327,6 +325,7 @@ void DesktopService::SendPush(uint64_t serial, const std::string& method, DBusMa
         return;
     }
     ++pushesInFlight_;
+    ++client->pushesInFlight;
     client->proxy->callMethodAsync("RequestReceived")
         .onInterface(options_.busName + ".Client")
         .withArguments(Notification(method, std::move(params)))
@@ -335,28 +334,46 @@ void DesktopService::SendPush(uint64_t serial, const std::string& method, DBusMa
 }
 
 void DesktopService::OnPushReplied(uint64_t serial, const sdbus::Error* error) {
-    --pushesInFlight_;
+    // The callback runs only while its client's proxy is there, so the client is still listed.
+    auto client =
+        std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) { return c.serial == serial; });
+    if (client != clients_.end()) {
+        --client->pushesInFlight;
+        --pushesInFlight_;
+    }
     ++pushOutcomes_[error ? "refused" : "answered"];
     if (error) {
         // A channel the widget has closed: forget it (later, as this callback belongs to its proxy).
         if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
-            After(0, [this, serial] {
-                std::erase_if(clients_, [&](const Client& c) { return c.serial == serial; });
-            });
+            After(0, [this, serial] { ForgetClients([&](const Client& c) { return c.serial == serial; }); });
         } else {
             std::fprintf(stderr, "corvana-sim: a widget refused a push: %s\n", error->getMessage().c_str());
         }
     }
-    // The next ones go out after this callback, which belongs to a proxy that may be forgotten meanwhile.
-    if (!queuedPushes_.empty() && pushesInFlight_ < kMaxPushesInFlight) {
-        After(0, [this] {
-            while (!queuedPushes_.empty() && pushesInFlight_ < kMaxPushesInFlight) {
-                QueuedPush next = std::move(queuedPushes_.front());
-                queuedPushes_.pop_front();
-                SendPush(next.serial, next.method, std::move(next.params));
-            }
-        });
-    }
+    SendQueuedPushesLater();
+}
+
+// The next ones go out after the running callback, which may belong to a proxy forgotten meanwhile.
+void DesktopService::SendQueuedPushesLater() {
+    if (queuedPushes_.empty() || pushesInFlight_ >= kMaxPushesInFlight) return;
+    After(0, [this] {
+        while (!queuedPushes_.empty() && pushesInFlight_ < kMaxPushesInFlight) {
+            QueuedPush next = std::move(queuedPushes_.front());
+            queuedPushes_.pop_front();
+            SendPush(next.serial, next.method, std::move(next.params));
+        }
+    });
+}
+
+// A forgotten client's proxy takes the callbacks of its pushes in flight with it: they no longer hold
+// places, or the queue would wait for replies that never come.
+void DesktopService::ForgetClients(const std::function<bool(const Client&)>& which) {
+    std::erase_if(clients_, [&](const Client& c) {
+        if (!which(c)) return false;
+        pushesInFlight_ -= c.pushesInFlight;
+        return true;
+    });
+    SendQueuedPushesLater();
 }
 
 void DesktopService::PushLogin() {
@@ -479,9 +496,8 @@ void DesktopService::Command(const std::string& line) {
         // The pushes go out before the channels are forgotten; a widget may well have opened a new channel
         // meanwhile, and that one stays.
         After(50, [this, told] {
-            std::erase_if(clients_, [&](const Client& c) {
-                return std::find(told.begin(), told.end(), c.serial) != told.end();
-            });
+            ForgetClients(
+                [&](const Client& c) { return std::find(told.begin(), told.end(), c.serial) != told.end(); });
         });
     } else if (command == "burst") {
         // COUNT copies of the playback state pushed at once to every subscribed widget, numbered 1 to COUNT
@@ -503,7 +519,7 @@ void DesktopService::Command(const std::string& line) {
     } else if (command == "restart") {
         int ms = 500;
         words >> ms;
-        clients_.clear();
+        ForgetClients([](const Client&) { return true; });
         connection_->releaseName(options_.busName);
         After(ms, [this] { RequestName(); });
     } else if (command == "fail" || command == "delay") {

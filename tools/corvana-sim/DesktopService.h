@@ -43,6 +43,7 @@ private:
         std::string path;
         std::unique_ptr<sdbus::IProxy> proxy;
         bool login = false, playback = false, device = false;
+        size_t pushesInFlight = 0;  // their callbacks go with the proxy
     };
     struct Injection {
         int count = 0;
@@ -61,6 +62,8 @@ private:
     void Push(Client& client, const std::string& method, DBusMap params);
     void SendPush(uint64_t serial, const std::string& method, DBusMap params);
     void OnPushReplied(uint64_t serial, const sdbus::Error* error);
+    void SendQueuedPushesLater();
+    void ForgetClients(const std::function<bool(const Client&)>& which);
     void PushLogin();
     void PushPlayback();
     void PushActiveDevice();
