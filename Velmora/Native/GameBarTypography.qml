@@ -2,9 +2,10 @@ pragma Singleton
 import QtQuick
 
 // One sans-serif family in two weights and three sizes. Inter when it is installed (install-deps adds
-// it), else the desktop's default sans-serif.
+// it), else the desktop's default sans-serif: the family of a font that names none.
 QtObject {
-    readonly property string family: Qt.fontFamilies().indexOf("Inter") >= 0 ? "Inter" : Qt.application.font.family
+    readonly property string family: Array.from(Qt.fontFamilies()).includes("Inter") ? "Inter"
+                                                                                     : Qt.font({ pixelSize: bodySize }).family
 
     readonly property int titleSize: 16
     readonly property int bodySize: 13

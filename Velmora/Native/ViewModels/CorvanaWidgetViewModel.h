@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QColor>
 #include <QString>
 #include <atomic>
@@ -42,6 +43,8 @@ namespace velmora {
 // applied on the UI thread in arrival order. Notifications reach the page on the UI thread only.
 class CorvanaWidgetViewModel : public framework::ViewModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The page makes its view model.")
     VIEW_MODEL_READONLY_PROPERTY(bool, ShowSpinner, true)
     VIEW_MODEL_READONLY_PROPERTY(bool, IsSignedIn, false)
     VIEW_MODEL_READONLY_PROPERTY(bool, ShowNowPlaying, false)

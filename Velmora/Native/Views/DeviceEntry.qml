@@ -7,7 +7,7 @@ import Velmora
 T.AbstractButton {
     id: entry
 
-    required property QtObject modelData
+    required property CorvanaPlaybackDeviceViewModel modelData
     property bool selected: false
     // The player moves through the list with the arrow keys: the current entry shows the focus ring.
     property bool keyboardCurrent: false
@@ -37,7 +37,9 @@ T.AbstractButton {
         }
     }
 
-    contentItem: Item {
+    // A child of its own rather than the deferred contentItem: the name lines are placed by the icon's id.
+    Item {
+        anchors.fill: parent
         Icon {
             id: glyph
             anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }

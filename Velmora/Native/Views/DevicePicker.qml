@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Templates as T
 import Velmora
@@ -8,12 +9,12 @@ import Velmora
 T.Popup {
     id: flyout
 
-    required property QtObject viewModel
+    required property CorvanaWidgetViewModel viewModel
     required property Item opener
     required property real windowHeight
     // Whether the opener was pressed from the keyboard; the popup takes the focus before it shows.
     property bool openedFromKeyboard: false
-    readonly property QtObject vm: viewModel
+    readonly property CorvanaWidgetViewModel vm: viewModel
 
     objectName: "DevicePicker"
     visible: vm.IsPlaybackDevicesFlyoutOpen && vm.ShowNowPlaying && !vm.IsPinnedOnly
@@ -95,7 +96,10 @@ T.Popup {
         }
     }
 
-    contentItem: Column {
+    // In the popup's own content item rather than a deferred contentItem of ours: the popup reaches the
+    // list by its id.
+    Column {
+        width: parent.width
         spacing: GameBarResourceDictionary.spacingSmall
         Accessible.role: Accessible.List
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
@@ -148,7 +152,7 @@ T.Popup {
                 required property int index
                 width: ListView.view.width
                 selected: modelData === flyout.vm.SelectedPlaybackDevice
-                keyboardCurrent: ListView.view.keyboardNavigated
+                keyboardCurrent: list.keyboardNavigated
                 focus: ListView.isCurrentItem
                 onClicked: flyout.vm.OnPlaybackDeviceClicked(modelData)
             }

@@ -5,7 +5,7 @@ import Velmora
 FocusScope {
     id: row
 
-    required property QtObject modelData
+    required property CorvanaViewCategoryViewModel modelData
     required property int index
 
     implicitHeight: title.height + GameBarResourceDictionary.spacing + tiles.height

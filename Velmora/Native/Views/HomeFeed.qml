@@ -6,7 +6,7 @@ import Velmora
 ListView {
     id: feed
 
-    required property QtObject viewModel
+    required property CorvanaWidgetViewModel viewModel
 
     objectName: "FeedScrollViewer"
     model: viewModel.Categories

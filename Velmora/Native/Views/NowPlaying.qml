@@ -6,9 +6,9 @@ import Velmora
 Item {
     id: block
 
-    required property QtObject page
-    required property QtObject viewModel
-    readonly property QtObject vm: viewModel
+    required property CorvanaWidgetNative page
+    required property CorvanaWidgetViewModel viewModel
+    readonly property CorvanaWidgetViewModel vm: viewModel
     readonly property bool interactive: !vm.IsPinnedOnly
     readonly property color inactive: CorvanaResourceDictionary.inactive
 
@@ -69,7 +69,7 @@ Item {
         visible: block.vm.ShowPinnedCorvanaLogo
         width: 20
         height: 20
-        sourceSize: Qt.size(20, 20)
+        sourceSize { width: 20; height: 20 }
         source: "qrc:/Velmora/Assets/corvana-mark.svg"
         Accessible.role: Accessible.Graphic
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaLogo_NarratorText")
