@@ -22,6 +22,7 @@ public:
     std::string Control(const std::string& command);
     nlohmann::json Counters();
     void PointWidgetAtIt() const;
+    ChildProcess& Process() { return *process_; }
 
 private:
     TempDir dir_;
