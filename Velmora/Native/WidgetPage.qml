@@ -14,7 +14,9 @@ FocusScope {
     Accessible.name: Converters.ResourceStringConverter("", "VelmoraWidget_NarratorText")
 
     // Both views are built between the first frames, while the widget connects and signs in, so that
-    // connecting starts as soon as the page exists.
+    // connecting starts as soon as the page exists. Each is loaded by URL with its properties rather than
+    // as an inline component: Qt 6.4 cannot load a component bound to this file asynchronously, and an
+    // unbound one would reach the page through an id that qmllint cannot check.
     Loader {
         objectName: "SignedOutView"
         anchors.fill: parent
@@ -35,8 +37,6 @@ FocusScope {
         opacity: root.vm.IsPinnedOnly ? root.vm.Opacity : 1
         focus: visible
 
-        // By URL with its properties, rather than an inline component: Qt 6.4 cannot load a component bound
-        // to this file asynchronously, and an unbound one could not name the page.
         Component.onCompleted: setSource("Views/SignedInView.qml", { page: root.page, viewModel: root.vm })
     }
 

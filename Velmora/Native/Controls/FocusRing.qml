@@ -10,7 +10,9 @@ Rectangle {
     objectName: "FocusRing"
     anchors.fill: parent
     anchors.margins: -(GameBarResourceDictionary.focusRingWidth + gap)
-    radius: (parent as Rectangle)?.radius ? parent.radius + GameBarResourceDictionary.focusRingWidth + gap : 0
+    // Round around a rounded rectangle, square around anything else.
+    readonly property real parentRadius: (parent as Rectangle)?.radius ?? 0
+    radius: parentRadius > 0 ? parentRadius + GameBarResourceDictionary.focusRingWidth + gap : 0
     color: "transparent"
     border.width: GameBarResourceDictionary.focusRingWidth
     border.color: aroundAccent ? GameBarResourceDictionary.textPrimary : CorvanaResourceDictionary.accent
