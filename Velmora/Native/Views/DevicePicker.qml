@@ -35,6 +35,7 @@ T.Popup {
     // From the list's full length, not its height, which the flyout's height limits.
     implicitHeight: topPadding + bottomPadding + title.implicitHeight + GameBarResourceDictionary.spacingSmall
                     + (list.count === 0 ? empty.implicitHeight : list.contentHeight)
+                    + (volumeRow.visible ? GameBarResourceDictionary.spacingSmall + volumeRow.height : 0)
     x: opener.width - width
 
     readonly property real margin: GameBarResourceDictionary.spacing
@@ -126,8 +127,9 @@ T.Popup {
             id: list
             objectName: "DeviceList"
             width: parent.width
-            // What the flyout's height leaves for the list once the title is placed.
-            height: Math.max(0, Math.min(contentHeight, flyout.availableHeight - y))
+            // What the flyout's height leaves for the list once the title and the volume are placed.
+            height: Math.max(0, Math.min(contentHeight, flyout.availableHeight - y
+                                         - (volumeRow.visible ? GameBarResourceDictionary.spacingSmall + volumeRow.height : 0)))
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true
@@ -144,6 +146,18 @@ T.Popup {
                 return model ? model.indexOf(flyout.vm.SelectedPlaybackDevice) : -1
             }
 
+            T.ScrollBar.vertical: T.ScrollBar {
+                id: listBar
+                policy: T.ScrollBar.AsNeeded
+                padding: 0
+                implicitWidth: GameBarResourceDictionary.spacingSmall
+                contentItem: Rectangle {
+                    implicitWidth: GameBarResourceDictionary.spacingSmall
+                    radius: width / 2
+                    color: listBar.pressed ? GameBarResourceDictionary.textDisabled : GameBarResourceDictionary.pressedFill
+                }
+            }
+
             delegate: DeviceEntry {
                 required property int index
                 width: ListView.view.width
@@ -151,6 +165,44 @@ T.Popup {
                 keyboardCurrent: ListView.view.keyboardNavigated
                 focus: ListView.isCurrentItem
                 onClicked: flyout.vm.OnPlaybackDeviceClicked(modelData)
+            }
+        }
+
+        // The active device's volume, when it takes one.
+        Item {
+            id: volumeRow
+            objectName: "VolumeRow"
+            visible: flyout.vm.ShowVolume
+            width: parent.width
+            height: CommonStyles.controlSize
+
+            Rectangle {
+                anchors { left: parent.left; right: parent.right; top: parent.top }
+                height: 1
+                color: GameBarResourceDictionary.divider
+            }
+            Icon {
+                id: volumeIcon
+                anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
+                glyph: "volume"
+                size: CommonStyles.iconSize
+                color: CorvanaResourceDictionary.inactive
+            }
+            ProgressTrack {
+                objectName: "VolumeSlider"
+                anchors {
+                    left: volumeIcon.right
+                    leftMargin: GameBarResourceDictionary.padding
+                    right: parent.right
+                    rightMargin: GameBarResourceDictionary.spacing
+                    verticalCenter: parent.verticalCenter
+                }
+                narratorText: Converters.ResourceStringConverter("", "CorvanaVolume_NarratorText")
+                enabled: flyout.vm.ShowVolume
+                shownValue: flyout.vm.Volume
+                Accessible.description: Math.round(flyout.vm.Volume * 100) + "%"
+                onChanging: (value) => flyout.vm.ChangeVolume(value, false)
+                onCommitted: (value) => flyout.vm.ChangeVolume(value, true)
             }
         }
     }

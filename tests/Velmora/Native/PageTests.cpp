@@ -353,14 +353,16 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
     PushDevices({{"desk", true, true, "This computer"}});
     // Tab visits the controls in order, skipping the disabled Previous button.
     std::vector<std::string> visited;
-    for (int i = 0; i < 7; ++i) {
+    // The row's back arrow is disabled at its start.
+    const std::vector<std::string> order{
+        "ExpandButton", "Progress",     "LibraryButton",      "ShuffleButton",    "PlayPauseButton",
+        "NextButton",   "RepeatButton", "DevicePickerButton", "RowScrollForward", "FeedTile"};
+    for (size_t i = 0; i < order.size(); ++i) {
         Key(Qt::Key_Tab);
         auto* focused = window->activeFocusItem();
         visited.push_back(focused ? focused->objectName().toStdString() : "");
     }
-    EXPECT_EQ(visited,
-              (std::vector<std::string>{"LibraryButton", "ShuffleButton", "PlayPauseButton", "NextButton",
-                                        "DevicePickerButton", "ExpandButton", "FeedTile"}));
+    EXPECT_EQ(visited, order);
     // The visible focus mark follows.
     ASSERT_TRUE(TabTo("PlayPauseButton", Qt::ShiftModifier));
     EXPECT_TRUE(window->activeFocusItem()->property("visualFocus").toBool());
@@ -372,6 +374,18 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
         ASSERT_TRUE(script->WaitForRequests(1));
         EXPECT_EQ(Methods(), std::vector<std::string>{"playback_pause"});
     }
+
+    // The progress bar moves with the arrow keys, and repeat goes on with Space.
+    ASSERT_TRUE(TabTo("Progress", Qt::ShiftModifier));
+    script->ClearRequests();
+    Key(Qt::Key_Right);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_seek"});
+    ASSERT_TRUE(TabTo("RepeatButton"));
+    script->ClearRequests();
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_repeat"});
 }
 
 TEST_F(NativePage, ClosingTheDevicePickerFromTheKeyboardGivesFocusBackToItsButton) {

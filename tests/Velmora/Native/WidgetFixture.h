@@ -58,7 +58,10 @@ inline constexpr const char* kViewModelStringKeys[] = {"CorvanaPlay_ButtonNarrat
                                                        "CorvanaDisableShuffle_ButtonNarratorText",
                                                        "CorvanaAdvertisementText",
                                                        "CollapseWidget_ButtonNarratorText",
-                                                       "ExpandWidget_ButtonNarratorText"};
+                                                       "ExpandWidget_ButtonNarratorText",
+                                                       "CorvanaRepeatOff_ButtonNarratorText",
+                                                       "CorvanaRepeatContext_ButtonNarratorText",
+                                                       "CorvanaRepeatTrack_ButtonNarratorText"};
 
 // Resource strings for tests: every key maps to "[key]".
 QString Text(const std::string& key);
