@@ -153,6 +153,7 @@ T.Popup {
                 implicitWidth: GameBarResourceDictionary.spacingSmall
                 contentItem: Rectangle {
                     implicitWidth: GameBarResourceDictionary.spacingSmall
+                    visible: listBar.size < 1
                     radius: width / 2
                     color: listBar.pressed ? GameBarResourceDictionary.textDisabled : GameBarResourceDictionary.pressedFill
                 }

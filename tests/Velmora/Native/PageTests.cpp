@@ -135,7 +135,8 @@ TEST_F(NativePage, EachControlSendsItsDesktopRequest) {
         {"NextButton", Track(), "playback_next"},        {"PreviousButton", Track(), "playback_previous"},
         {"ShuffleButton", Track(), "playback_shuffle"},  {"LibraryButton", Track(), "library_add"},
         {"LibraryButton", saved, "library_remove"},      {"SkipBackButton", Episode(), "playback_seek"},
-        {"SkipAheadButton", Episode(), "playback_seek"},
+        {"SkipAheadButton", Episode(), "playback_seek"}, {"RepeatButton", Track(), "playback_repeat"},
+        {"Progress", Track(), "playback_seek"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " -> " + c.method);
@@ -145,6 +146,33 @@ TEST_F(NativePage, EachControlSendsItsDesktopRequest) {
         ASSERT_TRUE(script->WaitForRequests(1));
         EXPECT_EQ(Methods(), std::vector<std::string>{c.method});
     }
+    // The click on the middle of the bar was a seek there, once; repeat after "context" asks for "track".
+    const auto seek = script->Requests().front().params;
+    EXPECT_NEAR(seek.Lookup("position_ms").AsInt32(), 100000, 2000);
+    EXPECT_FALSE(seek.Lookup("is_relative").AsBoolean());
+    PlaybackMessage repeating = Track();
+    repeating.repeat = "context";
+    Push(repeating);
+    script->ClearRequests();
+    Click(Find("RepeatButton"));
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(script->Requests().front().params.Lookup("repeat").AsString(), "track");
+}
+
+TEST_F(NativePage, TheVolumeOfTheActiveDeviceShowsInThePickerAndMovesWithTheKeys) {
+    SignIn();
+    PlaybackMessage state = Track();
+    state.volume = 0.5;
+    Push(state);
+    PushDevices({{"desk", true, true, "This computer"}});
+    Click(Find("DevicePickerButton"));
+    ASSERT_TRUE(Showing("VolumeSlider"));
+    Find("VolumeSlider")->forceActiveFocus(Qt::TabFocusReason);
+    script->ClearRequests();
+    Key(Qt::Key_Right);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_volume"});
+    EXPECT_DOUBLE_EQ(script->Requests().front().params.Lookup("volume_percentage").AsDouble(), 0.55);
 }
 
 TEST_F(NativePage, AFeedTilePlaysItsContext) {

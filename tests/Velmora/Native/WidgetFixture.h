@@ -31,6 +31,8 @@ struct PlaybackMessage {
     bool active = true;
     bool paused = false;
     bool shuffle = false;
+    std::string repeat = "off";
+    std::optional<double> volume;  // a fraction
     std::optional<int32_t> position = 30000;
     std::optional<int32_t> duration = 200000;
     std::optional<double> speed;
