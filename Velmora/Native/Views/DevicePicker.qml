@@ -31,26 +31,19 @@ T.Popup {
     closePolicy: T.Popup.CloseOnEscape | T.Popup.CloseOnPressOutsideParent
     focus: true
     padding: GameBarResourceDictionary.spacing
-    width: CommonStyles.flyoutWidth
+    width: opener.Window.width - 2 * margin
     // From the list's full length, not its height, which the flyout's height limits.
     implicitHeight: topPadding + bottomPadding + title.implicitHeight + GameBarResourceDictionary.spacingSmall
                     + (list.count === 0 ? empty.implicitHeight : list.contentHeight)
                     + (volumeRow.visible ? GameBarResourceDictionary.spacingSmall + volumeRow.height : 0)
-    x: opener.width - width
-
     readonly property real margin: GameBarResourceDictionary.spacing
-    // Below the button when the window has room there (expanded), else from the top of the window, the
-    // list scrolling what does not fit.
+    // A sheet along the window's bottom edge, as wide as the window less a margin each side, as the web
+    // page's; as high as the window allows, the list scrolling what does not fit.
     function place() {
-        const top = opener.mapToItem(null, 0, 0).y
-        const below = windowHeight - (top + opener.height) - margin
-        if (implicitHeight <= below) {
-            y = opener.height + GameBarResourceDictionary.spacingSmall
-            height = implicitHeight
-        } else {
-            y = margin - top
-            height = Math.min(implicitHeight, windowHeight - 2 * margin)
-        }
+        const at = opener.mapToItem(null, 0, 0)
+        height = Math.min(implicitHeight, windowHeight - 2 * margin)
+        x = margin - at.x
+        y = windowHeight - margin - height - at.y
     }
     // The list has its model only while the flyout shows: closed, a list of hundreds of devices builds no
     // entries, and an update of it costs the view nothing.
@@ -101,15 +94,25 @@ T.Popup {
         Accessible.role: Accessible.List
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
 
-        PlainLabel {
+        Item {
             id: title
             width: parent.width
-            leftPadding: GameBarResourceDictionary.spacing
-            topPadding: GameBarResourceDictionary.spacingSmall
-            bottomPadding: GameBarResourceDictionary.spacingSmall
-            font: GameBarTypography.captionStrong
-            color: GameBarResourceDictionary.textSecondary
-            text: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
+            implicitHeight: close.height
+
+            PlainLabel {
+                anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
+                font: GameBarTypography.bodyStrong
+                text: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
+            }
+            IconButton {
+                id: close
+                objectName: "DevicePickerClose"
+                anchors.right: parent.right
+                glyph: "close"
+                iconSize: CommonStyles.smallIconSize
+                narratorText: Converters.ResourceStringConverter("", "CorvanaDevicePicker_CloseNarratorText")
+                onClicked: flyout.close()
+            }
         }
 
         PlainLabel {
