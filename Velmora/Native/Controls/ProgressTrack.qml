@@ -73,17 +73,17 @@ T.Slider {
     }
 
     background: Item {
+        // No ids in here: the background is built at once only without them.
         Rectangle {
-            id: rail
             anchors { left: parent.left; right: parent.right; verticalCenter: parent.verticalCenter }
             height: CommonStyles.progressHeight
             radius: height / 2
             color: GameBarResourceDictionary.pressedFill
         }
         Rectangle {
-            anchors { left: rail.left; verticalCenter: rail.verticalCenter }
-            height: rail.height
-            width: Math.max(height, rail.width * Math.min(1, Math.max(0, bar.shown)))
+            anchors { left: parent.left; verticalCenter: parent.verticalCenter }
+            height: CommonStyles.progressHeight
+            width: Math.max(height, parent.width * Math.min(1, Math.max(0, bar.shown)))
             visible: bar.shown > 0
             radius: height / 2
             color: CorvanaResourceDictionary.accent
