@@ -55,6 +55,8 @@ T.Popup {
         list.currentIndex = Math.max(0, list.selectedIndex())
         // Opens at the playing device, without scrolling there in front of the player.
         list.positionViewAtIndex(list.currentIndex, ListView.Contain)
+        // Once more when the list has its final height (the volume under it takes its share late).
+        Qt.callLater(() => list.positionViewAtIndex(list.currentIndex, ListView.Contain))
         // Opened from the keyboard, the ring shows where the arrow keys start.
         list.keyboardNavigated = openedFromKeyboard
         list.forceActiveFocus(Qt.PopupFocusReason)
