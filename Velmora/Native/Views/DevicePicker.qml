@@ -55,8 +55,6 @@ T.Popup {
         list.currentIndex = Math.max(0, list.selectedIndex())
         // Opens at the playing device, without scrolling there in front of the player.
         list.positionViewAtIndex(list.currentIndex, ListView.Contain)
-        // Once more when the list has its final height (the volume under it takes its share late).
-        Qt.callLater(() => list.positionViewAtIndex(list.currentIndex, ListView.Contain))
         // Opened from the keyboard, the ring shows where the arrow keys start.
         list.keyboardNavigated = openedFromKeyboard
         list.forceActiveFocus(Qt.PopupFocusReason)
@@ -140,6 +138,9 @@ T.Popup {
             keyNavigationEnabled: true
             model: flyout.listed ? flyout.vm.PlaybackDevices : null
             property bool keyboardNavigated: false
+            // The volume under the list takes its share of the height after the flyout opened: the current
+            // entry stays whole.
+            onHeightChanged: if (flyout.visible) positionViewAtIndex(currentIndex, ListView.Contain)
             Keys.onPressed: (event) => {
                 if (event.key === Qt.Key_Up || event.key === Qt.Key_Down)
                     keyboardNavigated = true

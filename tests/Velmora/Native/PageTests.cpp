@@ -242,6 +242,12 @@ TEST_F(NativePage, AClosedPickerBuildsNoEntriesAndAnOpenOneOpensAtThePlayingDevi
     QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, playing), Q_ARG(int, 150));
     ASSERT_NE(playing, nullptr);
     EXPECT_TRUE(Shows(playing));
+    // Whole, above the volume under the list.
+    Pump();
+    ASSERT_TRUE(Showing("VolumeSlider"));
+    const double top = playing->mapToItem(list, QPointF(0, 0)).y();
+    EXPECT_GE(top, 0);
+    EXPECT_LE(top + playing->height(), list->height());
 
     Key(Qt::Key_Escape);
     ASSERT_TRUE(PumpUntil([&] { return FindAll("DeviceName").isEmpty(); }));
