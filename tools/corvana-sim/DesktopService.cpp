@@ -341,8 +341,11 @@ void DesktopService::OnPushReplied(uint64_t serial, const sdbus::Error* error) {
     }
     ++pushOutcomes_[error ? "refused" : "answered"];
     if (error) {
-        // A channel the widget has closed: forget it (later, as this callback belongs to its proxy).
-        if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject") {
+        // A channel the widget has closed, or a widget gone from the bus (one that left while its open was
+        // delayed was never forgotten by the owner-change watch): forget it (later, as this callback belongs
+        // to its proxy).
+        if (error->getName() == "org.freedesktop.DBus.Error.UnknownObject" ||
+            error->getName() == "org.freedesktop.DBus.Error.ServiceUnknown") {
             After(0, [this, serial] { ForgetClients([&](const Client& c) { return c.serial == serial; }); });
         } else {
             std::fprintf(stderr, "corvana-sim: a widget refused a push: %s\n", error->getMessage().c_str());
