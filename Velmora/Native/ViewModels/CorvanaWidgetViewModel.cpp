@@ -1,13 +1,18 @@
 #include "Velmora/Native/ViewModels/CorvanaWidgetViewModel.h"
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/Storage/ApplicationData.h"
+#include "Platform/Threading/DispatcherTimer.h"
 #include "Velmora/Native/Framework/FailureReport.h"
 #include "Velmora/Native/Framework/ResourceHelper.h"
+#include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
 #include "Velmora/Native/ViewModels/PlaybackPresentation.h"
+#include "Velmora/Native/ViewModels/ValueThrottle.h"
 #include "VelmoraUtils/Logger.h"
 
 namespace velmora {
@@ -45,11 +50,94 @@ presentation::RepeatState RepeatUnder(const presentation::RepeatState& player, b
     return {player.mode, allowed && player.canToggleContext, allowed && player.canToggleTrack};
 }
 
-}  // namespace
-
-struct CorvanaWidgetViewModel::Throttled {
+// A seek or volume command throttled on a one-shot timer of its own.
+struct Throttled {
     std::unique_ptr<platform::DispatcherTimer> timer;
     std::optional<ValueThrottle> throttle;
+};
+
+// The throttle in `slot`, made on first use. Its timer ticks on `dispatcher` and does nothing once the
+// view model `owner` is gone.
+ValueThrottle& ThrottleOf(std::unique_ptr<Throttled>& slot,
+                          const std::shared_ptr<platform::CoreDispatcher>& dispatcher,
+                          std::weak_ptr<CorvanaWidgetViewModel> owner, std::function<void(double)> send) {
+    if (!slot) {
+        slot = std::make_unique<Throttled>();
+        slot->timer = std::make_unique<platform::DispatcherTimer>(dispatcher);
+        platform::DispatcherTimer* timer = slot->timer.get();
+        Throttled* throttled = slot.get();
+        // One shot: the periodic timer stops at its first tick.
+        timer->Tick([owner = std::move(owner), throttled] {
+            if (auto self = owner.lock()) {
+                throttled->timer->Stop();
+                throttled->throttle->Wake();
+            }
+        });
+        slot->throttle.emplace(
+            kDragCommandInterval, std::move(send), [] { return std::chrono::steady_clock::now(); },
+            [timer](std::optional<std::chrono::milliseconds> delay) {
+                timer->Stop();
+                if (!delay) return;
+                timer->Interval(std::max(*delay, std::chrono::milliseconds(1)));
+                timer->Start();
+            });
+    }
+    return *slot->throttle;
+}
+
+// The first item of the first feed row that has any: what Play starts when nothing is loaded.
+std::shared_ptr<CorvanaItemViewModel> FirstFeedItem(const std::shared_ptr<ObservableVector>& categories) {
+    if (!categories) return nullptr;
+    for (const auto& entry : categories->Items()) {
+        auto category = std::dynamic_pointer_cast<CorvanaViewCategoryViewModel>(entry);
+        if (category && category->Items() && !category->Items()->Empty())
+            return category->Items()->At<CorvanaItemViewModel>(0);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+struct CorvanaWidgetViewModel::State {
+    State(std::shared_ptr<utils::DesktopAPIController> controller,
+          std::shared_ptr<IAccessTokenProvider> tokens, Services services)
+        : controller(std::move(controller)), tokens(std::move(tokens)), services(std::move(services)) {}
+
+    const std::shared_ptr<utils::DesktopAPIController> controller;
+    const std::shared_ptr<IAccessTokenProvider> tokens;
+    const Services services;
+    utils::EventToken playbackStateToken;
+    utils::EventToken devicesToken;
+
+    std::shared_ptr<platform::IGameBarWidget> widget;
+    platform::IGameBarWidget::EventToken displayModeToken = 0;
+    platform::IGameBarWidget::EventToken opacityToken = 0;
+    std::unique_ptr<platform::DispatcherTimer> progressTimer;
+    std::unique_ptr<platform::DispatcherTimer> startupTimer;  // while StartCorvana's spinner waits
+
+    std::string currentTrackUri;
+    double positionMs = 0;
+    double durationMs = 0;
+    bool playbackStateReceived = false;
+    bool hasContext = false;
+    // The last state's actions under the context rule, and under the restrictions alone.
+    velmora::CorvanaActionsInfo contextActions;
+    velmora::CorvanaActionsInfo playerActions;
+    // The last device list's active device is another one than this machine.
+    bool playingElsewhere = false;
+    std::optional<PlaybackDeviceInfo> activeDevice;  // of the last device list
+    presentation::RepeatState playerRepeat;
+    double stateVolume = 0;
+    // The seek and volume commands, each throttled on a one-shot timer of its own.
+    std::unique_ptr<Throttled> seek;
+    std::unique_ptr<Throttled> volume;
+    // Also read where a feed load fails, which may be off the UI thread.
+    std::atomic<bool> closing = false;
+    // Bumped by every sign-in, sign-out and MarkClosing, so that a feed load started before one of them
+    // does not apply its result after it.
+    uint64_t signInGeneration = 0;
+
+    const std::shared_ptr<ObservableVector> playbackDevices = ObservableVector::Create();
 };
 
 CorvanaWidgetViewModel::Services CorvanaWidgetViewModel::Services::Default() {
@@ -71,28 +159,42 @@ std::shared_ptr<CorvanaWidgetViewModel> CorvanaWidgetViewModel::Create(
 CorvanaWidgetViewModel::CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
                                                std::shared_ptr<IAccessTokenProvider> tokens,
                                                Services services)
-    : controller_(std::move(controller)), tokens_(std::move(tokens)), services_(std::move(services)) {}
+    : state_(std::make_unique<State>(std::move(controller), std::move(tokens), std::move(services))) {}
 
 void CorvanaWidgetViewModel::Subscribe() {
-    if (!controller_) return;
+    if (!state_->controller) return;
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    playbackStateToken_ = controller_->PlaybackStateChanged.Add([weak](const PlaybackStateResponse& state) {
-        if (auto self = weak.lock()) self->OnPlaybackStateChanged(state);
-    });
-    devicesToken_ = controller_->DevicesChanged.Add([weak](const ConnectClusterResponse& cluster) {
-        if (auto self = weak.lock()) self->OnDevicesStateChanged(cluster);
-    });
+    state_->playbackStateToken =
+        state_->controller->PlaybackStateChanged.Add([weak](const PlaybackStateResponse& state) {
+            if (auto self = weak.lock()) self->OnPlaybackStateChanged(state);
+        });
+    state_->devicesToken =
+        state_->controller->DevicesChanged.Add([weak](const ConnectClusterResponse& cluster) {
+            if (auto self = weak.lock()) self->OnDevicesStateChanged(cluster);
+        });
 }
 
 CorvanaWidgetViewModel::~CorvanaWidgetViewModel() {
-    if (controller_) {
-        controller_->PlaybackStateChanged.Remove(playbackStateToken_);
-        controller_->DevicesChanged.Remove(devicesToken_);
+    if (state_->controller) {
+        state_->controller->PlaybackStateChanged.Remove(state_->playbackStateToken);
+        state_->controller->DevicesChanged.Remove(state_->devicesToken);
     }
-    if (widget_) {
-        widget_->GameBarDisplayModeChanged(displayModeToken_);
-        widget_->RequestedOpacityChanged(opacityToken_);
+    if (state_->widget) {
+        state_->widget->GameBarDisplayModeChanged(state_->displayModeToken);
+        state_->widget->RequestedOpacityChanged(state_->opacityToken);
     }
+}
+
+const std::shared_ptr<ObservableVector>& CorvanaWidgetViewModel::PlaybackDevices() const {
+    return state_->playbackDevices;
+}
+
+ObservableVector* CorvanaWidgetViewModel::PlaybackDevicesModel() const {
+    return state_->playbackDevices.get();
+}
+
+bool CorvanaWidgetViewModel::HasProgressTimer() const {
+    return state_->progressTimer != nullptr;
 }
 
 // ---- Playback state ----
@@ -114,14 +216,14 @@ void CorvanaWidgetViewModel::OnPlaybackStateChanged(const PlaybackStateResponse&
 
 void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& state) {
     try {
-        hasContext_ = state.HasContext;
+        state_->hasContext = state.HasContext;
         UpdateShowPinnedCorvanaLogo();
-        contextActions_ = state.Actions;
-        playerActions_ = state.PlayerActions;
+        state_->contextActions = state.Actions;
+        state_->playerActions = state.PlayerActions;
         UpdateActions();
-        playbackStateReceived_ = true;
-        playerRepeat_ = state.PlayerRepeat;
-        stateVolume_ = state.Volume;
+        state_->playbackStateReceived = true;
+        state_->playerRepeat = state.PlayerRepeat;
+        state_->stateVolume = state.Volume;
         UpdateRepeatPresentation();
         UpdateVolume();
         UpdateCurrentlyPlayingTrackInformation(state.Track, state.IsAdvertisement);
@@ -134,7 +236,7 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
                                                                     bool isAdvertisement) {
     bool playing = false;
     if (info.HasTrack) {
-        currentTrackUri_ = info.Uri;
+        state_->currentTrackUri = info.Uri;
         SetIsInLibrary(info.IsInLibrary);
         // A player without an account has no library to add to, whatever it says.
         SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !IsPlayerOnly_);
@@ -148,9 +250,10 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         ApplyContentControls(isAdvertisement ? presentation::Content::Advertisement
                              : episode       ? presentation::Content::Episode
                                              : presentation::Content::Track);
-        positionMs_ = info.PositionMs;
-        durationMs_ = info.DurationMs;
-        if (durationMs_ > 0) SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+        state_->positionMs = info.PositionMs;
+        state_->durationMs = info.DurationMs;
+        if (state_->durationMs > 0)
+            SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
         UpdateCover(info.ImageUrl);
         playing = info.IsPlaying;
     } else {
@@ -160,9 +263,9 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         SetIsShuffleEnabled(false);
         ApplyContentControls(presentation::Content::Nothing);
         SetShowAddRemoveLibraryButton(false);
-        positionMs_ = 0;
-        durationMs_ = 0;
-        currentTrackUri_.clear();
+        state_->positionMs = 0;
+        state_->durationMs = 0;
+        state_->currentTrackUri.clear();
         SetIsInLibrary(false);
         SetCurrentlyPlayingTrackProgressPercentage(0);
         UpdateCover({});
@@ -176,7 +279,7 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
 
 void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
     // Only the file of the state shown now may be loaded, and none once it moved on.
-    if (services_.localCovers) services_.localCovers->Follow(imageUrl);
+    if (state_->services.localCovers) state_->services.localCovers->Follow(imageUrl);
     if (imageUrl.empty()) {
         SetImageSource(nullptr);
         return;
@@ -193,41 +296,42 @@ void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
 }
 
 void CorvanaWidgetViewModel::UpdateProgressTimer() {
-    if (IsPlaying_ && durationMs_ > 0) {
-        if (!progressTimer_) {
-            progressTimer_ = std::make_unique<platform::DispatcherTimer>(Dispatcher());
-            progressTimer_->Interval(services_.progressInterval);
+    if (IsPlaying_ && state_->durationMs > 0) {
+        if (!state_->progressTimer) {
+            state_->progressTimer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
+            state_->progressTimer->Interval(state_->services.progressInterval);
         }
-        if (!progressTimer_->IsEnabled()) {
+        if (!state_->progressTimer->IsEnabled()) {
             std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-            progressTimer_->Tick([weak] {
+            state_->progressTimer->Tick([weak] {
                 if (auto self = weak.lock()) self->OnProgressTimerTick();
             });
-            progressTimer_->Start();
+            state_->progressTimer->Start();
         }
-    } else if (progressTimer_) {
-        progressTimer_->Tick(nullptr);
-        progressTimer_->Stop();
-        progressTimer_.reset();
+    } else if (state_->progressTimer) {
+        state_->progressTimer->Tick(nullptr);
+        state_->progressTimer->Stop();
+        state_->progressTimer.reset();
     }
 }
 
 void CorvanaWidgetViewModel::OnProgressTimerTick() {
-    if (durationMs_ <= 0) {
-        positionMs_ = 0;
+    if (state_->durationMs <= 0) {
+        state_->positionMs = 0;
         SetCurrentlyPlayingTrackProgressPercentage(0);
         return;
     }
-    positionMs_ += 1000;
-    SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+    state_->positionMs += 1000;
+    SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
     UpdateTimes();
 }
 
 void CorvanaWidgetViewModel::UpdateTimes() {
     // Nothing to measure: no times rather than a misleading 0:00.
-    const bool timed = durationMs_ > 0;
-    SetElapsedTimeText(timed ? presentation::FormatTime(std::min(positionMs_, durationMs_)) : QString());
-    SetDurationText(timed ? presentation::FormatTime(durationMs_) : QString());
+    const bool timed = state_->durationMs > 0;
+    SetElapsedTimeText(timed ? presentation::FormatTime(std::min(state_->positionMs, state_->durationMs))
+                             : QString());
+    SetDurationText(timed ? presentation::FormatTime(state_->durationMs) : QString());
 }
 
 void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double value) {
@@ -239,8 +343,8 @@ void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double v
 
 void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
     const presentation::Look look =
-        presentation::PlayPause({IsPlaying_, playbackStateReceived_, hasContext_, IsPlayerOnly_,
-                                 FirstFeedItem() != nullptr, CorvanaActionsInfo_});
+        presentation::PlayPause({IsPlaying_, state_->playbackStateReceived, state_->hasContext, IsPlayerOnly_,
+                                 FirstFeedItem(Categories_) != nullptr, CorvanaActionsInfo_});
     SetPlayPauseIcon(look.icon);
     SetPlayPauseNarratorText(ResourceHelper::GetString(look.narratorKey));
     SetIsPlayPauseButtonEnabled(look.enabled);
@@ -267,13 +371,13 @@ void CorvanaWidgetViewModel::ApplyContentControls(presentation::Content content)
 }
 
 void CorvanaWidgetViewModel::UpdateActions() {
-    SetCorvanaActionsInfo(IsPlayerOnly_ ? playerActions_ : contextActions_);
+    SetCorvanaActionsInfo(IsPlayerOnly_ ? state_->playerActions : state_->contextActions);
     UpdateRepeatPresentation();
 }
 
 void CorvanaWidgetViewModel::UpdateRepeatPresentation() {
-    const presentation::Look look = presentation::RepeatLook(
-        RepeatUnder(playerRepeat_, playbackStateReceived_ && (hasContext_ || IsPlayerOnly_)));
+    const presentation::Look look = presentation::RepeatLook(RepeatUnder(
+        state_->playerRepeat, state_->playbackStateReceived && (state_->hasContext || IsPlayerOnly_)));
     SetRepeatIcon(look.icon);
     SetRepeatNarratorText(ResourceHelper::GetString(look.narratorKey));
     SetIsRepeatButtonEnabled(look.enabled);
@@ -281,19 +385,20 @@ void CorvanaWidgetViewModel::UpdateRepeatPresentation() {
 }
 
 void CorvanaWidgetViewModel::UpdateVolume() {
-    const bool shown = activeDevice_ && activeDevice_->SupportsVolume;
+    const bool shown = state_->activeDevice && state_->activeDevice->SupportsVolume;
     SetShowVolume(shown);
     // The playback state says the volume as it is now; the device list may be older.
-    if (shown) SetVolume(playbackStateReceived_ ? stateVolume_ : activeDevice_->Volume / 100.0);
+    if (shown)
+        SetVolume(state_->playbackStateReceived ? state_->stateVolume : state_->activeDevice->Volume / 100.0);
 }
 
 void CorvanaWidgetViewModel::UpdateDeviceButtonBrush() {
     SetPlaybackDeviceSelectionButtonBrush(
-        Brush(presentation::DeviceButtonActive(playingElsewhere_, IsPlayerOnly_)));
+        Brush(presentation::DeviceButtonActive(state_->playingElsewhere, IsPlayerOnly_)));
 }
 
 void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
-    SetShowPinnedCorvanaLogo(IsPinnedOnly_ && hasContext_);
+    SetShowPinnedCorvanaLogo(IsPinnedOnly_ && state_->hasContext);
 }
 
 void CorvanaWidgetViewModel::SetStartupFlag(bool on) {
@@ -311,9 +416,9 @@ void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
     UpdateShowPinnedCorvanaLogo();
     // Showing what plays, the window shrinks to the now-playing block while pinned and takes the size of
     // the expanded state (or the collapsed one, without the feed) back after; signed out, it keeps its size.
-    if (IsSignedIn_ && widget_) {
+    if (IsSignedIn_ && state_->widget) {
         auto applying = ApplyExpandedState();
-    } else if (ShowNowPlaying_ && widget_) {
+    } else if (ShowNowPlaying_ && state_->widget) {
         auto applying = ApplyPlaybackOnlySize();
     }
 }
@@ -322,16 +427,6 @@ void CorvanaWidgetViewModel::SetIsExpanded(bool value) {
     if (StoreIsExpanded(value)) {
         auto applying = ApplyExpandedState();
     }
-}
-
-std::shared_ptr<CorvanaItemViewModel> CorvanaWidgetViewModel::FirstFeedItem() const {
-    if (!Categories_) return nullptr;
-    for (const auto& entry : Categories_->Items()) {
-        auto category = std::dynamic_pointer_cast<CorvanaViewCategoryViewModel>(entry);
-        if (category && category->Items() && !category->Items()->Empty())
-            return category->Items()->At<CorvanaItemViewModel>(0);
-    }
-    return nullptr;
 }
 
 // ---- Widget host ----
@@ -344,20 +439,20 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
     std::shared_ptr<platform::IGameBarWidget> widget) {
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
-        if (widget_) {
+        if (state_->widget) {
             utils::Logger::Instance().LogInfo("RegisterForWidgetEvents: _widget already set");
             co_return;
         }
         if (!widget) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
-        widget_ = widget;
+        state_->widget = widget;
         SetIsPinnedOnly(widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
-        displayModeToken_ = widget->GameBarDisplayModeChanged([weak] {
+        state_->displayModeToken = widget->GameBarDisplayModeChanged([weak] {
             if (auto self = weak.lock()) self->OnDisplayModeChanged();
         });
         SetOpacity(widget->RequestedOpacity());
-        opacityToken_ = widget->RequestedOpacityChanged([weak] {
+        state_->opacityToken = widget->RequestedOpacityChanged([weak] {
             auto self = weak.lock();
-            if (self && self->widget_) self->SetOpacity(self->widget_->RequestedOpacity());
+            if (self && self->state_->widget) self->SetOpacity(self->state_->widget->RequestedOpacity());
         });
         if (ShowNowPlaying_ && !IsSignedIn_) {
             co_await ApplyPlaybackOnlySize();
@@ -373,12 +468,13 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
 }
 
 void CorvanaWidgetViewModel::OnDisplayModeChanged() {
-    if (widget_) SetIsPinnedOnly(widget_->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
+    if (state_->widget)
+        SetIsPinnedOnly(state_->widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
 }
 
 platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(WindowSize size) {
     try {
-        if (auto widget = widget_) co_await widget->TryResizeWindowAsync(size.width, size.height);
+        if (auto widget = state_->widget) co_await widget->TryResizeWindowAsync(size.width, size.height);
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ResizeWindow", std::current_exception());
     }
@@ -386,7 +482,7 @@ platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(WindowSize size) 
 
 platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
     try {
-        auto widget = widget_;
+        auto widget = state_->widget;
         if (!widget)
             throw platform::PlatformError(platform::E_POINTER, "no widget to launch " + uri + " through");
         co_await widget->LaunchUriAsync(std::move(uri));
@@ -398,22 +494,22 @@ platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
 // ---- Sign-in and the feed ----
 
 void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState state) {
-    using State = utils::TokenManager::SignInState;
+    using SignIn = utils::TokenManager::SignInState;
     switch (state) {
-        case State::SignedIn:
+        case SignIn::SignedIn:
             SetSignedIn(true);
             break;
-        case State::SignedOut:
+        case SignIn::SignedOut:
             SetSignedIn(false);
             break;
-        case State::SigningIn:
+        case SignIn::SigningIn:
             // Signed in already, the feed stays until the verdict says otherwise.
             if (!IsSignedIn_) ShowPlaybackWithoutFeed(false);
             break;
-        case State::PlayerOnly:
+        case SignIn::PlayerOnly:
             ShowPlaybackWithoutFeed(true);
             break;
-        case State::RetryingSignIn:
+        case SignIn::RetryingSignIn:
             // The sign-in failed, so a feed shown so far goes; what plays stays until a try works.
             ShowPlaybackWithoutFeed(false);
             break;
@@ -421,9 +517,9 @@ void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState sta
 }
 
 void CorvanaWidgetViewModel::ShowPlaybackWithoutFeed(bool playerOnly) {
-    if (closing_) return;
+    if (state_->closing) return;
     // A feed on its way belongs to a sign-in that is over.
-    ++signInGeneration_;
+    ++state_->signInGeneration;
     EndStartupWait();
     const bool wasShowing = ShowNowPlaying_ && !IsSignedIn_ && IsPlayerOnly_ == playerOnly;
     if (playerOnly) {
@@ -439,19 +535,19 @@ void CorvanaWidgetViewModel::ShowPlaybackWithoutFeed(bool playerOnly) {
     SetIsSignedIn(false);
     SetShowNowPlaying(true);
     if (wasShowing) return;
-    if (widget_) {
+    if (state_->widget) {
         auto resizing = ApplyPlaybackOnlySize();
     }
-    if (controller_) {
-        controller_->RequestPlaybackState();
-        controller_->RequestDevices();
+    if (state_->controller) {
+        state_->controller->RequestPlaybackState();
+        state_->controller->RequestDevices();
     }
 }
 
 void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
-    ++signInGeneration_;
+    ++state_->signInGeneration;
     if (signedIn) {
-        if (closing_) return;
+        if (state_->closing) return;
         // What Start listening waited for has come: a sign-out from here on shows the buttons, and no
         // wait running out later says the desktop app did not answer.
         EndStartupWait();
@@ -464,20 +560,20 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
         SetShowExpandButton(true);
         SetShowNowPlaying(true);
         SetIsSignedIn(true);
-        auto loading = FetchHome(signInGeneration_);
-        if (controller_) {
-            controller_->RequestPlaybackState();
-            controller_->RequestDevices();
+        auto loading = FetchHome(state_->signInGeneration);
+        if (state_->controller) {
+            state_->controller->RequestPlaybackState();
+            state_->controller->RequestDevices();
         }
         return;
     }
-    contextActions_ = {};
-    playerActions_ = {};
-    playerRepeat_ = {};
+    state_->contextActions = {};
+    state_->playerActions = {};
+    state_->playerRepeat = {};
     SetCorvanaActionsInfo({});
-    playbackStateReceived_ = false;
+    state_->playbackStateReceived = false;
     UpdateRepeatPresentation();
-    if (widget_) {
+    if (state_->widget) {
         auto resizing = ResizeWindowAsync(kLoggedOutSize);
     }
     SetIsPlayerOnly(false);
@@ -486,8 +582,8 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
 }
 
 void CorvanaWidgetViewModel::MarkClosing() {
-    closing_ = true;
-    ++signInGeneration_;
+    state_->closing = true;
+    ++state_->signInGeneration;
 }
 
 std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
@@ -507,8 +603,8 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
     // The feed may take as long as an HTTP time-out: the page that goes away meanwhile releases the view
     // model at once, and the load ends quietly when it finds it gone.
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    const std::shared_ptr<IAccessTokenProvider> tokens = tokens_;
-    const FetchHomeFeed fetch = services_.fetchHomeFeed;
+    const std::shared_ptr<IAccessTokenProvider> tokens = state_->tokens;
+    const FetchHomeFeed fetch = state_->services.fetchHomeFeed;
     try {
         utils::Logger::Instance().LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
         // A vault round trip: awaited off the UI thread, which it comes back to.
@@ -523,15 +619,15 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
         std::optional<platform::Task<void>> applying;
         {
             auto self = weak.lock();
-            if (!self || signInGeneration != signInGeneration_) {
+            if (!self || signInGeneration != state_->signInGeneration) {
                 utils::Logger::Instance().LogInfo(
                     "CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
                 co_return;
             }
-            SetCategories(BuildCategories(sections, controller_));
+            SetCategories(BuildCategories(sections, state_->controller));
             UpdatePlayPausePresentation();
-            if (services_.settings) {
-                auto stored = services_.settings->Lookup(kExpandedSetting);
+            if (state_->services.settings) {
+                auto stored = state_->services.settings->Lookup(kExpandedSetting);
                 if (stored && stored->Kind() == platform::ValueKind::Boolean)
                     StoreIsExpanded(stored->AsBoolean());
             }
@@ -542,7 +638,8 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
         // The page went away while the feed was on its way (its UI thread may already refuse work):
         // nothing failed, there is just nobody left to show the feed to.
         auto self = weak.lock();
-        if (self && !closing_) ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
+        if (self && !state_->closing)
+            ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
     }
 }
 
@@ -554,7 +651,7 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
         SetExpandCollapseNarratorText(ResourceHelper::GetString(
             expanded ? "CollapseWidget_ButtonNarratorText" : "ExpandWidget_ButtonNarratorText"));
         SetIsScrollBarEnabled(expanded);
-        if (auto widget = widget_) {
+        if (auto widget = state_->widget) {
             const bool pinnedOnly = IsPinnedOnly_;
             WindowSize size = pinnedOnly ? native_page::kPinnedOnlySize
                               : expanded ? kExpandedSize
@@ -566,8 +663,8 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
         }
         // Once more: the branch above may have suspended.
         auto self = weak.lock();
-        if (self && services_.settings)
-            services_.settings->Insert(kExpandedSetting, platform::Value(IsExpanded_));
+        if (self && state_->services.settings)
+            state_->services.settings->Insert(kExpandedSetting, platform::Value(IsExpanded_));
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ApplyExpandedState", std::current_exception());
     }
@@ -576,7 +673,7 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
 platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     try {
-        if (auto widget = widget_) {
+        if (auto widget = state_->widget) {
             const WindowSize size =
                 IsPinnedOnly_ ? native_page::kPinnedOnlySize : native_page::kCollapsedSize;
             co_await widget->TryResizeWindowAsync(size.width, size.height);
@@ -611,20 +708,20 @@ void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse&
 void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
                                           const std::optional<PlaybackDeviceInfo>& active) {
     try {
-        playbackDevices_->Clear();
+        state_->playbackDevices->Clear();
         std::shared_ptr<CorvanaPlaybackDeviceViewModel> selected;
         for (const auto& device : devices) {
             if (!device.IsValid) continue;
             auto viewModel = CorvanaPlaybackDeviceViewModel::Create(device);
-            playbackDevices_->Append(viewModel);
+            state_->playbackDevices->Append(viewModel);
             if (!selected && active && device.Id == active->Id) selected = viewModel;
         }
-        playingElsewhere_ = selected && !active->IsSelf;
-        activeDevice_ = selected ? active : std::nullopt;
+        state_->playingElsewhere = selected && !active->IsSelf;
+        state_->activeDevice = selected ? active : std::nullopt;
         UpdateDeviceButtonBrush();
         UpdateVolume();
         SetSelectedPlaybackDevice(selected);
-        SetEnablePlaybackDeviceSelectionButton(!playbackDevices_->Empty());
+        SetEnablePlaybackDeviceSelectionButton(!state_->playbackDevices->Empty());
         utils::Logger::Instance().LogInfo("OnDevicesStateChanged: returning");
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::OnDevicesStateChanged", std::current_exception());
@@ -635,8 +732,8 @@ void CorvanaWidgetViewModel::OnPlaybackDeviceClicked(QObject* item) {
     auto self = SharedFrom(this);
     try {
         auto* device = qobject_cast<CorvanaPlaybackDeviceViewModel*>(item);
-        if (device && controller_) {
-            controller_->TransferPlayback(device->Device().Id);
+        if (device && state_->controller) {
+            state_->controller->TransferPlayback(device->Device().Id);
             SetSelectedPlaybackDevice(SharedFrom(device));
         }
         SetIsPlaybackDevicesFlyoutOpen(false);
@@ -659,26 +756,26 @@ void CorvanaWidgetViewModel::StartCorvana() {
     SetStartupFlag(true);
     // Only this wait ends the spinner when the desktop app never comes or nobody signs in to it; the
     // signed-out view shows no buttons under the spinner, so the player would be stuck.
-    startupTimer_ = std::make_unique<platform::DispatcherTimer>(Dispatcher());
-    startupTimer_->Interval(services_.startupWait);
+    state_->startupTimer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
+    state_->startupTimer->Interval(state_->services.startupWait);
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    startupTimer_->Tick([weak] {
+    state_->startupTimer->Tick([weak] {
         if (auto self = weak.lock()) self->OnStartupWaitOver();
     });
-    startupTimer_->Start();
-    if (controller_) controller_->Reconnect();
+    state_->startupTimer->Start();
+    if (state_->controller) state_->controller->Reconnect();
     auto launching = LaunchUriAsync("corvana:open:minimized");
 }
 
 void CorvanaWidgetViewModel::EndStartupWait() {
-    if (!startupTimer_) return;
-    startupTimer_->Stop();
-    startupTimer_.reset();
+    if (!state_->startupTimer) return;
+    state_->startupTimer->Stop();
+    state_->startupTimer.reset();
     SetStartupFlag(false);
 }
 
 void CorvanaWidgetViewModel::OnStartupWaitOver() {
-    startupTimer_.reset();
+    state_->startupTimer.reset();
     if (!ShowSpinner_) return;
     if (IsSignedIn_) {
         SetStartupFlag(false);
@@ -689,15 +786,15 @@ void CorvanaWidgetViewModel::OnStartupWaitOver() {
 
 void CorvanaWidgetViewModel::SendPlaybackCommand(PlaybackAction action) {
     auto self = SharedFrom(this);
-    if (controller_) controller_->ModifyPlaybackState(action);
+    if (state_->controller) state_->controller->ModifyPlaybackState(action);
 }
 
 void CorvanaWidgetViewModel::PlayPause() {
     if (IsPlaying_) {
         SendPlaybackCommand(PlaybackAction::Pause);
-    } else if (!hasContext_) {
+    } else if (!state_->hasContext) {
         // Nothing loaded in the desktop app: start the feed's first item rather than resume nothing.
-        if (auto item = FirstFeedItem()) {
+        if (auto item = FirstFeedItem(Categories_)) {
             item->PlayAsync();
         } else {
             SendPlaybackCommand(PlaybackAction::Resume);
@@ -716,76 +813,53 @@ void CorvanaWidgetViewModel::Previous() {
 }
 
 void CorvanaWidgetViewModel::SkipBack() {
-    if (controller_) controller_->Seek(-kSkipMs, true);
+    if (state_->controller) state_->controller->Seek(-kSkipMs, true);
 }
 
 void CorvanaWidgetViewModel::SkipAhead() {
-    if (controller_) controller_->Seek(kSkipMs, true);
+    if (state_->controller) state_->controller->Seek(kSkipMs, true);
 }
 
 void CorvanaWidgetViewModel::AddRemoveLibrary() {
-    if (!controller_ || currentTrackUri_.empty()) return;
+    if (!state_->controller || state_->currentTrackUri.empty()) return;
     if (IsInLibrary_) {
-        controller_->UnlikeTrack(currentTrackUri_);
+        state_->controller->UnlikeTrack(state_->currentTrackUri);
     } else {
-        controller_->LikeTrack(currentTrackUri_);
+        state_->controller->LikeTrack(state_->currentTrackUri);
     }
 }
 
 void CorvanaWidgetViewModel::ToggleShuffle() {
-    if (controller_) controller_->SetShuffle(!IsShuffleEnabled_);
+    if (state_->controller) state_->controller->SetShuffle(!IsShuffleEnabled_);
 }
 
 void CorvanaWidgetViewModel::CycleRepeat() {
-    const auto next = presentation::NextRepeat(
-        RepeatUnder(playerRepeat_, playbackStateReceived_ && (hasContext_ || IsPlayerOnly_)));
-    if (next && controller_) controller_->SetRepeat(presentation::RepeatText(*next));
-}
-
-ValueThrottle& CorvanaWidgetViewModel::ThrottleOf(std::unique_ptr<Throttled>& slot,
-                                                  std::function<void(double)> send) {
-    if (!slot) {
-        slot = std::make_unique<Throttled>();
-        slot->timer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
-        platform::DispatcherTimer* timer = slot->timer.get();
-        Throttled* throttled = slot.get();
-        std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-        // One shot: the periodic timer stops at its first tick.
-        timer->Tick([weak, throttled] {
-            if (auto self = weak.lock()) {
-                throttled->timer->Stop();
-                throttled->throttle->Wake();
-            }
-        });
-        slot->throttle.emplace(
-            kDragCommandInterval, std::move(send), [] { return std::chrono::steady_clock::now(); },
-            [timer](std::optional<std::chrono::milliseconds> delay) {
-                timer->Stop();
-                if (!delay) return;
-                timer->Interval(std::max(*delay, std::chrono::milliseconds(1)));
-                timer->Start();
-            });
-    }
-    return *slot->throttle;
+    const auto next = presentation::NextRepeat(RepeatUnder(
+        state_->playerRepeat, state_->playbackStateReceived && (state_->hasContext || IsPlayerOnly_)));
+    if (next && state_->controller) state_->controller->SetRepeat(presentation::RepeatText(*next));
 }
 
 void CorvanaWidgetViewModel::SeekTo(double fraction, bool final) {
-    if (!controller_ || durationMs_ <= 0 || !CorvanaActionsInfo_.CanSeek || !std::isfinite(fraction)) return;
+    if (!state_->controller || state_->durationMs <= 0 || !CorvanaActionsInfo_.CanSeek ||
+        !std::isfinite(fraction))
+        return;
     // The bar and the elapsed time follow the player's hand; the next playback state has the last word.
-    positionMs_ = std::round(std::clamp(fraction, 0.0, 1.0) * durationMs_);
-    SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+    state_->positionMs = std::round(std::clamp(fraction, 0.0, 1.0) * state_->durationMs);
+    SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
     UpdateTimes();
-    auto& throttle =
-        ThrottleOf(seek_, [this](double ms) { controller_->Seek(static_cast<int32_t>(ms), false); });
-    final ? throttle.Finish(positionMs_) : throttle.Update(positionMs_);
+    auto& throttle = ThrottleOf(state_->seek, Dispatcher(), WeakFrom(this), [this](double ms) {
+        state_->controller->Seek(static_cast<int32_t>(ms), false);
+    });
+    final ? throttle.Finish(state_->positionMs) : throttle.Update(state_->positionMs);
 }
 
 void CorvanaWidgetViewModel::ChangeVolume(double fraction, bool final) {
-    if (!controller_ || !ShowVolume_ || !std::isfinite(fraction)) return;
+    if (!state_->controller || !ShowVolume_ || !std::isfinite(fraction)) return;
     // In whole percent, as the desktop app keeps it.
     const double volume = std::round(std::clamp(fraction, 0.0, 1.0) * 100) / 100;
     SetVolume(volume);
-    auto& throttle = ThrottleOf(volume_, [this](double value) { controller_->SetVolume(value); });
+    auto& throttle = ThrottleOf(state_->volume, Dispatcher(), WeakFrom(this),
+                                [this](double value) { state_->controller->SetVolume(value); });
     final ? throttle.Finish(volume) : throttle.Update(volume);
 }
 

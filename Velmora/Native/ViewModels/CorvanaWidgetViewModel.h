@@ -3,10 +3,8 @@
 #include <QtQml/qqmlregistration.h>
 #include <QColor>
 #include <QString>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +13,6 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Storage/LocalSettings.h"
-#include "Platform/Threading/DispatcherTimer.h"
 #include "Velmora/Common/HomeFeedFetch.h"
 #include "Velmora/Common/IAccessTokenProvider.h"
 #include "Velmora/Common/WidgetWindow.h"
@@ -23,12 +20,10 @@
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
 #include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
-#include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaPlaybackDeviceViewModel.h"
 #include "Velmora/Native/ViewModels/CoverImage.h"
 #include "Velmora/Native/ViewModels/ObservableVector.h"
 #include "Velmora/Native/ViewModels/PlaybackPresentation.h"
-#include "Velmora/Native/ViewModels/ValueThrottle.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/LocalCoverGrant.h"
@@ -167,13 +162,13 @@ public:
     void SetInErrorState(bool value);
     // Clamped to [0, 1]; NaN and infinities store 0.
     void SetCurrentlyPlayingTrackProgressPercentage(double value);
-    const std::shared_ptr<ObservableVector>& PlaybackDevices() const { return playbackDevices_; }
-    ObservableVector* PlaybackDevicesModel() const { return playbackDevices_.get(); }
+    const std::shared_ptr<ObservableVector>& PlaybackDevices() const;
+    ObservableVector* PlaybackDevicesModel() const;
     void SetIsExpanded(bool value);
     void SetIsPinnedOnly(bool value);
 
     // For tests and diagnostics: whether the one-second progress timer exists.
-    bool HasProgressTimer() const { return progressTimer_ != nullptr; }
+    bool HasProgressTimer() const;
 
 private:
     CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
@@ -207,12 +202,9 @@ private:
     void UpdateRepeatPresentation();
     void UpdateTimes();
     void UpdateVolume();
-    struct Throttled;
-    ValueThrottle& ThrottleOf(std::unique_ptr<Throttled>& slot, std::function<void(double)> send);
     // Shows what plays without the feed, as player only or while signing in.
     void ShowPlaybackWithoutFeed(bool playerOnly);
     void SetStartupFlag(bool on);
-    std::shared_ptr<CorvanaItemViewModel> FirstFeedItem() const;
 
     // Detached work: each holds the view model weakly, ends quietly once it is gone (checked after every
     // suspension), contains its failures and reports them.
@@ -225,41 +217,10 @@ private:
     platform::Task<void> LaunchUriAsync(std::string uri);
     void SendPlaybackCommand(utils::PlaybackAction action);
 
-    const std::shared_ptr<utils::DesktopAPIController> controller_;
-    const std::shared_ptr<IAccessTokenProvider> tokens_;
-    const Services services_;
-    utils::EventToken playbackStateToken_;
-    utils::EventToken devicesToken_;
-
-    std::shared_ptr<platform::IGameBarWidget> widget_;
-    platform::IGameBarWidget::EventToken displayModeToken_ = 0;
-    platform::IGameBarWidget::EventToken opacityToken_ = 0;
-    std::unique_ptr<platform::DispatcherTimer> progressTimer_;
-    std::unique_ptr<platform::DispatcherTimer> startupTimer_;  // while StartCorvana's spinner waits
-
-    std::string currentTrackUri_;
-    double positionMs_ = 0;
-    double durationMs_ = 0;
-    bool playbackStateReceived_ = false;
-    bool hasContext_ = false;
-    // The last state's actions under the context rule, and under the restrictions alone.
-    velmora::CorvanaActionsInfo contextActions_;
-    velmora::CorvanaActionsInfo playerActions_;
-    // The last device list's active device is another one than this machine.
-    bool playingElsewhere_ = false;
-    std::optional<PlaybackDeviceInfo> activeDevice_;  // of the last device list
-    presentation::RepeatState playerRepeat_;
-    double stateVolume_ = 0;
-    // The seek and volume commands, each throttled on a one-shot timer of its own.
-    std::unique_ptr<Throttled> seek_;
-    std::unique_ptr<Throttled> volume_;
-    // Also read where a feed load fails, which may be off the UI thread.
-    std::atomic<bool> closing_ = false;
-    // Bumped by every sign-in, sign-out and MarkClosing, so that a feed load started before one of them
-    // does not apply its result after it.
-    uint64_t signInGeneration_ = 0;
-
-    const std::shared_ptr<ObservableVector> playbackDevices_ = ObservableVector::Create();
+    // What the page shows lives in the properties; everything else (the controller, the widget, the
+    // timers, the last playback state and device list, the sign-in generation) is here.
+    struct State;
+    const std::unique_ptr<State> state_;
 };
 
 }  // namespace velmora

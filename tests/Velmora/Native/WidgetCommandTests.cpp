@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
 #include "tests/support/LogCapture.h"
