@@ -1,17 +1,18 @@
 pragma Singleton
 import QtQuick
+import Theme
 
-// One sans-serif family in two weights and three sizes. Inter when it is installed (install-deps adds
-// it), else the desktop's default sans-serif.
+// One sans-serif family in two weights and three sizes. The theme's family (Inter, which install-deps
+// adds) when it is installed, else the desktop's default sans-serif.
 QtObject {
-    readonly property string family: Qt.fontFamilies().indexOf("Inter") >= 0 ? "Inter" : Qt.application.font.family
+    readonly property string family: Qt.fontFamilies().indexOf(Theme.fontFamily) >= 0 ? Theme.fontFamily : Qt.application.font.family
 
-    readonly property int titleSize: 16
-    readonly property int bodySize: 13
-    readonly property int captionSize: 11
+    readonly property int titleSize: Theme.titleSize
+    readonly property int bodySize: Theme.bodySize
+    readonly property int captionSize: Theme.captionSize
 
-    readonly property int regular: Font.Normal
-    readonly property int semibold: Font.DemiBold
+    readonly property int regular: Theme.regular
+    readonly property int semibold: Theme.semibold
 
     readonly property font title: Qt.font({ family: family, pixelSize: titleSize, weight: semibold })
     readonly property font body: Qt.font({ family: family, pixelSize: bodySize, weight: regular })
