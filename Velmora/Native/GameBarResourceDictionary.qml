@@ -24,6 +24,10 @@ QtObject {
     // Laid over a control on hover and press.
     readonly property color hoverFill: Theme.hoverFill
     readonly property color pressedFill: Theme.pressedFill
+    // The progress bar's unfilled part; a scroll bar's thumb, and while dragged.
+    readonly property color progressTrack: Theme.progressTrack
+    readonly property color scrollbarThumb: Theme.scrollbarThumb
+    readonly property color scrollbarThumbPressed: Theme.scrollbarThumbPressed
     // A filled (white) control while pressed.
     readonly property color filledPressed: Theme.filledPressed
     readonly property real disabledOpacity: Theme.disabledOpacity
@@ -41,5 +45,12 @@ QtObject {
     readonly property int lineGap: Theme.lineGap
 
     readonly property int focusRingWidth: Theme.focusRingWidth
+    // A flyout's shadow: how far each layer reaches out at the sides, top and bottom.
+    readonly property int nearShadowSide: Theme.nearShadowSide
+    readonly property int nearShadowTop: Theme.nearShadowTop
+    readonly property int nearShadowBottom: Theme.nearShadowBottom
+    readonly property int farShadowSide: Theme.farShadowSide
+    readonly property int farShadowTop: Theme.farShadowTop
+    readonly property int farShadowBottom: Theme.farShadowBottom
     readonly property int fadeDuration: Theme.fade
 }

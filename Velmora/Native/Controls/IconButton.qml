@@ -30,7 +30,7 @@ T.AbstractButton {
 
     background: Rectangle {
         radius: width / 2
-        color: control.filled ? (control.down ? "#D9D9D9" : GameBarResourceDictionary.textPrimary)
+        color: control.filled ? (control.down ? GameBarResourceDictionary.filledPressed : GameBarResourceDictionary.textPrimary)
              : control.down ? GameBarResourceDictionary.pressedFill
              : control.hovered ? GameBarResourceDictionary.hoverFill : "transparent"
         scale: control.filled && control.hovered && !control.down ? 1.06 : 1

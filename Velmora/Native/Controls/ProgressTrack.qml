@@ -28,7 +28,7 @@ Item {
     Rectangle {
         anchors.fill: parent
         radius: height / 2
-        color: Qt.rgba(1, 1, 1, 0.18)
+        color: GameBarResourceDictionary.progressTrack
     }
     Rectangle {
         height: parent.height

@@ -12,7 +12,7 @@ T.AbstractButton {
     property string glyph
 
     implicitHeight: CommonStyles.primaryButtonHeight
-    implicitWidth: Math.max(implicitHeight * 3, row.implicitWidth + 2 * 24)
+    implicitWidth: Math.max(implicitHeight * 3, row.implicitWidth + 2 * CommonStyles.buttonPadding)
     focusPolicy: Qt.StrongFocus
     hoverEnabled: true
     opacity: enabled ? 1 : GameBarResourceDictionary.disabledOpacity
@@ -48,7 +48,7 @@ T.AbstractButton {
                 text: control.label
                 textFormat: Text.PlainText
                 font: control.primary ? GameBarTypography.bodyStrong : GameBarTypography.body
-                color: control.primary ? "#000000"
+                color: control.primary ? CorvanaResourceDictionary.textOnAccent
                      : control.hovered ? GameBarResourceDictionary.textPrimary
                      : GameBarResourceDictionary.textSecondary
                 Accessible.ignored: true

@@ -24,12 +24,12 @@ ListView {
         visible: feed.viewModel.IsScrollBarEnabled
         policy: T.ScrollBar.AsNeeded
         minimumSize: 0.1
-        padding: 2
-        implicitWidth: 8
+        padding: CommonStyles.scrollbarPadding
+        implicitWidth: CommonStyles.scrollbarWidth
         contentItem: Rectangle {
-            implicitWidth: 4
-            radius: 2
-            color: scrollBar.pressed ? Qt.rgba(1, 1, 1, 0.5) : Qt.rgba(1, 1, 1, 0.3)
+            implicitWidth: CommonStyles.scrollbarThumbWidth
+            radius: width / 2
+            color: scrollBar.pressed ? GameBarResourceDictionary.scrollbarThumbPressed : GameBarResourceDictionary.scrollbarThumb
             opacity: scrollBar.active || scrollBar.hovered ? 1 : 0
         }
     }

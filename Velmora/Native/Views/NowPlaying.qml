@@ -67,9 +67,9 @@ Item {
         objectName: "PinnedCorvanaLogo"
         anchors { top: cover.top; right: parent.right }
         visible: block.vm.ShowPinnedCorvanaLogo
-        width: 20
-        height: 20
-        sourceSize: Qt.size(20, 20)
+        width: CorvanaResourceDictionary.pinnedMarkSize
+        height: CorvanaResourceDictionary.pinnedMarkSize
+        sourceSize: Qt.size(width, height)
         source: "qrc:/Velmora/Assets/corvana-mark.svg"
         Accessible.role: Accessible.Graphic
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaLogo_NarratorText")
@@ -142,7 +142,7 @@ Item {
                 enabled: block.vm.CorvanaActionsInfo.CanSeek
                 anchors.verticalCenter: parent.verticalCenter
                 glyph: "skip-back-15"
-                iconSize: 22
+                iconSize: CommonStyles.largeIconSize
                 narratorText: Converters.ResourceStringConverter("", "CorvanaSkipBack15Seconds_ButtonNarratorText")
                 onClicked: block.vm.SkipBack()
             }
@@ -162,7 +162,7 @@ Item {
                 enabled: block.vm.CorvanaActionsInfo.CanSeek
                 anchors.verticalCenter: parent.verticalCenter
                 glyph: "skip-forward-15"
-                iconSize: 22
+                iconSize: CommonStyles.largeIconSize
                 narratorText: Converters.ResourceStringConverter("", "CorvanaSkipForward15Seconds_ButtonNarratorText")
                 onClicked: block.vm.SkipAhead()
             }
