@@ -28,8 +28,9 @@ constexpr uint32_t kAllowReplacement = 0x1;
 constexpr uint32_t kPrimaryOwner = 1, kInQueue = 2, kAlreadyOwner = 4;
 // What one message from a client may hold; anything larger is refused before it is converted further.
 constexpr ValueSetCodec::Limits kRequestLimits{1024 * 1024, 10000};
-// Pushes awaiting a client's replies, per channel, well under the bus's limit on a connection (see
-// CallGate); later ones wait their turn, at most kMaxPushesWaiting of them, then fail at once.
+// Pushes awaiting their clients' replies, all channels together: the bus's limit is on this connection's
+// calls, whichever client they go to (see CallGate); a bound per channel let a few channels pass it.
+// Later ones wait their turn, at most kMaxPushesWaiting of them, then fail at once.
 constexpr size_t kMaxPushesAwaiting = 32;
 constexpr size_t kMaxPushesWaiting = 4096;
 
@@ -51,9 +52,7 @@ struct HostState {
     struct Channel {
         std::string client;
         std::unique_ptr<sdbus::IProxy> proxy;
-        // After the proxy, so it goes first: the pushes still waiting fail before their proxy is gone.
-        std::unique_ptr<detail::CallGate> pushes =
-            std::make_unique<detail::CallGate>(kMaxPushesAwaiting, kMaxPushesWaiting);
+        size_t pushesAwaiting = 0;  // their callbacks go with the proxy
         sdbus::Slot leaveMatch;
     };
 
@@ -64,6 +63,8 @@ struct HostState {
     bool owned = false;
     std::map<uint64_t, Channel> channels;
     uint64_t nextChannel = 1;
+    // After the channels, so it goes first: the pushes still waiting fail before their proxies are gone.
+    detail::CallGate pushes{kMaxPushesAwaiting, kMaxPushesWaiting};
     // Declared after the object, so they go first: a reply must never outlive the object it answers for.
     std::map<uint64_t, sdbus::MethodCall> pendingReplies;
     uint64_t nextReply = 1;
@@ -106,7 +107,12 @@ HostState::~HostState() {
 namespace {
 
 void CloseChannel(HostState& state, uint64_t id) {
-    if (state.channels.erase(id) == 0) return;
+    auto channel = state.channels.find(id);
+    if (channel == state.channels.end()) return;
+    // Its proxy takes the callbacks of its pushes awaiting replies with it: their places are given back.
+    const size_t awaiting = channel->second.pushesAwaiting;
+    state.channels.erase(channel);
+    state.pushes.Forget(awaiting);
     if (auto owner = state.owner.lock())
         owner->Deliver([id](auto& host) {
             if (host.handlers.closed) host.handlers.closed(id);
@@ -293,10 +299,14 @@ bool SendPush(detail::BusLoop* loop, const std::weak_ptr<HostState>& weakState, 
                     }
                 }
                 CompleteOnPool(source, error == nullptr);
-                if (auto channel = state->channels.find(channelId); channel != state->channels.end())
-                    channel->second.pushes->Done();
+                // The callback runs only while its proxy is there, so its channel is still listed.
+                if (auto channel = state->channels.find(channelId); channel != state->channels.end()) {
+                    --channel->second.pushesAwaiting;
+                    state->pushes.Done();
+                }
             },
             kPushTimeout);
+        ++channel->second.pushesAwaiting;
         return true;
     } catch (const std::exception&) {
         CompleteOnPool(source, false);
@@ -430,7 +440,7 @@ Task<bool> AppServiceHost::PushAsync(uint64_t channelId, ValueSet message) {
             auto send = [loop, weakState, channelId, message = std::move(message), source] {
                 return SendPush(loop, weakState, channelId, message, source);
             };
-            if (!channel->second.pushes->Submit(std::move(send), [source] { CompleteOnPool(source, false); }))
+            if (!state->pushes.Submit(std::move(send), [source] { CompleteOnPool(source, false); }))
                 CompleteOnPool(source, false);
         });
     if (!posted) source.TrySetResult(false);

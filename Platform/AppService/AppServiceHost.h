@@ -58,8 +58,8 @@ public:
     Task<AppServiceNameState> StartAsync();
     // Pushes one message to a channel's client; false when the client refused it, did not answer in time
     // or the channel is gone. A channel's pushes reach its client in the order they were made; past a
-    // few awaiting the client's replies, the others wait their turn, so that a burst is never refused
-    // by the bus.
+    // few awaiting replies (of every channel together), the others wait their turn, so that a burst is
+    // never refused by the bus.
     Task<bool> PushAsync(uint64_t channel, ValueSet message);
 
     struct Impl;

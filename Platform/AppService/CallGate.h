@@ -2,6 +2,7 @@
 
 // Private to Platform/AppService: the bound both ends of a channel keep on their calls awaiting replies.
 
+#include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -39,6 +40,13 @@ public:
     // One call's reply (or error) is in: the oldest waiting calls take the room.
     void Done() {
         if (awaiting_ > 0) --awaiting_;
+        StartWaiting();
+    }
+
+    // `calls` of those awaiting replies will never have one (their callbacks were dropped unrun): their
+    // places go to the oldest waiting calls.
+    void Forget(size_t calls) {
+        awaiting_ -= std::min(calls, awaiting_);
         StartWaiting();
     }
 

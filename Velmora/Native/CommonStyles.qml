@@ -15,6 +15,8 @@ QtObject {
     readonly property int progressHeight: Theme.progressHeight
     readonly property int listEntryHeight: Theme.listEntryHeight
     readonly property int flyoutWidth: Theme.flyoutWidth
+    // A slider's width where its layout gives none.
+    readonly property int sliderDefaultWidth: Theme.sliderDefaultWidth
     readonly property int spinnerSize: Theme.spinnerSize
     readonly property int scrollbarWidth: Theme.scrollbarWidth
     readonly property int scrollbarThumbWidth: Theme.scrollbarThumbWidth

@@ -30,13 +30,13 @@ QtObject {
     readonly property int signedOutMarkSize: Theme.signedOutMarkSize
     readonly property int signedOutTextWidth: Theme.signedOutTextWidth
 
-    readonly property QtObject squareItem: QtObject {
-        readonly property string shape: "rounded"
-        readonly property int captionAlignment: Text.AlignLeft
+    readonly property FeedItemStyle squareItem: FeedItemStyle {
+        shape: "rounded"
+        captionAlignment: Text.AlignLeft
     }
-    readonly property QtObject circleItem: QtObject {
-        readonly property string shape: "circle"
-        readonly property int captionAlignment: Text.AlignHCenter
+    readonly property FeedItemStyle circleItem: FeedItemStyle {
+        shape: "circle"
+        captionAlignment: Text.AlignHCenter
     }
     readonly property var itemStyles: ({
         "CorvanaItemButtonStyle": squareItem,
@@ -44,7 +44,7 @@ QtObject {
     })
 
     // The style a feed item names; the square one for a name this dictionary lacks.
-    function itemStyle(name) {
+    function itemStyle(name: string): FeedItemStyle {
         return itemStyles[name] || squareItem
     }
 }

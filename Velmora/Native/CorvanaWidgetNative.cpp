@@ -12,9 +12,11 @@
 #include "Velmora/Native/IconImageProvider.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 
-// Made by qt_add_qml_module: registers the module's C++ types. Called by hand because nothing else
-// references it from a static library, so the linker would leave the registration out.
+// Made by qt_add_qml_module: register the C++ types of the page's module and of the view models' module.
+// Called by hand because nothing else references them from a static library, so the linker would leave
+// the registrations out.
 void qml_register_types_Velmora();
+void qml_register_types_Velmora_ViewModels();
 
 namespace velmora {
 
@@ -23,7 +25,8 @@ namespace {
 // The engine is the window's and may have served another page before: everything is added once, but
 // the covers follow the page now shown.
 void PrepareEngine(QQmlEngine& engine, const std::shared_ptr<utils::LocalCoverGrant>& localCovers) {
-    static const bool registered = (qml_register_types_Velmora(), true);
+    static const bool registered =
+        (qml_register_types_Velmora_ViewModels(), qml_register_types_Velmora(), true);
     (void)registered;
     // The module's files live in the resources under /Velmora, beside the theme's under /Theme; installing
     // the theme lets the engine look there.

@@ -21,7 +21,7 @@ class QQmlEngine;
 namespace velmora {
 
 // The native widget page: it owns the desktop link, the token manager and the widget view model, and its
-// markup (CorvanaWidgetNative.qml) binds to the view model, which it sees as the page's property
+// markup (WidgetPage.qml) binds to the view model, which it sees as the page's property
 // CorvanaWidgetViewModel. UI thread only; made by the frame for the runtime type
 // "Velmora.CorvanaWidgetNative" (Factory()).
 class CorvanaWidgetNative : public QObject,
@@ -34,7 +34,7 @@ class CorvanaWidgetNative : public QObject,
 
 public:
     static constexpr const char* kClientName = "CorvanaWidgetNative";
-    static constexpr const char* kMarkupUrl = "qrc:/Velmora/CorvanaWidgetNative.qml";
+    static constexpr const char* kMarkupUrl = "qrc:/Velmora/WidgetPage.qml";
     // The object name of the feed's scroll viewer in the markup.
     static constexpr const char* kFeedScrollViewerName = "FeedScrollViewer";
 

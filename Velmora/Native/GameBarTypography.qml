@@ -2,10 +2,11 @@ pragma Singleton
 import QtQuick
 import Theme
 
-// One sans-serif family in two weights and three sizes. The theme's family (Inter, which install-deps
-// adds) when it is installed, else the desktop's default sans-serif.
+// One sans-serif family in two weights and three sizes. The theme's (Inter, which install-deps adds) when
+// it is installed, else the desktop's default sans-serif: the family of a font that names none.
 QtObject {
-    readonly property string family: Qt.fontFamilies().indexOf(Theme.fontFamily) >= 0 ? Theme.fontFamily : Qt.application.font.family
+    readonly property string family: Array.from(Qt.fontFamilies()).includes(Theme.fontFamily) ? Theme.fontFamily
+                                                                                               : Qt.font({ pixelSize: bodySize }).family
 
     readonly property int titleSize: Theme.titleSize
     readonly property int bodySize: Theme.bodySize

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import Velmora
 
@@ -15,8 +16,8 @@ Item {
     property bool fade: false
 
     readonly property int side: decodeHeight > 0 ? decodeHeight : Math.round(height)
-    readonly property string wanted: source.toString().length > 0 && side > 0
-        ? "image://cover/" + shape + "/" + encodeURIComponent(source.toString()) : ""
+    readonly property string wanted: String(source).length > 0 && side > 0
+        ? "image://cover/" + shape + "/" + encodeURIComponent(String(source)) : ""
     // Which of the two pictures is in front; the other one loads the next cover.
     property int shown: 0
     readonly property bool loaded: (shown === 0 ? first : second).status === Image.Ready
@@ -79,7 +80,7 @@ Item {
         // loading by a window that closed would never finish for the next window.
         cache: false
         smooth: true
-        sourceSize: Qt.size(cover.side, cover.side)
+        sourceSize { width: cover.side; height: cover.side }
         z: cover.shown === slot ? 1 : 0
         onStatusChanged: {
             const settled = status === Image.Ready || status === Image.Error

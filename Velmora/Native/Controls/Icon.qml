@@ -30,7 +30,7 @@ Image {
 
     width: size
     height: size
-    sourceSize: Qt.size(size, size)
+    sourceSize { width: size; height: size }
     source: name.length > 0 ? "image://icon/" + name + "/" + argb(color) : ""
     fillMode: Image.PreserveAspectFit
     smooth: true

@@ -12,7 +12,7 @@ T.AbstractButton {
     property string glyph
 
     implicitHeight: CommonStyles.primaryButtonHeight
-    implicitWidth: Math.max(implicitHeight * 3, row.implicitWidth + 2 * CommonStyles.buttonPadding)
+    implicitWidth: Math.max(implicitHeight * 3, row.implicitWidth + 2 * 24)
     focusPolicy: Qt.StrongFocus
     hoverEnabled: true
     opacity: enabled ? 1 : GameBarResourceDictionary.disabledOpacity
@@ -33,33 +33,32 @@ T.AbstractButton {
 
         FocusRing {
             visible: control.visualFocus
-            onAccent: control.primary
+            aroundAccent: control.primary
         }
     }
 
-    contentItem: Item {
-        Row {
-            id: row
-            anchors.centerIn: parent
-            spacing: GameBarResourceDictionary.spacing
+    // A child of its own rather than the deferred contentItem: the width follows it by its id.
+    Row {
+        id: row
+        anchors.centerIn: parent
+        spacing: GameBarResourceDictionary.spacing
 
-            Text {
-                anchors.verticalCenter: parent.verticalCenter
-                text: control.label
-                textFormat: Text.PlainText
-                font: control.primary ? GameBarTypography.bodyStrong : GameBarTypography.body
-                color: control.primary ? CorvanaResourceDictionary.textOnAccent
-                     : control.hovered ? GameBarResourceDictionary.textPrimary
-                     : GameBarResourceDictionary.textSecondary
-                Accessible.ignored: true
-            }
-            Icon {
-                anchors.verticalCenter: parent.verticalCenter
-                visible: control.glyph.length > 0
-                glyph: control.glyph
-                size: CommonStyles.smallIconSize
-                color: control.hovered ? GameBarResourceDictionary.textPrimary : GameBarResourceDictionary.textSecondary
-            }
+        Text {
+            anchors.verticalCenter: parent.verticalCenter
+            text: control.label
+            textFormat: Text.PlainText
+            font: control.primary ? GameBarTypography.bodyStrong : GameBarTypography.body
+            color: control.primary ? CorvanaResourceDictionary.textOnAccent
+                 : control.hovered ? GameBarResourceDictionary.textPrimary
+                 : GameBarResourceDictionary.textSecondary
+            Accessible.ignored: true
+        }
+        Icon {
+            anchors.verticalCenter: parent.verticalCenter
+            visible: control.glyph.length > 0
+            glyph: control.glyph
+            size: CommonStyles.smallIconSize
+            color: control.hovered ? GameBarResourceDictionary.textPrimary : GameBarResourceDictionary.textSecondary
         }
     }
 }

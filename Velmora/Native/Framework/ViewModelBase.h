@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QObject>
 #include <QString>
 #include <cmath>
@@ -20,6 +21,7 @@ namespace framework {
 // the last release, wherever it happens, destroys the object on the UI thread that owns it.
 class ViewModelBase : public QObject, public std::enable_shared_from_this<ViewModelBase> {
     Q_OBJECT
+    QML_ANONYMOUS
 
 public:
     ~ViewModelBase() override;

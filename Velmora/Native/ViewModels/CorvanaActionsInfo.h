@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QObject>
 
 namespace velmora {
@@ -7,6 +8,7 @@ namespace velmora {
 // What the desktop app allows right now; all false without a playback context.
 struct CorvanaActionsInfo {
     Q_GADGET
+    QML_ANONYMOUS
     Q_PROPERTY(bool CanResume MEMBER CanResume)
     Q_PROPERTY(bool CanPause MEMBER CanPause)
     Q_PROPERTY(bool CanSeek MEMBER CanSeek)

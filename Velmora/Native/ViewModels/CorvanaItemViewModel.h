@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <QUrl>
 #include <memory>
@@ -14,6 +15,8 @@ namespace velmora {
 // when clicked.
 class CorvanaItemViewModel : public framework::ViewModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Made by the feed load.")
     Q_PROPERTY(QString Name READ Name CONSTANT)
     Q_PROPERTY(QUrl Image READ Image CONSTANT)
     Q_PROPERTY(QString ImageStyle READ ImageStyle CONSTANT)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <memory>
 
@@ -11,6 +12,8 @@ namespace velmora {
 // One entry of the playback-device picker.
 class CorvanaPlaybackDeviceViewModel : public framework::ViewModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Made from the desktop app's device list.")
     Q_PROPERTY(QString Name READ Name CONSTANT)
     Q_PROPERTY(QString Id READ Id CONSTANT)
     Q_PROPERTY(QString DeviceKind READ DeviceKind CONSTANT)

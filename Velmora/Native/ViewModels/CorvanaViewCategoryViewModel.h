@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <memory>
 
@@ -13,6 +14,8 @@ namespace velmora {
 // One titled row of the home feed; its Items are CorvanaItemViewModels in feed order.
 class CorvanaViewCategoryViewModel : public framework::ViewModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Made by the feed load.")
     Q_PROPERTY(QString Name READ Name CONSTANT)
     VIEW_MODEL_OBJECT_PROPERTY(velmora::ObservableVector, Items)
 

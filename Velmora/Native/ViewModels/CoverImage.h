@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QObject>
 #include <QUrl>
 #include <memory>
@@ -11,6 +12,8 @@ namespace velmora {
 // a new track with another URL gets a new object, so the page can tell covers apart by identity.
 class CoverImage : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Made from the playback state.")
     Q_PROPERTY(QUrl UriSource READ UriSource CONSTANT)
     Q_PROPERTY(int DecodePixelHeight READ DecodePixelHeight CONSTANT)
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
 #include <QAbstractListModel>
 #include <memory>
 #include <vector>
@@ -12,6 +13,8 @@ namespace velmora {
 // rows it inserts or removes. A delegate reaches its view model as `modelData`. Used on the UI thread only.
 class ObservableVector : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Made by the view model that owns it.")
     Q_PROPERTY(int count READ Count NOTIFY countChanged)
 
 public:

@@ -7,7 +7,7 @@ import Velmora
 T.AbstractButton {
     id: entry
 
-    required property QtObject modelData
+    required property CorvanaPlaybackDeviceViewModel modelData
     property bool selected: false
     // The player moves through the list with the arrow keys: the current entry shows the focus ring.
     property bool keyboardCurrent: false
@@ -37,14 +37,16 @@ T.AbstractButton {
         }
     }
 
-    contentItem: Item {
+    // A child of its own rather than the deferred contentItem: the name lines are placed by the icon's id.
+    Item {
+        anchors.fill: parent
         Icon {
             id: glyph
             anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
             readonly property var glyphs: ({ "phone": "phone", "speaker": "speaker", "computer": "device" })
             glyph: glyphs[entry.modelData ? entry.modelData.DeviceKind : "computer"] || "device"
             size: CommonStyles.iconSize
-            color: entry.selected ? CorvanaResourceDictionary.accent : GameBarResourceDictionary.textSecondary
+            color: entry.selected ? CorvanaResourceDictionary.accent : CorvanaResourceDictionary.inactive
         }
         Column {
             anchors {
@@ -69,7 +71,7 @@ T.AbstractButton {
                 width: parent.width
                 text: entry.playingText
                 font: GameBarTypography.caption
-                color: GameBarResourceDictionary.textSecondary
+                color: CorvanaResourceDictionary.accent
             }
         }
     }

@@ -6,11 +6,11 @@ import Velmora
 T.AbstractButton {
     id: tile
 
-    required property QtObject modelData
+    required property CorvanaItemViewModel modelData
     required property int index
     objectName: "FeedTile"
     // The delegate outlives its item for a moment when the rows are replaced.
-    readonly property QtObject itemStyle: CorvanaResourceDictionary.itemStyle(modelData ? modelData.ImageStyle : "")
+    readonly property FeedItemStyle itemStyle: CorvanaResourceDictionary.itemStyle(modelData ? modelData.ImageStyle : "")
 
     width: CorvanaResourceDictionary.tileSize
     height: CorvanaResourceDictionary.tileHeight
@@ -29,7 +29,6 @@ T.AbstractButton {
         spacing: GameBarResourceDictionary.spacing
 
         Item {
-            id: art
             width: tile.width
             height: width
 
@@ -67,7 +66,6 @@ T.AbstractButton {
         }
 
         Column {
-            id: captions
             width: tile.width
             spacing: GameBarResourceDictionary.lineGap
 

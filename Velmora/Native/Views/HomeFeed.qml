@@ -6,7 +6,7 @@ import Velmora
 ListView {
     id: feed
 
-    required property QtObject viewModel
+    required property CorvanaWidgetViewModel viewModel
 
     objectName: "FeedScrollViewer"
     model: viewModel.Categories
@@ -24,13 +24,14 @@ ListView {
         visible: feed.viewModel.IsScrollBarEnabled
         policy: T.ScrollBar.AsNeeded
         minimumSize: 0.1
-        padding: CommonStyles.scrollbarPadding
-        implicitWidth: CommonStyles.scrollbarWidth
+        // As the web page's: a thin thumb that shows while there is more to scroll to, on no track.
+        padding: 0
+        implicitWidth: GameBarResourceDictionary.spacingSmall + 2
         contentItem: Rectangle {
-            implicitWidth: CommonStyles.scrollbarThumbWidth
+            implicitWidth: GameBarResourceDictionary.spacingSmall + 2
+            visible: scrollBar.size < 1
             radius: width / 2
-            color: scrollBar.pressed ? GameBarResourceDictionary.scrollbarThumbPressed : GameBarResourceDictionary.scrollbarThumb
-            opacity: scrollBar.active || scrollBar.hovered ? 1 : 0
+            color: scrollBar.pressed ? GameBarResourceDictionary.textDisabled : GameBarResourceDictionary.pressedFill
         }
     }
 

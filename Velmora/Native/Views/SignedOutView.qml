@@ -6,8 +6,8 @@ import Velmora
 Item {
     id: view
 
-    required property QtObject viewModel
-    readonly property QtObject vm: viewModel
+    required property CorvanaWidgetViewModel viewModel
+    readonly property CorvanaWidgetViewModel vm: viewModel
 
     Column {
         id: content
@@ -19,7 +19,7 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             width: CorvanaResourceDictionary.signedOutMarkSize
             height: CorvanaResourceDictionary.signedOutMarkSize
-            sourceSize: Qt.size(width, height)
+            sourceSize { width: width; height: height }
             source: "qrc:/Velmora/Assets/velmora-mark.svg"
             Accessible.role: Accessible.Graphic
             Accessible.name: Converters.ResourceStringConverter("", "VelmoraLogo_NarratorText")

@@ -109,3 +109,35 @@ TEST(AppServiceHost, ABurstOfPushesToASlowClientArrivesWholeAndInOrder) {
     std::iota(sent.begin(), sent.end(), 0);
     EXPECT_EQ(received, sent);  // every one, in order: the last one received is the last one sent
 }
+
+TEST(AppServiceHost, BurstsToSeveralChannelsTogetherStayUnderTheBusLimit) {
+    auto dispatcher = ManualDispatcher::Create();
+    std::vector<uint64_t> opened;
+    AppServiceHost::Handlers handlers;
+    handlers.opened = [&](uint64_t channel, const std::string&) { opened.push_back(channel); };
+    auto host = StartHost(dispatcher, std::move(handlers));
+    // Five channels of 32 pushes awaiting replies each would be past the 128 calls the bus lets this
+    // connection await: the bound holds for the host's pushes together.
+    constexpr size_t kChannels = 5;
+    std::vector<std::unique_ptr<AppServiceConnection>> clients;
+    for (size_t i = 0; i < kChannels; ++i) {
+        auto client = std::make_unique<AppServiceConnection>();
+        client->AppServiceName(kService);
+        client->PackageFamilyName("Velmora");
+        client->RequestReceived([](const platform::AppServiceRequestReceivedEventArgs& args) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));  // slower than the burst
+            auto answered = args.Request()->SendResponseAsync({});
+        });
+        ASSERT_EQ(client->OpenAsync().Get(), AppServiceConnectionStatus::Success);
+        clients.push_back(std::move(client));
+    }
+    ASSERT_TRUE(dispatcher->RunUntil([&] { return opened.size() == kChannels; }));
+
+    std::vector<Task<bool>> pushes;
+    for (int32_t n = 0; n < 100; ++n) {
+        for (uint64_t channel : opened) pushes.push_back(host->PushAsync(channel, ValueSet{{"n", Value(n)}}));
+    }
+    size_t failed = 0;
+    for (auto& push : pushes) failed += push.Get() ? 0 : 1;
+    EXPECT_EQ(failed, 0u);
+}
