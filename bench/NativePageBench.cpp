@@ -11,7 +11,7 @@
 // written part) at 3 s, each printed with the ratio project / floor, its median and spread over the pairs.
 //
 //   native_page_bench [--runs N] [--pushes N] [--idle-seconds S] [--pairs N] [--devices N]
-//                     [--device-moves N]
+//                     [--device-moves N] [--under PROGRAM]
 #include <signal.h>
 
 #include <algorithm>
@@ -202,6 +202,7 @@ int Fail(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string under;  // a profiler to run the widget under (its figures then are the profiler's)
     int runs = 10, pushes = 300, idleSeconds = 60, pairs = 5, devices = 3, deviceMoves = 20;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
@@ -210,6 +211,7 @@ int main(int argc, char** argv) {
         if (option == "--idle-seconds") idleSeconds = std::max(1, std::atoi(argv[i + 1]));
         if (option == "--pairs") pairs = std::max(0, std::atoi(argv[i + 1]));
         if (option == "--devices") devices = std::max(3, std::atoi(argv[i + 1]));
+        if (option == "--under") under = argv[i + 1];
         if (option == "--device-moves") deviceMoves = std::max(0, std::atoi(argv[i + 1]));
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -219,16 +221,17 @@ int main(int argc, char** argv) {
     keyring.SetUp();
     testsupport::SimulatorProcess sim({"--user", "bench-user", "--devices", std::to_string(devices)});
     sim.PointWidgetAtIt();
-    const std::string shell = testsupport::BuildOutput("bench/velmora-native-benchshell");
+    std::vector<std::string> widget{testsupport::BuildOutput("bench/velmora-native-benchshell"),
+                                    "ms-gamebarwidget:launch"};
+    if (!under.empty()) widget.insert(widget.begin(), under);
     const std::string floorPage = testsupport::BuildOutput("bench/native-floor");
 
     // The first start signs in by code; the pairs then sign in by refresh, as a player's later starts do.
-    if (pairs > 0 && !MeasureStart({shell, "ms-gamebarwidget:launch"}, "SIGNED_IN_FRAME "))
-        return Fail("the widget did not sign in");
+    if (pairs > 0 && !MeasureStart(widget, "SIGNED_IN_FRAME ")) return Fail("the widget did not sign in");
     std::vector<double> frameP, frameF, cpuP, cpuF, ussP, ussF, dirtyP, dirtyF;
     for (int pair = 0; pair < pairs; ++pair) {
         auto floorStart = MeasureStart({floorPage}, "FIRST_FRAME ");
-        auto projectStart = MeasureStart({shell, "ms-gamebarwidget:launch"}, "SIGNED_IN_FRAME ");
+        auto projectStart = MeasureStart(widget, "SIGNED_IN_FRAME ");
         if (!floorStart || !projectStart) return Fail("pair " + std::to_string(pair + 1) + " did not start");
         frameF.push_back(floorStart->firstFrameMs);
         frameP.push_back(projectStart->firstFrameMs);
@@ -253,8 +256,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<testsupport::ChildProcess> velmora;
     for (int run = 0; run < runs; ++run) {
         int64_t start = MonotonicNs();
-        velmora = std::make_unique<testsupport::ChildProcess>(
-            std::vector<std::string>{shell, "ms-gamebarwidget:launch"});
+        velmora = std::make_unique<testsupport::ChildProcess>(widget);
         std::string frame = Await(*velmora, "SIGNED_IN_FRAME ");
         if (frame.empty()) return Fail("no signed-in frame in run " + std::to_string(run + 1));
         startMs.push_back((Stamp(frame) - start) / 1e6);
