@@ -17,6 +17,7 @@
 #include "Platform/Threading/ManualResetEvent.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace std::chrono;
 using platform::Value;
@@ -96,8 +97,7 @@ int main(int argc, char** argv) {
         {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"});
     std::string address = daemon.WaitForLine("unix:");
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    testsupport::ChildProcess peer({testsupport::TestProgram("desktop_test_peer")});
-    if (peer.WaitForLine("READY").empty()) return 1;
+    auto desktop = testsupport::StartDesktopApp({"--no-connected-push"});
 
     utils::DesktopAPIConnection connection;
     std::mutex mutex;

@@ -1,5 +1,5 @@
 // The native view models' costs on the UI thread:
-//  - delivery of a pushed playback state, sent by a peer process on a private session bus, through the
+//  - delivery of a pushed playback state, sent by corvana-sim on a private session bus, through the
 //    desktop link and the widget view model to its CurrentlyPlayingTrack notification on the UI thread;
 //  - building the feed rows (Categories) from a 4 x 6 feed (what the web API sends) and a 4 x 500 one.
 //
@@ -56,7 +56,8 @@ velmora::CorvanaWidgetViewModel::Services NoServices() {
 int MeasurePushes(int pushes) {
     testsupport::PrivateBusEnvironment bus;
     bus.SetUp();
-    auto peer = testsupport::StartDesktopPeer();
+    // Logged out, so that the only playback states pushed are the timed ones.
+    auto desktop = testsupport::StartDesktopApp({"--no-connected-push", "--logged-out"});
 
     auto connection = std::make_unique<utils::DesktopAPIConnection>();
     utils::DesktopAPIConnection* link = connection.get();

@@ -1,4 +1,4 @@
-// velmora-ctl run as a user would, against the desktop peer on a private session bus.
+// velmora-ctl run as a user would, against corvana-sim on a private session bus.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,34 +10,34 @@
 #include "tests/support/TestHelpers.h"
 
 using testsupport::RunCtl;
-using testsupport::StartDesktopPeer;
+using testsupport::StartDesktopApp;
 
 TEST(VelmoraCtl, StatusAndDevicesPrintJson) {
-    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    auto desktop = StartDesktopApp();
     auto status = RunCtl({"status"});
     ASSERT_EQ(status.status, 0) << status.output;
     auto state = nlohmann::json::parse(status.output);
-    EXPECT_EQ(state["track"]["uri"], "corvana:track:peer1");
+    EXPECT_EQ(state["track"]["uri"], "corvana:track:1mK3nT8vX2qR");
     EXPECT_EQ(state["is_paused"], false);
     EXPECT_EQ(state["volume_percentage"], 0.5);
 
     auto devices = RunCtl({"devices"});
     ASSERT_EQ(devices.status, 0) << devices.output;
     auto cluster = nlohmann::json::parse(devices.output);
-    EXPECT_EQ(cluster["active_device_id"], "d0");
-    EXPECT_EQ(cluster["devices"].size(), 2u);
+    EXPECT_EQ(cluster["active_device_id"], "sim-desktop");
+    EXPECT_EQ(cluster["devices"].size(), 3u);
 }
 
 TEST(VelmoraCtl, CommandsSucceedAndWatchPrintsEvents) {
-    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    auto desktop = StartDesktopApp();
     for (std::vector<std::string> command : {std::vector<std::string>{"pause"},
-                                             {"play", "corvana:playlist:1"},
+                                             {"play", "corvana:playlist:4Gk2PqL8battle"},
                                              {"seek", "-5000", "--relative"},
                                              {"shuffle", "on"},
                                              {"repeat", "track"},
                                              {"volume", "0.25"},
-                                             {"like", "corvana:track:1"},
-                                             {"transfer", "d1"}}) {
+                                             {"like", "corvana:track:1mK3nT8vX2qR"},
+                                             {"transfer", "sim-phone"}}) {
         auto run = RunCtl(command);
         EXPECT_EQ(run.status, 0) << command[0];
     }
@@ -53,7 +53,7 @@ TEST(VelmoraCtl, CommandsSucceedAndWatchPrintsEvents) {
 }
 
 TEST(VelmoraCtl, BadArgumentsAreUsageErrorsAndSendNothing) {
-    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    auto desktop = StartDesktopApp();
     for (std::vector<std::string> command : {std::vector<std::string>{"volume", "1.5"},
                                              {"volume", "loud"},
                                              {"seek", "ten"},
@@ -81,7 +81,7 @@ TEST(VelmoraCtl, NoDesktopAppMeansExitOneAfterTheTimeout) {
 }
 
 TEST(VelmoraCtl, TheSessionLogNamesTheDevelopmentOverridesAtStart) {
-    auto desktop = StartDesktopPeer({"--connected-push", "--logged-in"});
+    auto desktop = StartDesktopApp();
     testsupport::TempDir logs;
     ::setenv("VELMORA_WEBAPI_URL", "https://127.0.0.1:9443", 1);
     auto run = RunCtl({"--log-dir", logs.path(), "status"});

@@ -1,4 +1,4 @@
-// The desktop channel against a peer process over a private session bus.
+// The desktop channel against corvana-sim over a private session bus.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -20,13 +20,14 @@
 using namespace std::chrono_literals;
 using platform::Value;
 using platform::ValueSet;
-using testsupport::ChildProcess;
 using utils::DesktopAPIConnection;
 
 namespace {
 
-std::unique_ptr<ChildProcess> StartPeer(std::vector<std::string> args = {}) {
-    return testsupport::StartDesktopPeer(std::move(args));
+// The desktop app says nothing on its own here: every push a test sees is one it asked for.
+std::unique_ptr<testsupport::SimulatorProcess> StartPeer(std::vector<std::string> args = {}) {
+    args.push_back("--no-connected-push");
+    return testsupport::StartDesktopApp(std::move(args));
 }
 
 ValueSet Push(const std::string& method, std::optional<ValueSet> params) {
@@ -62,7 +63,7 @@ protected:
         ASSERT_TRUE(connection.Connect().Get());
     }
 
-    std::unique_ptr<ChildProcess> peer = StartPeer();
+    std::unique_ptr<testsupport::SimulatorProcess> peer = StartPeer();
     testsupport::LogCapture log;
     DesktopAPIConnection connection;
     testsupport::PushRecorder received;
@@ -222,7 +223,8 @@ TEST(DesktopConnection, RequestsMadeOneAfterTheOtherReachThePeerInThatOrder) {
     constexpr int32_t kCount = 300;
     std::vector<platform::Task<utils::IDesktopAPIConnection::Response>> inFlight;
     for (int32_t i = 0; i < kCount; ++i)
-        inFlight.push_back(connection.SendRequest("playback_volume", {{"n", Value(i)}}));
+        inFlight.push_back(
+            connection.SendRequest("playback_volume", {{"volume_percentage", Value(0.5)}, {"n", Value(i)}}));
     for (auto& request : inFlight) EXPECT_FALSE(request.Get().is_error);
 
     auto received = connection.SendRequest("test.received", {}).Get().data;
@@ -254,7 +256,7 @@ TEST(DesktopConnection, ABurstBeyondTheBusDaemonsReplyLimitWaitsItsTurnInsteadOf
     EXPECT_EQ(failed, 0);
     auto user = me.Get();
     ASSERT_FALSE(user.is_error);
-    EXPECT_EQ(user.data.Lookup("username").AsString(), "peer-user");
+    EXPECT_EQ(user.data.Lookup("username").AsString(), "gamer42");
 }
 
 TEST_F(DesktopConnectionWithPushes, APushWithAnUnsupportedTypeIsContained) {

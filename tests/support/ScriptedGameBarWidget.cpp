@@ -26,7 +26,7 @@ void ScriptedGameBarWidget::ReleaseResizes(bool result) {
     for (auto& source : held) source.TrySetResult(result);
 }
 
-std::vector<ScriptedGameBarWidget::Size> ScriptedGameBarWidget::Resizes() const {
+std::vector<velmora::WindowSize> ScriptedGameBarWidget::Resizes() const {
     std::lock_guard lock(mutex_);
     return resizes_;
 }

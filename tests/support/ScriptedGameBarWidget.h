@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Platform/GameBar/IGameBarWidget.h"
+#include "Velmora/Common/WidgetWindow.h"  // header-only: the size type, no link to the widget
 
 namespace testsupport {
 
@@ -16,19 +17,13 @@ namespace testsupport {
 // the test queued other answers, or holds them to answer later (ReleaseResizes).
 class ScriptedGameBarWidget : public platform::IGameBarWidget {
 public:
-    struct Size {
-        double width;
-        double height;
-        bool operator==(const Size&) const = default;
-    };
-
     // The next resize answers, in order; once they run out a resize answers true.
     void QueueResizeResults(std::vector<bool> results);
     void FailNextLaunch(std::exception_ptr error);
     void HoldResizes(bool hold);
     void ReleaseResizes(bool result);
 
-    std::vector<Size> Resizes() const;
+    std::vector<velmora::WindowSize> Resizes() const;
     std::vector<std::string> Launches() const;
     std::optional<bool> HorizontalResize() const;
     std::optional<bool> VerticalResize() const;
@@ -52,7 +47,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<Size> resizes_;
+    std::vector<velmora::WindowSize> resizes_;
     std::vector<std::string> launches_;
     std::deque<bool> resizeResults_;
     std::exception_ptr launchError_;

@@ -18,10 +18,11 @@ public:
 
     const std::string& Origin() const { return origin_; }
     std::string CaFile() const { return dir_ / "ca.pem"; }
-    // Sends a control command; returns its answer line ("OK ...", "COUNTERS ...").
+    // Sends a control command; returns its answer line ("OK ...", "COUNTERS ...", "ERROR ...").
     std::string Control(const std::string& command);
     nlohmann::json Counters();
     void PointWidgetAtIt() const;
+    ChildProcess& Process() { return *process_; }
 
 private:
     TempDir dir_;

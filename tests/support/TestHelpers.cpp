@@ -26,11 +26,9 @@ platform::ValueSet NoRestrictions() {
     return set;
 }
 
-std::unique_ptr<ChildProcess> StartDesktopPeer(std::vector<std::string> args) {
-    args.insert(args.begin(), TestProgram("desktop_test_peer"));
-    auto peer = std::make_unique<ChildProcess>(args);
-    if (peer->WaitForLine("READY").empty()) ADD_FAILURE() << "the desktop test peer did not start";
-    return peer;
+std::unique_ptr<SimulatorProcess> StartDesktopApp(std::vector<std::string> args) {
+    args.insert(args.begin(), "--test-methods");
+    return std::make_unique<SimulatorProcess>(std::move(args));
 }
 
 Run RunToEnd(std::vector<std::string> argv, std::chrono::seconds timeout) {

@@ -9,6 +9,7 @@
 
 #include "Platform/Foundation/ValueSet.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 namespace testsupport {
 
@@ -18,8 +19,9 @@ int32_t ErrorCodeOf(const std::function<void()>& action);
 // A restrictions set with every flag false, as the desktop app sends it.
 platform::ValueSet NoRestrictions();
 
-// The desktop test peer (tests/peers), started and ready on this process's bus.
-std::unique_ptr<ChildProcess> StartDesktopPeer(std::vector<std::string> args = {});
+// corvana-sim as the desktop app for the desktop-link tests, ready on this process's bus and answering the
+// "test." methods that steer it through the channel under test.
+std::unique_ptr<SimulatorProcess> StartDesktopApp(std::vector<std::string> args = {});
 
 // A program run to its end: its exit status and standard output.
 struct Run {

@@ -202,6 +202,7 @@ TEST(CorvanaSim, ABurstOfPushesPastTheBusReplyLimitArrivesWholeAndInOrder) {
     Widget widget;
     widget.Send("playback_state_subscription");
     ASSERT_TRUE(widget.WaitForPush("playback_state_subscription", [](const ValueSet&) { return true; }));
+    EXPECT_EQ(sim.Control("burst 100001"), "ERROR a burst is at most 100000 pushes, not 100001");
     constexpr int32_t kBurst = 1000;
     EXPECT_EQ(sim.Control("burst " + std::to_string(kBurst)), "OK burst");
     ASSERT_TRUE(widget.WaitForPush("playback_state_subscription", [](const ValueSet& p) {

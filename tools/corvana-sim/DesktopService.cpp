@@ -8,37 +8,16 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tools/corvana-sim/Messages.h"
+
 namespace corvanasim {
 
-namespace {
-
-sdbus::Variant S(const std::string& text) {
-    return sdbus::Variant(text);
-}
-
-DBusMap Result(DBusMap data) {
-    return {{"result", sdbus::Variant(std::move(data))}};
-}
-
-DBusMap Failure(int32_t code, const std::string& message) {
-    return {{"error", sdbus::Variant(DBusMap{{"code", sdbus::Variant(code)}, {"message", S(message)}})}};
-}
-
-DBusMap Notification(const std::string& method, DBusMap params) {
-    return {{"method", S(method)}, {"params", sdbus::Variant(std::move(params))}};
-}
-
-template <typename T>
-std::optional<T> Param(const DBusMap& params, const std::string& key) {
-    auto it = params.find(key);
-    if (it == params.end() || !it->second.containsValueOfType<T>()) return std::nullopt;
-    return it->second.get<T>();
-}
-
-}  // namespace
-
 DesktopService::DesktopService(Options options, Player& player, Accounts& accounts, WebServer& web)
-    : options_(std::move(options)), player_(player), accounts_(accounts), web_(web) {}
+    : options_(std::move(options)),
+      player_(player),
+      accounts_(accounts),
+      web_(web),
+      loggedIn_(options_.loggedIn) {}
 
 DesktopService::~DesktopService() {
     clients_.clear();
@@ -152,11 +131,27 @@ int DesktopService::NextTimeoutMs() const {
 void DesktopService::OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& clientPath) {
     ++requests_["Open"];
     std::string sender = object_->getCurrentlyProcessedMessage()->getSender();
+    if (options_.failOpen) {
+        return result.returnError(sdbus::Error("com.corvana.Error.OpenRefused", "This app refuses channels"));
+    }
+    if (options_.releaseNameOnOpen) {
+        unansweredOpens_.push_back(std::make_shared<sdbus::Result<>>(std::move(result)));
+        connection_->releaseName(options_.busName);
+        return;
+    }
+    if (options_.openDelayMs <= 0) return AcceptChannel(result, sender, clientPath);
+    auto pending = std::make_shared<sdbus::Result<>>(std::move(result));
+    After(options_.openDelayMs,
+          [this, pending, sender, clientPath] { AcceptChannel(*pending, sender, clientPath); });
+}
+
+void DesktopService::AcceptChannel(sdbus::Result<>& result, const std::string& sender,
+                                   const sdbus::ObjectPath& clientPath) {
     ForgetClients([&](const Client& c) { return c.uniqueName == sender && c.path == clientPath; });
     result.returnResults();
     clients_.push_back(
         {nextClientSerial_++, sender, clientPath, sdbus::createProxy(*connection_, sender, clientPath)});
-    Push(clients_.back(), "connection_state_changed", {{"connected", S("true")}});
+    if (options_.connectedPush) Push(clients_.back(), "connection_state_changed", {{"connected", S("true")}});
 }
 
 void DesktopService::OnSendMessage(sdbus::Result<DBusMap>&& result, DBusMap message) {
@@ -166,7 +161,10 @@ void DesktopService::OnSendMessage(sdbus::Result<DBusMap>&& result, DBusMap mess
     auto method = Param<std::string>(message, "method");
     auto params = Param<DBusMap>(message, "params").value_or(DBusMap{});
     if (!method) return result.returnResults(Failure(400, "A message needs a method"));
+    if (options_.testMethods && method->rfind("test.", 0) == 0)
+        return HandleTestMethod(std::move(result), *method, params);
     ++requests_[*method];
+    if (options_.testMethods) received_.emplace_back(*method, params);
 
     auto injection = injections_.find(*method);
     if (injection != injections_.end() && injection->second.count > 0) {
@@ -469,6 +467,13 @@ std::string DesktopService::Counters() const {
     return counters.dump();
 }
 
+// Every push of a burst is queued at once: a bound keeps a mistyped count from filling the memory.
+std::optional<std::string> DesktopService::BurstCountError(int count) {
+    constexpr int kMaxBurst = 100000;
+    if (count <= kMaxBurst) return std::nullopt;
+    return "a burst is at most " + std::to_string(kMaxBurst) + " pushes, not " + std::to_string(count);
+}
+
 // Control commands, one per line on standard input; each answers one line on standard output.
 void DesktopService::Command(const std::string& line) {
     std::istringstream words(line);
@@ -504,6 +509,7 @@ void DesktopService::Command(const std::string& line) {
         // under "burst", so that a widget's handler can tell which ones it saw and in what order.
         int count = 0;
         if (!(words >> count) || count <= 0) return reply("ERROR usage: burst COUNT");
+        if (auto error = BurstCountError(count)) return reply("ERROR " + *error);
         const DBusMap state = PlaybackState();
         for (auto& client : clients_) {
             if (!client.playback) continue;

@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "tools/corvana-sim/Accounts.h"
+#include "tools/corvana-sim/Messages.h"
 #include "tools/corvana-sim/Player.h"
 #include "tools/corvana-sim/WebServer.h"
 
 namespace corvanasim {
-
-using DBusMap = std::map<std::string, sdbus::Variant>;
 
 // The desktop app on the session bus: it owns the service name, opens channels to widgets, answers their
 // messages from the player and the accounts, and pushes state changes to subscribed widgets. Everything
@@ -28,6 +27,16 @@ public:
         std::string clientId;
         std::string user;
         std::string webOrigin;  // for cover image URLs
+        bool loggedIn = true;   // the desktop user at start
+        // How channels open: answered after openDelayMs, refused (failOpen), or never answered while the
+        // app gives up its name (releaseNameOnOpen, a desktop app quitting while a widget opens a channel);
+        // connectedPush tells each new channel that the app is connected.
+        int openDelayMs = 0;
+        bool failOpen = false;
+        bool releaseNameOnOpen = false;
+        bool connectedPush = true;
+        // Answers the "test." methods (TestMethods.cpp) that let a test steer the app through the channel.
+        bool testMethods = false;
     };
 
     DesktopService(Options options, Player& player, Accounts& accounts, WebServer& web);
@@ -54,10 +63,19 @@ private:
     void Export();
     void RequestName();
     void OnOpen(sdbus::Result<>&& result, const sdbus::ObjectPath& clientPath);
+    void AcceptChannel(sdbus::Result<>& result, const std::string& sender,
+                       const sdbus::ObjectPath& clientPath);
     void OnSendMessage(sdbus::Result<DBusMap>&& result, DBusMap message);
     DBusMap Handle(const std::string& method, DBusMap& params, Client* client,
                    std::function<void()>& afterReply);
     void Command(const std::string& line);
+    static std::optional<std::string> BurstCountError(int count);
+
+    // TestMethods.cpp
+    void HandleTestMethod(sdbus::Result<DBusMap>&& result, const std::string& method, const DBusMap& params);
+    void TestPushFollowingReply(const std::string& method, const DBusMap& params);
+    void PushToEveryChannel(DBusMap message, std::function<void()> replied = {});
+    void PushPaced();
 
     void Push(Client& client, const std::string& method, DBusMap params);
     void SendPush(uint64_t serial, const std::string& method, DBusMap params);
@@ -79,7 +97,7 @@ private:
     Player& player_;
     Accounts& accounts_;
     WebServer& web_;
-    bool loggedIn_ = true;
+    bool loggedIn_;
     bool quit_ = false;
     int exitCode_ = 0;
     std::unique_ptr<sdbus::IConnection> connection_;
@@ -99,7 +117,13 @@ private:
     };
     size_t pushesInFlight_ = 0;
     std::deque<QueuedPush> queuedPushes_;
-    std::map<std::string, int> pushOutcomes_;  // "answered", "refused", "dropped"
+    std::map<std::string, int> pushOutcomes_;  // "answered", "refused", "refused_by_bus", "dropped"
+
+    // For the test methods: what the widgets asked for, in order, and the calls held unanswered.
+    std::vector<std::pair<std::string, DBusMap>> received_;
+    std::vector<std::shared_ptr<sdbus::Result<DBusMap>>> hanging_;
+    std::vector<std::shared_ptr<sdbus::Result<>>> unansweredOpens_;
+    int32_t pacedLeft_ = 0, pacedInFlight_ = 0, pacedLimit_ = 0, pacedSent_ = 0;
 };
 
 }  // namespace corvanasim

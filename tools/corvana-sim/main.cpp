@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "tools/common/LocalCertificateAuthority.h"
@@ -23,6 +24,8 @@ constexpr const char* kRedirectUri = "https://www.corvana.com";
 
 constexpr const char* kHelp =
     R"(usage: corvana-sim [--port N] [--ca-file PATH] [--expires-in SECONDS] [--user NAME] [--devices N]
+                   [--name NAME] [--logged-out] [--open-delay-ms N] [--fail-open]
+                   [--release-name-on-open] [--no-connected-push] [--test-methods]
 
 Plays the Corvana desktop app on the session bus (name corvana.partnerApi) and the Corvana accounts
 service and web API over HTTPS on 127.0.0.1. Prints "READY https://127.0.0.1:PORT" once both serve; the
@@ -33,6 +36,16 @@ CA certificate that clients must trust (VELMORA_CA_FILE) is written to --ca-file
   --expires-in S      lifetime of access tokens in seconds (default 3600)
   --user NAME         the signed-in desktop user (default "gamer42")
   --devices N         offer N playback devices rather than the usual 3 (at least 3)
+  --name NAME         the bus name to own (default corvana.partnerApi)
+  --logged-out        the desktop user starts logged out
+  --open-delay-ms N   answer each channel's Open N milliseconds late
+  --fail-open         refuse every channel with a D-Bus error
+  --release-name-on-open
+                      give up the bus name instead of answering Open, as an app that quits while a
+                      widget opens its channel (the Open never gets an answer)
+  --no-connected-push do not tell a new channel that the app is connected
+  --test-methods      also answer the "test." methods that steer the app through the channel itself
+                      (tools/corvana-sim/TestMethods.cpp lists them)
 
 Control commands, one per line on standard input; each answers "OK <command>" (or "ERROR ...") on
 standard output:
@@ -41,6 +54,8 @@ standard output:
   disconnect                    tell every widget the desktop app disconnected, then drop its channel
   crash                         exit at once, without a word to anyone
   restart [MS]                  leave the bus and come back after MS milliseconds (default 500)
+  burst COUNT                   push COUNT copies of the playback state, numbered 1 to COUNT under
+                                "burst", to every subscribed widget (COUNT at most 100000)
   fail METHOD N [error|dbus]    the next N requests of METHOD fail (an error object, or a D-Bus error)
   delay METHOD N MS             the next N requests of METHOD are answered MS milliseconds late
   expire-tokens                 every access token issued so far expires now
@@ -63,6 +78,31 @@ int64_t NowMs() {
     std::exit(2);
 }
 
+// The options that say how the desktop app behaves on the bus; false for any other argument.
+bool ReadDesktopOption(const std::string& arg, const std::function<std::string()>& value,
+                       corvanasim::DesktopService::Options& options) {
+    if (arg == "--name") {
+        options.busName = value();
+        if (options.busName.empty()) Usage("--name needs a bus name");
+    } else if (arg == "--logged-out") {
+        options.loggedIn = false;
+    } else if (arg == "--open-delay-ms") {
+        options.openDelayMs = std::stoi(value());
+        if (options.openDelayMs < 0) Usage("--open-delay-ms needs a count of milliseconds");
+    } else if (arg == "--fail-open") {
+        options.failOpen = true;
+    } else if (arg == "--release-name-on-open") {
+        options.releaseNameOnOpen = true;
+    } else if (arg == "--no-connected-push") {
+        options.connectedPush = false;
+    } else if (arg == "--test-methods") {
+        options.testMethods = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +111,7 @@ int main(int argc, char** argv) {
     std::string caFile;
     std::string user = "gamer42";
     int devices = 3;
+    corvanasim::DesktopService::Options desktopOptions;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -91,7 +132,7 @@ int main(int argc, char** argv) {
                 user = value();
             } else if (arg == "--devices") {
                 devices = std::stoi(value());
-            } else {
+            } else if (!ReadDesktopOption(arg, value, desktopOptions)) {
                 Usage("unknown argument " + arg);
             }
         } catch (const std::logic_error&) {
@@ -123,8 +164,10 @@ int main(int argc, char** argv) {
         port = web.Start(port);
         const std::string origin = "https://127.0.0.1:" + std::to_string(port);
 
-        corvanasim::DesktopService desktop({"corvana.partnerApi", kClientId, user, origin}, player, accounts,
-                                           web);
+        desktopOptions.clientId = kClientId;
+        desktopOptions.user = user;
+        desktopOptions.webOrigin = origin;
+        corvanasim::DesktopService desktop(desktopOptions, player, accounts, web);
         return desktop.Run([&] {
             std::fprintf(stderr, "corvana-sim: serving; CA certificate in %s\n", caFile.c_str());
             std::printf("READY %s\n", origin.c_str());

@@ -25,7 +25,7 @@ using testsupport::FakeDesktopConnection;
 using testsupport::LogCapture;
 using testsupport::ScriptedGameBarWidget;
 using velmora::CorvanaWidgetWebview;
-using Size = ScriptedGameBarWidget::Size;
+using Size = velmora::WindowSize;
 
 namespace {
 

@@ -19,7 +19,7 @@ using utils::PlaybackAction;
 using utils::corvana_client::HomeFeedResult;
 using utils::corvana_client::HomeSection;
 using velmora::WebBridge;
-using Size = ScriptedGameBarWidget::Size;
+using Size = velmora::WindowSize;
 
 namespace {
 
