@@ -385,16 +385,21 @@ int main(int argc, char** argv) {
                 *std::min_element(refreshMs.begin(), refreshMs.end()),
                 *std::max_element(refreshMs.begin(), refreshMs.end()));
     if (pairs > 0) {
-        double floorFrame = Percentile(frameF, 0.5), project = Percentile(frameP, 0.5);
+        // Judged pair by pair, each start against the floor's start beside it: the floor's first frame
+        // alone spreads several-fold on a loaded machine.
         double handshake = Percentile(handshakeMs, 0.5);
         for (auto [which, token] : {std::pair{"first of the process", coldTokenMs},
                                     std::pair{"refresh median", Percentile(refreshMs, 0.5)}}) {
-            double allowed = 1.5 * floorFrame + handshake + token;
+            std::vector<double> shares;
+            for (size_t i = 0; i < frameP.size(); ++i)
+                shares.push_back(frameP[i] / (1.5 * frameF[i] + handshake + token));
+            double share = Percentile(shares, 0.5);
             std::printf(
-                "start-up goal (token round trip: %s): exec -> first signed-in frame %.1f ms against 1.5 x"
-                " %.1f + %.1f + %.1f = %.1f ms: %s (%.2f of it)\n",
-                which, project, floorFrame, handshake, token, allowed, project <= allowed ? "met" : "MISSED",
-                project / allowed);
+                "start-up goal (token round trip: %s): exec -> first signed-in frame against 1.5 x the "
+                "floor's"
+                " first frame + %.1f + %.1f ms, pair by pair: median %.2f of it (%.2f-%.2f): %s\n",
+                which, handshake, token, share, *std::min_element(shares.begin(), shares.end()),
+                *std::max_element(shares.begin(), shares.end()), share <= 1 ? "met" : "MISSED");
         }
     }
     std::printf(
