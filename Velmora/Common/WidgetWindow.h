@@ -22,7 +22,7 @@ namespace native_page {
 inline constexpr WindowSize kCollapsedSize{320, 194};
 // The now-playing block without its controls (padding, cover, spacing, progress, padding), so that the
 // widget covers no more of the game.
-inline constexpr WindowSize kPinnedOnlySize{320, 116};
+inline constexpr WindowSize kPinnedOnlySize{320, 108};
 }  // namespace native_page
 namespace web_page {
 inline constexpr WindowSize kCollapsedSize{320, 156};

@@ -11,7 +11,7 @@ QtObject {
     readonly property color coverPlaceholder: "#2A2A2A"
     readonly property color coverPlaceholderIcon: Qt.rgba(1, 1, 1, 0.35)
 
-    readonly property int nowPlayingCoverSize: 72
+    readonly property int nowPlayingCoverSize: 56
     readonly property int tileSize: 104
     // The cover, then two caption lines.
     readonly property int tileHeight: tileSize + 40

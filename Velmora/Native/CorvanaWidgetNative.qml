@@ -43,10 +43,10 @@ FocusScope {
                 objectName: "NowPlaying"
                 anchors { left: parent.left; right: parent.right; top: parent.top }
                 // Without the feed (collapsed) the block sits in the middle of the window, as much room
-                // above it as below. At most one padding more, so that a frame drawn before the window has
+                // above it as below. At most a padding and a spacing more, so that a frame drawn before the window has
                 // taken its new size shows the block where it was.
                 anchors.topMargin: feed.visible ? 0
-                    : Math.max(0, Math.min(GameBarResourceDictionary.padding,
+                    : Math.max(0, Math.min(GameBarResourceDictionary.padding + GameBarResourceDictionary.spacing,
                                            Math.floor((parent.height - height) / 2)))
                 page: root.page
                 viewModel: root.vm

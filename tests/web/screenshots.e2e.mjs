@@ -55,6 +55,16 @@ try {
     await shoot('devices-expanded', '320x612');
     await page.keyboard.press('Escape');
 
+    // Repeat on, and the progress bar held down at four fifths: the thumb and the elapsed time follow.
+    await session.ctl('repeat', 'context');
+    await until(() => page.evaluate(() => document.getElementById('repeat').classList.contains('on')), 'repeat on');
+    const bar = await page.locator('#seek').boundingBox();
+    await page.mouse.move(bar.x + bar.width * 0.8, bar.y + bar.height / 2);
+    await page.mouse.down();
+    await shoot('seek-dragging', '320x612');
+    await page.mouse.up();
+    await session.ctl('repeat', 'off');
+
     await page.click('#expand');
     await page.locator('#feed').waitFor({ state: 'hidden' });
     await shoot('collapsed', '320x156');

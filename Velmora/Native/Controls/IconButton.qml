@@ -13,6 +13,10 @@ T.AbstractButton {
     property int iconSize: CommonStyles.iconSize
     // The one filled button of a row: play/pause.
     property bool filled: false
+    // A toggle in its "on" colour shows a dot under its icon too, so that "on" does not rest on colour
+    // alone.
+    property bool toggle: false
+    readonly property bool isOn: toggle && Qt.colorEqual(iconColor, CorvanaResourceDictionary.accent)
 
     implicitWidth: CommonStyles.controlSize
     implicitHeight: CommonStyles.controlSize
@@ -50,6 +54,15 @@ T.AbstractButton {
                  : control.hovered && control.enabled
                    && Qt.colorEqual(control.iconColor, CorvanaResourceDictionary.inactive)
                  ? GameBarResourceDictionary.textPrimary : control.iconColor
+        }
+        Rectangle {
+            objectName: "OnDot"
+            visible: control.isOn
+            anchors { horizontalCenter: parent.horizontalCenter; bottom: parent.bottom; bottomMargin: 1 }
+            width: GameBarResourceDictionary.spacingSmall
+            height: width
+            radius: width / 2
+            color: control.iconColor
         }
     }
 }

@@ -58,6 +58,13 @@ ConvertedPlaybackState ConvertedPlaybackState::From(const desktop_api_types::Pla
                                !r.disallow_seeking,       !r.disallow_skipping_prev,
                                !r.disallow_skipping_next, !r.disallow_toggling_shuffle};
     if (converted.HasContext) converted.Actions = converted.PlayerActions;
+    using presentation::Repeat;
+    converted.PlayerRepeat = {state.repeat_track     ? Repeat::Track
+                              : state.repeat_context ? Repeat::Context
+                                                     : Repeat::Off,
+                              !r.disallow_toggling_repeat_context, !r.disallow_toggling_repeat_track};
+    converted.Volume =
+        std::isfinite(state.volume_percentage) ? std::clamp(state.volume_percentage, 0.0, 1.0) : 0;
 
     CorvanaCurrentTrackInfo& info = converted.Track;
     info.IsShuffling = state.shuffle;

@@ -4,6 +4,7 @@
 
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
 #include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "VelmoraUtils/DesktopApiTypes.h"
 
 namespace velmora {
@@ -18,6 +19,9 @@ struct ConvertedPlaybackState {
     // context, and its restrictions say all there is to say.
     CorvanaActionsInfo PlayerActions;
     CorvanaCurrentTrackInfo Track;
+    // The repeat mode, with what the restrictions alone allow of it.
+    presentation::RepeatState PlayerRepeat;
+    double Volume = 0;  // a fraction of full volume
 
     // `nowMs` is the current time in milliseconds since the Unix epoch. Throws E_INVALIDARG when the
     // position has to be estimated from a `timestamp` that is not a decimal 64-bit integer.

@@ -7,6 +7,7 @@
 #include "Velmora/Native/Framework/FailureReport.h"
 #include "Velmora/Native/Framework/ResourceHelper.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "VelmoraUtils/Logger.h"
 
 namespace velmora {
@@ -28,12 +29,28 @@ const std::shared_ptr<const QColor>& InactiveBrush() {
     static const auto brush = std::make_shared<const QColor>(0xFF, 0xFF, 0xFF, 0xD8);
     return brush;
 }
+const std::shared_ptr<const QColor>& Brush(bool active) {
+    return active ? ActiveBrush() : InactiveBrush();
+}
 
 QString Icon(char16_t codePoint) {
     return QString(QChar(codePoint));
 }
 
+// How often a dragged progress bar or volume slider tells the desktop app at most.
+constexpr std::chrono::milliseconds kDragCommandInterval{250};
+
+// Repeat under the context rule: with no context (and no player of its own) nothing can be changed.
+presentation::RepeatState RepeatUnder(const presentation::RepeatState& player, bool allowed) {
+    return {player.mode, allowed && player.canToggleContext, allowed && player.canToggleTrack};
+}
+
 }  // namespace
+
+struct CorvanaWidgetViewModel::Throttled {
+    std::unique_ptr<platform::DispatcherTimer> timer;
+    std::optional<ValueThrottle> throttle;
+};
 
 CorvanaWidgetViewModel::Services CorvanaWidgetViewModel::Services::Default() {
     Services services;
@@ -103,6 +120,10 @@ void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& st
         playerActions_ = state.PlayerActions;
         UpdateActions();
         playbackStateReceived_ = true;
+        playerRepeat_ = state.PlayerRepeat;
+        stateVolume_ = state.Volume;
+        UpdateRepeatPresentation();
+        UpdateVolume();
         UpdateCurrentlyPlayingTrackInformation(state.Track, state.IsAdvertisement);
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::OnPlaybackState", std::current_exception());
@@ -123,18 +144,10 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         bool episode = info.Kind == CorvanaViewItemKind::Episode;
         SetCurrentlyPlayingTrackArtist(QString::fromStdString(episode ? info.Album : info.Artist));
         SetIsShuffleEnabled(info.IsShuffling);
-        if (isAdvertisement) {
-            SetCurrentlyPlayingTrack(ResourceHelper::GetString("CorvanaAdvertisementText"));
-            SetShowShuffleButton(false);
-        } else if (episode) {
-            SetShowPreviousNextControls(false);
-            SetShowSkipBackAheadControls(true);
-            SetShowShuffleButton(false);
-        } else {
-            SetShowPreviousNextControls(true);
-            SetShowSkipBackAheadControls(false);
-            SetShowShuffleButton(true);
-        }
+        if (isAdvertisement) SetCurrentlyPlayingTrack(ResourceHelper::GetString("CorvanaAdvertisementText"));
+        ApplyContentControls(isAdvertisement ? presentation::Content::Advertisement
+                             : episode       ? presentation::Content::Episode
+                                             : presentation::Content::Track);
         positionMs_ = info.PositionMs;
         durationMs_ = info.DurationMs;
         if (durationMs_ > 0) SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
@@ -145,10 +158,8 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         SetCurrentlyPlayingTrackAlbum({});
         SetCurrentlyPlayingTrackArtist({});
         SetIsShuffleEnabled(false);
-        SetShowPreviousNextControls(true);
-        SetShowSkipBackAheadControls(false);
+        ApplyContentControls(presentation::Content::Nothing);
         SetShowAddRemoveLibraryButton(false);
-        SetShowShuffleButton(true);
         positionMs_ = 0;
         durationMs_ = 0;
         currentTrackUri_.clear();
@@ -156,6 +167,7 @@ void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const Corvan
         SetCurrentlyPlayingTrackProgressPercentage(0);
         UpdateCover({});
     }
+    UpdateTimes();
     SetIsPlaying(playing);
     UpdateProgressTimer();
     UpdatePlayPausePresentation();
@@ -208,6 +220,14 @@ void CorvanaWidgetViewModel::OnProgressTimerTick() {
     }
     positionMs_ += 1000;
     SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+    UpdateTimes();
+}
+
+void CorvanaWidgetViewModel::UpdateTimes() {
+    // Nothing to measure: no times rather than a misleading 0:00.
+    const bool timed = durationMs_ > 0;
+    SetElapsedTimeText(timed ? presentation::FormatTime(std::min(positionMs_, durationMs_)) : QString());
+    SetDurationText(timed ? presentation::FormatTime(durationMs_) : QString());
 }
 
 void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double value) {
@@ -218,44 +238,58 @@ void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double v
 // ---- Presentation rules ----
 
 void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
-    if (IsPlaying_) {
-        SetPlayPauseIcon(Icon(kPauseIcon));
-        SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPause_ButtonNarratorText"));
-        SetIsPlayPauseButtonEnabled(!playbackStateReceived_ || CorvanaActionsInfo_.CanPause);
-    } else {
-        SetPlayPauseIcon(Icon(kPlayIcon));
-        SetPlayPauseNarratorText(ResourceHelper::GetString("CorvanaPlay_ButtonNarratorText"));
-        bool enabled = true;
-        // A player has no context to start from the feed: its restrictions decide.
-        if (playbackStateReceived_)
-            enabled =
-                hasContext_ || IsPlayerOnly_ ? CorvanaActionsInfo_.CanResume : FirstFeedItem() != nullptr;
-        SetIsPlayPauseButtonEnabled(enabled);
-    }
+    const presentation::Look look =
+        presentation::PlayPause({IsPlaying_, playbackStateReceived_, hasContext_, IsPlayerOnly_,
+                                 FirstFeedItem() != nullptr, CorvanaActionsInfo_});
+    SetPlayPauseIcon(look.icon);
+    SetPlayPauseNarratorText(ResourceHelper::GetString(look.narratorKey));
+    SetIsPlayPauseButtonEnabled(look.enabled);
 }
 
 void CorvanaWidgetViewModel::UpdateLibraryPresentation() {
-    SetAddRemoveLibraryIcon(Icon(IsInLibrary_ ? kInLibraryIcon : kNotInLibraryIcon));
-    SetAddRemoveLibraryNarratorText(
-        ResourceHelper::GetString(IsInLibrary_ ? "CorvanaRemoveFromLibrary_ButtonNarratorNext"
-                                               : "CorvanaAddToLibrary_ButtonNarratorText"));
+    const presentation::Look look = presentation::Library(IsInLibrary_);
+    SetAddRemoveLibraryIcon(look.icon);
+    SetAddRemoveLibraryNarratorText(ResourceHelper::GetString(look.narratorKey));
+    SetAddRemoveLibraryButtonBrush(Brush(look.active));
 }
 
 void CorvanaWidgetViewModel::UpdateShufflePresentation() {
-    SetEnableDisableButtonForegroundBrush(IsShuffleEnabled_ ? ActiveBrush() : InactiveBrush());
-    SetEnableDisableNarratorText(ResourceHelper::GetString(IsShuffleEnabled_
-                                                               ? "CorvanaDisableShuffle_ButtonNarratorText"
-                                                               : "CorvanaEnableShuffle_ButtonNarratorText"));
+    const presentation::Look look = presentation::Shuffle(IsShuffleEnabled_);
+    SetEnableDisableButtonForegroundBrush(Brush(look.active));
+    SetEnableDisableNarratorText(ResourceHelper::GetString(look.narratorKey));
+}
+
+void CorvanaWidgetViewModel::ApplyContentControls(presentation::Content content) {
+    const presentation::ContentControls shown = presentation::ControlsFor(content);
+    if (shown.showPreviousNext) SetShowPreviousNextControls(*shown.showPreviousNext);
+    if (shown.showSkipBackAhead) SetShowSkipBackAheadControls(*shown.showSkipBackAhead);
+    SetShowShuffleButton(shown.showShuffle);
 }
 
 void CorvanaWidgetViewModel::UpdateActions() {
     SetCorvanaActionsInfo(IsPlayerOnly_ ? playerActions_ : contextActions_);
+    UpdateRepeatPresentation();
+}
+
+void CorvanaWidgetViewModel::UpdateRepeatPresentation() {
+    const presentation::Look look = presentation::RepeatLook(
+        RepeatUnder(playerRepeat_, playbackStateReceived_ && (hasContext_ || IsPlayerOnly_)));
+    SetRepeatIcon(look.icon);
+    SetRepeatNarratorText(ResourceHelper::GetString(look.narratorKey));
+    SetIsRepeatButtonEnabled(look.enabled);
+    SetRepeatButtonBrush(Brush(look.active));
+}
+
+void CorvanaWidgetViewModel::UpdateVolume() {
+    const bool shown = activeDevice_ && activeDevice_->SupportsVolume;
+    SetShowVolume(shown);
+    // The playback state says the volume as it is now; the device list may be older.
+    if (shown) SetVolume(playbackStateReceived_ ? stateVolume_ : activeDevice_->Volume / 100.0);
 }
 
 void CorvanaWidgetViewModel::UpdateDeviceButtonBrush() {
-    // Every player is one of this desktop: none of them plays elsewhere.
-    SetPlaybackDeviceSelectionButtonBrush(playingElsewhere_ && !IsPlayerOnly_ ? ActiveBrush()
-                                                                              : InactiveBrush());
+    SetPlaybackDeviceSelectionButtonBrush(
+        Brush(presentation::DeviceButtonActive(playingElsewhere_, IsPlayerOnly_)));
 }
 
 void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
@@ -439,8 +473,10 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     }
     contextActions_ = {};
     playerActions_ = {};
+    playerRepeat_ = {};
     SetCorvanaActionsInfo({});
     playbackStateReceived_ = false;
+    UpdateRepeatPresentation();
     if (widget_) {
         auto resizing = ResizeWindowAsync(kLoggedOutSize);
     }
@@ -584,7 +620,9 @@ void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>&
             if (!selected && active && device.Id == active->Id) selected = viewModel;
         }
         playingElsewhere_ = selected && !active->IsSelf;
+        activeDevice_ = selected ? active : std::nullopt;
         UpdateDeviceButtonBrush();
+        UpdateVolume();
         SetSelectedPlaybackDevice(selected);
         SetEnablePlaybackDeviceSelectionButton(!playbackDevices_->Empty());
         utils::Logger::Instance().LogInfo("OnDevicesStateChanged: returning");
@@ -696,6 +734,59 @@ void CorvanaWidgetViewModel::AddRemoveLibrary() {
 
 void CorvanaWidgetViewModel::ToggleShuffle() {
     if (controller_) controller_->SetShuffle(!IsShuffleEnabled_);
+}
+
+void CorvanaWidgetViewModel::CycleRepeat() {
+    const auto next = presentation::NextRepeat(
+        RepeatUnder(playerRepeat_, playbackStateReceived_ && (hasContext_ || IsPlayerOnly_)));
+    if (next && controller_) controller_->SetRepeat(presentation::RepeatText(*next));
+}
+
+ValueThrottle& CorvanaWidgetViewModel::ThrottleOf(std::unique_ptr<Throttled>& slot,
+                                                  std::function<void(double)> send) {
+    if (!slot) {
+        slot = std::make_unique<Throttled>();
+        slot->timer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
+        platform::DispatcherTimer* timer = slot->timer.get();
+        Throttled* throttled = slot.get();
+        std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+        // One shot: the periodic timer stops at its first tick.
+        timer->Tick([weak, throttled] {
+            if (auto self = weak.lock()) {
+                throttled->timer->Stop();
+                throttled->throttle->Wake();
+            }
+        });
+        slot->throttle.emplace(
+            kDragCommandInterval, std::move(send), [] { return std::chrono::steady_clock::now(); },
+            [timer](std::optional<std::chrono::milliseconds> delay) {
+                timer->Stop();
+                if (!delay) return;
+                timer->Interval(std::max(*delay, std::chrono::milliseconds(1)));
+                timer->Start();
+            });
+    }
+    return *slot->throttle;
+}
+
+void CorvanaWidgetViewModel::SeekTo(double fraction, bool final) {
+    if (!controller_ || durationMs_ <= 0 || !CorvanaActionsInfo_.CanSeek || !std::isfinite(fraction)) return;
+    // The bar and the elapsed time follow the player's hand; the next playback state has the last word.
+    positionMs_ = std::round(std::clamp(fraction, 0.0, 1.0) * durationMs_);
+    SetCurrentlyPlayingTrackProgressPercentage(positionMs_ / durationMs_);
+    UpdateTimes();
+    auto& throttle =
+        ThrottleOf(seek_, [this](double ms) { controller_->Seek(static_cast<int32_t>(ms), false); });
+    final ? throttle.Finish(positionMs_) : throttle.Update(positionMs_);
+}
+
+void CorvanaWidgetViewModel::ChangeVolume(double fraction, bool final) {
+    if (!controller_ || !ShowVolume_ || !std::isfinite(fraction)) return;
+    // In whole percent, as the desktop app keeps it.
+    const double volume = std::round(std::clamp(fraction, 0.0, 1.0) * 100) / 100;
+    SetVolume(volume);
+    auto& throttle = ThrottleOf(volume_, [this](double value) { controller_->SetVolume(value); });
+    final ? throttle.Finish(volume) : throttle.Update(volume);
 }
 
 }  // namespace velmora

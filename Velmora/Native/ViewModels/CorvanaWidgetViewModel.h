@@ -26,6 +26,8 @@
 #include "Velmora/Native/ViewModels/CorvanaPlaybackDeviceViewModel.h"
 #include "Velmora/Native/ViewModels/CoverImage.h"
 #include "Velmora/Native/ViewModels/ObservableVector.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
+#include "Velmora/Native/ViewModels/ValueThrottle.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/LocalCoverGrant.h"
@@ -73,9 +75,10 @@ class CorvanaWidgetViewModel : public framework::ViewModelBase {
     VIEW_MODEL_PROPERTY(double, Opacity, 1.0)
     VIEW_MODEL_PROPERTY(bool, IsScrollBarEnabled, false)
     VIEW_MODEL_PROPERTY(bool, ShowExpandButton, true)
-    // The two brushes are shared colours.
+    // The brushes are shared colours.
     VIEW_MODEL_BRUSH_PROPERTY(PlaybackDeviceSelectionButtonBrush)
     VIEW_MODEL_BRUSH_PROPERTY(EnableDisableButtonForegroundBrush)
+    VIEW_MODEL_BRUSH_PROPERTY(AddRemoveLibraryButtonBrush)
     VIEW_MODEL_OBJECT_PROPERTY(velmora::CoverImage, ImageSource)
     VIEW_MODEL_PROPERTY(QString, ExpandButtonGlyph)
     VIEW_MODEL_PROPERTY(QString, AddRemoveLibraryIcon)
@@ -84,15 +87,24 @@ class CorvanaWidgetViewModel : public framework::ViewModelBase {
     VIEW_MODEL_PROPERTY(QString, PlayPauseNarratorText)
     VIEW_MODEL_PROPERTY(QString, EnableDisableNarratorText)
     VIEW_MODEL_PROPERTY(QString, ExpandCollapseNarratorText)
+    // Repeat (off, context, track), the times beside the progress bar and the active device's volume.
+    VIEW_MODEL_READONLY_PROPERTY(QString, RepeatIcon, QStringLiteral("repeat"))
+    VIEW_MODEL_READONLY_PROPERTY(QString, RepeatNarratorText)
+    VIEW_MODEL_READONLY_PROPERTY(bool, IsRepeatButtonEnabled, false)
+    VIEW_MODEL_BRUSH_PROPERTY(RepeatButtonBrush)
+    VIEW_MODEL_READONLY_PROPERTY(QString, ElapsedTimeText)
+    VIEW_MODEL_READONLY_PROPERTY(QString, DurationText)
+    VIEW_MODEL_READONLY_PROPERTY(bool, ShowVolume, false)
+    VIEW_MODEL_READONLY_PROPERTY(double, Volume, 0)
 
 public:
     // The icons are private-use code points; the page maps each to an icon of ours.
-    static constexpr char16_t kPauseIcon = 0xF131;         // play/pause while playing
-    static constexpr char16_t kPlayIcon = 0xF132;          // play/pause while not playing
-    static constexpr char16_t kInLibraryIcon = 0xF321;     // add/remove while in the library
-    static constexpr char16_t kNotInLibraryIcon = 0xF31F;  // add/remove while not in the library
-    static constexpr char16_t kCollapseGlyph = 0xF263;     // expand button while expanded
-    static constexpr char16_t kExpandGlyph = 0xF25F;       // expand button while collapsed
+    static constexpr char16_t kPauseIcon = presentation::kPauseIcon;
+    static constexpr char16_t kPlayIcon = presentation::kPlayIcon;
+    static constexpr char16_t kInLibraryIcon = presentation::kInLibraryIcon;
+    static constexpr char16_t kNotInLibraryIcon = presentation::kNotInLibraryIcon;
+    static constexpr char16_t kCollapseGlyph = 0xF263;  // expand button while expanded
+    static constexpr char16_t kExpandGlyph = 0xF25F;    // expand button while collapsed
     static constexpr int32_t kSkipMs = 15000;
 
     // What the view model reaches beyond the controller and the token: the feed, the settings file and the
@@ -141,6 +153,11 @@ public:
     Q_INVOKABLE void SkipAhead();
     Q_INVOKABLE void AddRemoveLibrary();
     Q_INVOKABLE void ToggleShuffle();
+    Q_INVOKABLE void CycleRepeat();
+    // From the progress bar and the volume slider (fractions): while `final` is false the player is still
+    // moving it, and at most four commands a second go out; the final value always does.
+    Q_INVOKABLE void SeekTo(double fraction, bool final);
+    Q_INVOKABLE void ChangeVolume(double fraction, bool final);
     // `item` is the CorvanaPlaybackDeviceViewModel the player chose; anything else only closes the flyout.
     Q_INVOKABLE void OnPlaybackDeviceClicked(QObject* item);
 
@@ -176,13 +193,19 @@ private:
                       const std::optional<PlaybackDeviceInfo>& active);
     void OnDisplayModeChanged();
 
-    // The presentation rules, each derived from the state in one place.
+    // The presentation rules (PlaybackPresentation.h), applied where their state changes.
+    void ApplyContentControls(presentation::Content content);
     void UpdatePlayPausePresentation();
     void UpdateLibraryPresentation();
     void UpdateShufflePresentation();
     void UpdateShowPinnedCorvanaLogo();
     void UpdateActions();
     void UpdateDeviceButtonBrush();
+    void UpdateRepeatPresentation();
+    void UpdateTimes();
+    void UpdateVolume();
+    struct Throttled;
+    ValueThrottle& ThrottleOf(std::unique_ptr<Throttled>& slot, std::function<void(double)> send);
     // Shows what plays without the feed, as player only or while signing in.
     void ShowPlaybackWithoutFeed(bool playerOnly);
     void SetStartupFlag(bool on);
@@ -221,6 +244,12 @@ private:
     velmora::CorvanaActionsInfo playerActions_;
     // The last device list's active device is another one than this machine.
     bool playingElsewhere_ = false;
+    std::optional<PlaybackDeviceInfo> activeDevice_;  // of the last device list
+    presentation::RepeatState playerRepeat_;
+    double stateVolume_ = 0;
+    // The seek and volume commands, each throttled on a one-shot timer of its own.
+    std::unique_ptr<Throttled> seek_;
+    std::unique_ptr<Throttled> volume_;
     // Also read where a feed load fails, which may be off the UI thread.
     std::atomic<bool> closing_ = false;
     // Bumped by every sign-in, sign-out and MarkClosing, so that a feed load started before one of them

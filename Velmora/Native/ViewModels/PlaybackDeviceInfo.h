@@ -15,10 +15,12 @@ struct PlaybackDeviceInfo {
     bool IsActive = false;
     bool IsSelf = false;     // the device is this very machine
     std::string DeviceType;  // the desktop app's word for it ("Computer", "Smartphone", "Speaker", ...)
+    bool SupportsVolume = false;
+    int Volume = 0;  // percent
 
     static PlaybackDeviceInfo From(const desktop_api_types::ConnectDevice& device) {
-        return {true,           device.device_id,  ShownText(device.name), device.is_active,
-                device.is_self, device.device_type};
+        return {true,           device.device_id,   ShownText(device.name), device.is_active,
+                device.is_self, device.device_type, !device.disable_volume, device.volume};
     }
 };
 

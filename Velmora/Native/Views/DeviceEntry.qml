@@ -44,7 +44,7 @@ T.AbstractButton {
             readonly property var glyphs: ({ "phone": "phone", "speaker": "speaker", "computer": "device" })
             glyph: glyphs[entry.modelData ? entry.modelData.DeviceKind : "computer"] || "device"
             size: CommonStyles.iconSize
-            color: entry.selected ? CorvanaResourceDictionary.accent : GameBarResourceDictionary.textSecondary
+            color: entry.selected ? CorvanaResourceDictionary.accent : CorvanaResourceDictionary.inactive
         }
         Column {
             anchors {
@@ -69,7 +69,7 @@ T.AbstractButton {
                 width: parent.width
                 text: entry.playingText
                 font: GameBarTypography.caption
-                color: GameBarResourceDictionary.textSecondary
+                color: CorvanaResourceDictionary.accent
             }
         }
     }

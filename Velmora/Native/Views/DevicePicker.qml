@@ -31,25 +31,19 @@ T.Popup {
     closePolicy: T.Popup.CloseOnEscape | T.Popup.CloseOnPressOutsideParent
     focus: true
     padding: GameBarResourceDictionary.spacing
-    width: CommonStyles.flyoutWidth
+    width: opener.Window.width - 2 * margin
     // From the list's full length, not its height, which the flyout's height limits.
     implicitHeight: topPadding + bottomPadding + title.implicitHeight + GameBarResourceDictionary.spacingSmall
                     + (list.count === 0 ? empty.implicitHeight : list.contentHeight)
-    x: opener.width - width
-
+                    + (volumeRow.visible ? GameBarResourceDictionary.spacingSmall + volumeRow.height : 0)
     readonly property real margin: GameBarResourceDictionary.spacing
-    // Below the button when the window has room there (expanded), else from the top of the window, the
-    // list scrolling what does not fit.
+    // A sheet along the window's bottom edge, as wide as the window less a margin each side, as the web
+    // page's; as high as the window allows, the list scrolling what does not fit.
     function place() {
-        const top = opener.mapToItem(null, 0, 0).y
-        const below = windowHeight - (top + opener.height) - margin
-        if (implicitHeight <= below) {
-            y = opener.height + GameBarResourceDictionary.spacingSmall
-            height = implicitHeight
-        } else {
-            y = margin - top
-            height = Math.min(implicitHeight, windowHeight - 2 * margin)
-        }
+        const at = opener.mapToItem(null, 0, 0)
+        height = Math.min(implicitHeight, windowHeight - 2 * margin)
+        x = margin - at.x
+        y = windowHeight - margin - height - at.y
     }
     // The list has its model only while the flyout shows: closed, a list of hundreds of devices builds no
     // entries, and an update of it costs the view nothing.
@@ -100,15 +94,25 @@ T.Popup {
         Accessible.role: Accessible.List
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
 
-        PlainLabel {
+        Item {
             id: title
             width: parent.width
-            leftPadding: GameBarResourceDictionary.spacing
-            topPadding: GameBarResourceDictionary.spacingSmall
-            bottomPadding: GameBarResourceDictionary.spacingSmall
-            font: GameBarTypography.captionStrong
-            color: GameBarResourceDictionary.textSecondary
-            text: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
+            implicitHeight: close.height
+
+            PlainLabel {
+                anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
+                font: GameBarTypography.bodyStrong
+                text: Converters.ResourceStringConverter("", "CorvanaDevicePicker_Title")
+            }
+            IconButton {
+                id: close
+                objectName: "DevicePickerClose"
+                anchors.right: parent.right
+                glyph: "close"
+                iconSize: CommonStyles.smallIconSize
+                narratorText: Converters.ResourceStringConverter("", "CorvanaDevicePicker_CloseNarratorText")
+                onClicked: flyout.close()
+            }
         }
 
         PlainLabel {
@@ -126,13 +130,17 @@ T.Popup {
             id: list
             objectName: "DeviceList"
             width: parent.width
-            // What the flyout's height leaves for the list once the title is placed.
-            height: Math.max(0, Math.min(contentHeight, flyout.availableHeight - y))
+            // What the flyout's height leaves for the list once the title and the volume are placed.
+            height: Math.max(0, Math.min(contentHeight, flyout.availableHeight - y
+                                         - (volumeRow.visible ? GameBarResourceDictionary.spacingSmall + volumeRow.height : 0)))
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true
             model: flyout.listed ? flyout.vm.PlaybackDevices : null
             property bool keyboardNavigated: false
+            // The volume under the list takes its share of the height after the flyout opened: the current
+            // entry stays whole.
+            onHeightChanged: if (flyout.visible) positionViewAtIndex(currentIndex, ListView.Contain)
             Keys.onPressed: (event) => {
                 if (event.key === Qt.Key_Up || event.key === Qt.Key_Down)
                     keyboardNavigated = true
@@ -144,6 +152,19 @@ T.Popup {
                 return model ? model.indexOf(flyout.vm.SelectedPlaybackDevice) : -1
             }
 
+            T.ScrollBar.vertical: T.ScrollBar {
+                id: listBar
+                policy: T.ScrollBar.AsNeeded
+                padding: 0
+                implicitWidth: GameBarResourceDictionary.spacingSmall
+                contentItem: Rectangle {
+                    implicitWidth: GameBarResourceDictionary.spacingSmall
+                    visible: listBar.size < 1
+                    radius: width / 2
+                    color: listBar.pressed ? GameBarResourceDictionary.textDisabled : GameBarResourceDictionary.pressedFill
+                }
+            }
+
             delegate: DeviceEntry {
                 required property int index
                 width: ListView.view.width
@@ -151,6 +172,44 @@ T.Popup {
                 keyboardCurrent: ListView.view.keyboardNavigated
                 focus: ListView.isCurrentItem
                 onClicked: flyout.vm.OnPlaybackDeviceClicked(modelData)
+            }
+        }
+
+        // The active device's volume, when it takes one.
+        Item {
+            id: volumeRow
+            objectName: "VolumeRow"
+            visible: flyout.vm.ShowVolume
+            width: parent.width
+            height: CommonStyles.controlSize
+
+            Rectangle {
+                anchors { left: parent.left; right: parent.right; top: parent.top }
+                height: 1
+                color: GameBarResourceDictionary.divider
+            }
+            Icon {
+                id: volumeIcon
+                anchors { left: parent.left; leftMargin: GameBarResourceDictionary.spacing; verticalCenter: parent.verticalCenter }
+                glyph: "volume"
+                size: CommonStyles.iconSize
+                color: CorvanaResourceDictionary.inactive
+            }
+            ProgressTrack {
+                objectName: "VolumeSlider"
+                anchors {
+                    left: volumeIcon.right
+                    leftMargin: GameBarResourceDictionary.padding
+                    right: parent.right
+                    rightMargin: GameBarResourceDictionary.spacing
+                    verticalCenter: parent.verticalCenter
+                }
+                narratorText: Converters.ResourceStringConverter("", "CorvanaVolume_NarratorText")
+                enabled: flyout.vm.ShowVolume
+                shownValue: flyout.vm.Volume
+                Accessible.description: Math.round(flyout.vm.Volume * 100) + "%"
+                onChanging: (value) => flyout.vm.ChangeVolume(value, false)
+                onCommitted: (value) => flyout.vm.ChangeVolume(value, true)
             }
         }
     }

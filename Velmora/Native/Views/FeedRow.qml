@@ -1,7 +1,8 @@
 import QtQuick
 import Velmora
 
-// One home row: its title and its tiles, which scroll sideways from edge to edge of the window.
+// One home row: its title with the two scroll buttons, and its tiles, which scroll sideways from edge to edge
+// of the window. The buttons page the row by the tiles that fit and are disabled at either end.
 FocusScope {
     id: row
 
@@ -13,9 +14,52 @@ FocusScope {
     PlainLabel {
         id: title
         objectName: "RowTitle"
-        width: parent.width
+        anchors { left: parent.left; right: scrollers.left; rightMargin: GameBarResourceDictionary.spacing }
+        height: scrollers.height
+        verticalAlignment: Text.AlignVCenter
         font: GameBarTypography.bodyStrong
         text: row.modelData ? row.modelData.Name : ""
+    }
+
+    Row {
+        id: scrollers
+        anchors { right: parent.right; rightMargin: -GameBarResourceDictionary.spacingSmall }
+        readonly property string rowName: row.modelData ? row.modelData.Name : ""
+
+        function page(direction) {
+            const by = direction * (tiles.width - tiles.leftMargin - tiles.rightMargin)
+            const end = Math.max(tiles.originX - tiles.leftMargin,
+                                 tiles.contentWidth + tiles.originX + tiles.rightMargin - tiles.width)
+            scroll.to = Math.min(end, Math.max(tiles.originX - tiles.leftMargin, tiles.contentX + by))
+            scroll.restart()
+        }
+
+        IconButton {
+            objectName: "RowScrollBack"
+            enabled: !tiles.atXBeginning
+            glyph: "chevron-left"
+            iconSize: CommonStyles.smallIconSize
+            narratorText: Converters.ResourceStringConverter("", "CorvanaRowScrollBack_NarratorText")
+            Accessible.description: scrollers.rowName
+            onClicked: scrollers.page(-1)
+        }
+        IconButton {
+            objectName: "RowScrollForward"
+            enabled: !tiles.atXEnd
+            glyph: "chevron-right"
+            iconSize: CommonStyles.smallIconSize
+            narratorText: Converters.ResourceStringConverter("", "CorvanaRowScrollForward_NarratorText")
+            Accessible.description: scrollers.rowName
+            onClicked: scrollers.page(1)
+        }
+    }
+
+    NumberAnimation {
+        id: scroll
+        target: tiles
+        property: "contentX"
+        duration: 250
+        easing.type: Easing.OutCubic
     }
 
     ListView {

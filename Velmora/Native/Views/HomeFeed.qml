@@ -24,13 +24,14 @@ ListView {
         visible: feed.viewModel.IsScrollBarEnabled
         policy: T.ScrollBar.AsNeeded
         minimumSize: 0.1
-        padding: 2
-        implicitWidth: 8
+        // As the web page's: a thin thumb that shows while there is more to scroll to, on no track.
+        padding: 0
+        implicitWidth: GameBarResourceDictionary.spacingSmall + 2
         contentItem: Rectangle {
-            implicitWidth: 4
-            radius: 2
-            color: scrollBar.pressed ? Qt.rgba(1, 1, 1, 0.5) : Qt.rgba(1, 1, 1, 0.3)
-            opacity: scrollBar.active || scrollBar.hovered ? 1 : 0
+            implicitWidth: GameBarResourceDictionary.spacingSmall + 2
+            visible: scrollBar.size < 1
+            radius: width / 2
+            color: scrollBar.pressed ? GameBarResourceDictionary.textDisabled : GameBarResourceDictionary.pressedFill
         }
     }
 

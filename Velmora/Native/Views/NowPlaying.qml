@@ -16,8 +16,8 @@ Item {
         return colour.valid ? colour : inactive
     }
 
-    implicitHeight: cover.height + GameBarResourceDictionary.spacingLarge + progress.height
-                    + (interactive ? GameBarResourceDictionary.spacingLarge + controls.height : 0)
+    implicitHeight: cover.height + GameBarResourceDictionary.padding + progress.height
+                    + (interactive ? GameBarResourceDictionary.spacing + controls.height : 0)
 
     Cover {
         id: cover
@@ -36,8 +36,8 @@ Item {
         anchors {
             left: cover.right
             leftMargin: GameBarResourceDictionary.padding
-            right: logo.visible ? logo.left : parent.right
-            rightMargin: logo.visible ? GameBarResourceDictionary.spacing : 0
+            right: logo.visible ? logo.left : expandButton.visible ? expandButton.left : parent.right
+            rightMargin: logo.visible || expandButton.visible ? GameBarResourceDictionary.spacing : 0
             verticalCenter: cover.verticalCenter
         }
         spacing: GameBarResourceDictionary.spacingSmall
@@ -75,17 +75,73 @@ Item {
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaLogo_NarratorText")
     }
 
-    ProgressTrack {
+    // The chevron sits in the corner of the block, beside the titles, where the web page has it.
+    IconButton {
+        id: expandButton
+        objectName: "ExpandButton"
+        anchors {
+            top: cover.top
+            topMargin: -GameBarResourceDictionary.spacingSmall
+            right: parent.right
+            rightMargin: -GameBarResourceDictionary.spacingSmall
+        }
+        visible: block.interactive && block.vm.ShowExpandButton
+        glyph: block.vm.ExpandButtonGlyph
+        narratorText: block.vm.ExpandCollapseNarratorText
+        onClicked: block.vm.IsExpanded = !block.vm.IsExpanded
+    }
+
+    // The times beside the bar, in figures of one width so that they do not jitter.
+    Item {
         id: progress
-        objectName: "Progress"
         anchors {
             left: parent.left
             right: parent.right
             top: cover.bottom
-            topMargin: GameBarResourceDictionary.spacingLarge
+            topMargin: GameBarResourceDictionary.padding
         }
-        value: block.vm.CurrentlyPlayingTrackProgressPercentage
-        playing: block.vm.IsPlaying
+        height: bar.implicitHeight
+
+        PlainLabel {
+            id: elapsed
+            objectName: "ElapsedTime"
+            anchors { left: parent.left; verticalCenter: parent.verticalCenter }
+            width: CommonStyles.controlSize
+            font: GameBarTypography.caption
+            color: GameBarResourceDictionary.textSecondary
+            text: block.vm.ElapsedTimeText
+            Accessible.ignored: true
+        }
+        ProgressTrack {
+            id: bar
+            objectName: "Progress"
+            anchors {
+                left: elapsed.right
+                leftMargin: GameBarResourceDictionary.spacing
+                right: duration.left
+                rightMargin: GameBarResourceDictionary.spacing
+                verticalCenter: parent.verticalCenter
+            }
+            narratorText: Converters.ResourceStringConverter("", "CorvanaProgress_NarratorText")
+            enabled: block.interactive && block.vm.CorvanaActionsInfo.CanSeek && block.vm.DurationText.length > 0
+            shownValue: block.vm.CurrentlyPlayingTrackProgressPercentage
+            playing: block.vm.IsPlaying
+            keyStep: 0.02
+            Accessible.description: block.vm.ElapsedTimeText
+            onChanging: (value) => block.vm.SeekTo(value, false)
+            onCommitted: (value) => block.vm.SeekTo(value, true)
+        }
+        PlainLabel {
+            id: duration
+            objectName: "DurationTime"
+            anchors { right: parent.right; verticalCenter: parent.verticalCenter }
+            width: CommonStyles.controlSize
+            horizontalAlignment: Text.AlignRight
+            font: GameBarTypography.caption
+            color: GameBarResourceDictionary.textSecondary
+            text: block.vm.DurationText
+            Accessible.ignored: true
+        }
     }
 
     Item {
@@ -95,7 +151,7 @@ Item {
             left: parent.left
             right: parent.right
             top: progress.bottom
-            topMargin: GameBarResourceDictionary.spacingLarge
+            topMargin: GameBarResourceDictionary.spacing
         }
         height: CommonStyles.playPauseSize
 
@@ -108,7 +164,7 @@ Item {
                 objectName: "LibraryButton"
                 visible: block.vm.ShowAddRemoveLibraryButton
                 glyph: block.vm.AddRemoveLibraryIcon
-                iconColor: block.vm.IsInLibrary ? CorvanaResourceDictionary.accent : block.inactive
+                iconColor: block.brush(block.vm.AddRemoveLibraryButtonBrush)
                 narratorText: block.vm.AddRemoveLibraryNarratorText
                 onClicked: block.vm.AddRemoveLibrary()
             }
@@ -118,6 +174,7 @@ Item {
                 enabled: block.vm.CorvanaActionsInfo.CanToggleShuffle
                 glyph: "shuffle"
                 iconColor: block.brush(block.vm.EnableDisableButtonForegroundBrush)
+                toggle: true
                 narratorText: block.vm.EnableDisableNarratorText
                 onClicked: block.vm.ToggleShuffle()
             }
@@ -125,7 +182,7 @@ Item {
 
         Row {
             anchors.centerIn: parent
-            spacing: GameBarResourceDictionary.spacing
+            spacing: GameBarResourceDictionary.padding
 
             IconButton {
                 objectName: "PreviousButton"
@@ -182,11 +239,21 @@ Item {
             spacing: GameBarResourceDictionary.spacingSmall
 
             IconButton {
+                objectName: "RepeatButton"
+                enabled: block.vm.IsRepeatButtonEnabled
+                glyph: block.vm.RepeatIcon
+                iconColor: block.brush(block.vm.RepeatButtonBrush)
+                toggle: true
+                narratorText: block.vm.RepeatNarratorText
+                onClicked: block.vm.CycleRepeat()
+            }
+            IconButton {
                 id: devicesButton
                 objectName: "DevicePickerButton"
                 enabled: block.vm.EnablePlaybackDeviceSelectionButton
                 glyph: "devices"
                 iconColor: block.brush(block.vm.PlaybackDeviceSelectionButtonBrush)
+                toggle: true
                 narratorText: Converters.ResourceStringConverter("", "CorvanaDevicePicker_ButtonNarratorText")
                 onClicked: {
                     picker.openedFromKeyboard = visualFocus
@@ -200,13 +267,6 @@ Item {
                     windowHeight: block.Window.height
                     opener: devicesButton
                 }
-            }
-            IconButton {
-                objectName: "ExpandButton"
-                visible: block.vm.ShowExpandButton
-                glyph: block.vm.ExpandButtonGlyph
-                narratorText: block.vm.ExpandCollapseNarratorText
-                onClicked: block.vm.IsExpanded = !block.vm.IsExpanded
             }
         }
     }

@@ -2,6 +2,7 @@
 // checked for its size and for showing more than the background.
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <iostream>
 
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
@@ -77,6 +78,8 @@ TEST_F(NativePageScreenshots, MainStates) {
         Playing("corvana:track:respawn", "Respawn", "The Checkpoints", "Save Points", "save-points");
     saved.inLibrary = true;
     saved.shuffle = true;
+    saved.repeat = "context";
+    saved.volume = 0.65;
     Push(saved);
     Click(Find("ExpandButton"));
     Shot("collapsed", {320, 194});
@@ -89,7 +92,23 @@ TEST_F(NativePageScreenshots, MainStates) {
     Shot("device-picker-expanded", {320, 612});
     Key(Qt::Key_Down);
     Shot("device-picker-keyboard", {320, 612});
+    // The volume from the keyboard: Tab past the devices, then the arrows.
+    ASSERT_TRUE(TabTo("VolumeSlider"));
+    Key(Qt::Key_Left);
+    Shot("device-picker-volume", {320, 612});
     Key(Qt::Key_Escape);
+
+    // Repeat one, and the progress bar being dragged: the thumb and the elapsed time follow the pointer.
+    saved.repeat = "track";
+    Push(saved);
+    ASSERT_TRUE(PumpUntil([&] { return Vm().RepeatIcon() == "repeat-track"; }));
+    QQuickItem* bar = Find("Progress");
+    const QPointF at = bar->mapToScene(QPointF(bar->width() * 0.8, bar->height() / 2));
+    QTest::mousePress(window.get(), Qt::LeftButton, Qt::NoModifier, at.toPoint());
+    Pump();
+    Shot("seek-dragging", {320, 612});
+    QTest::mouseRelease(window.get(), Qt::LeftButton, Qt::NoModifier, at.toPoint());
+    Pump();
 
     // Two hundred devices, the one playing far down: the picker opens there.
     std::vector<testsupport::Device> many;
@@ -112,5 +131,5 @@ TEST_F(NativePageScreenshots, MainStates) {
     Pump();
     Click(Find("SignedInView"));  // nothing to press there: the pinned page ignores it
     Pump();
-    Shot("pinned-only", {320, 116});
+    Shot("pinned-only", {320, 108});
 }

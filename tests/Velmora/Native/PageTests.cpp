@@ -135,7 +135,8 @@ TEST_F(NativePage, EachControlSendsItsDesktopRequest) {
         {"NextButton", Track(), "playback_next"},        {"PreviousButton", Track(), "playback_previous"},
         {"ShuffleButton", Track(), "playback_shuffle"},  {"LibraryButton", Track(), "library_add"},
         {"LibraryButton", saved, "library_remove"},      {"SkipBackButton", Episode(), "playback_seek"},
-        {"SkipAheadButton", Episode(), "playback_seek"},
+        {"SkipAheadButton", Episode(), "playback_seek"}, {"RepeatButton", Track(), "playback_repeat"},
+        {"Progress", Track(), "playback_seek"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.button) + " -> " + c.method);
@@ -145,6 +146,33 @@ TEST_F(NativePage, EachControlSendsItsDesktopRequest) {
         ASSERT_TRUE(script->WaitForRequests(1));
         EXPECT_EQ(Methods(), std::vector<std::string>{c.method});
     }
+    // The click on the middle of the bar was a seek there, once; repeat after "context" asks for "track".
+    const auto seek = script->Requests().front().params;
+    EXPECT_NEAR(seek.Lookup("position_ms").AsInt32(), 100000, 2000);
+    EXPECT_FALSE(seek.Lookup("is_relative").AsBoolean());
+    PlaybackMessage repeating = Track();
+    repeating.repeat = "context";
+    Push(repeating);
+    script->ClearRequests();
+    Click(Find("RepeatButton"));
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(script->Requests().front().params.Lookup("repeat").AsString(), "track");
+}
+
+TEST_F(NativePage, TheVolumeOfTheActiveDeviceShowsInThePickerAndMovesWithTheKeys) {
+    SignIn();
+    PlaybackMessage state = Track();
+    state.volume = 0.5;
+    Push(state);
+    PushDevices({{"desk", true, true, "This computer"}});
+    Click(Find("DevicePickerButton"));
+    ASSERT_TRUE(Showing("VolumeSlider"));
+    Find("VolumeSlider")->forceActiveFocus(Qt::TabFocusReason);
+    script->ClearRequests();
+    Key(Qt::Key_Right);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_volume"});
+    EXPECT_DOUBLE_EQ(script->Requests().front().params.Lookup("volume_percentage").AsDouble(), 0.55);
 }
 
 TEST_F(NativePage, AFeedTilePlaysItsContext) {
@@ -214,6 +242,12 @@ TEST_F(NativePage, AClosedPickerBuildsNoEntriesAndAnOpenOneOpensAtThePlayingDevi
     QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, playing), Q_ARG(int, 150));
     ASSERT_NE(playing, nullptr);
     EXPECT_TRUE(Shows(playing));
+    // Whole, above the volume under the list.
+    Pump();
+    ASSERT_TRUE(Showing("VolumeSlider"));
+    const double top = playing->mapToItem(list, QPointF(0, 0)).y();
+    EXPECT_GE(top, 0);
+    EXPECT_LE(top + playing->height(), list->height());
 
     Key(Qt::Key_Escape);
     ASSERT_TRUE(PumpUntil([&] { return FindAll("DeviceName").isEmpty(); }));
@@ -353,14 +387,16 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
     PushDevices({{"desk", true, true, "This computer"}});
     // Tab visits the controls in order, skipping the disabled Previous button.
     std::vector<std::string> visited;
-    for (int i = 0; i < 7; ++i) {
+    // The row's back arrow is disabled at its start.
+    const std::vector<std::string> order{
+        "ExpandButton", "Progress",     "LibraryButton",      "ShuffleButton",    "PlayPauseButton",
+        "NextButton",   "RepeatButton", "DevicePickerButton", "RowScrollForward", "FeedTile"};
+    for (size_t i = 0; i < order.size(); ++i) {
         Key(Qt::Key_Tab);
         auto* focused = window->activeFocusItem();
         visited.push_back(focused ? focused->objectName().toStdString() : "");
     }
-    EXPECT_EQ(visited,
-              (std::vector<std::string>{"LibraryButton", "ShuffleButton", "PlayPauseButton", "NextButton",
-                                        "DevicePickerButton", "ExpandButton", "FeedTile"}));
+    EXPECT_EQ(visited, order);
     // The visible focus mark follows.
     ASSERT_TRUE(TabTo("PlayPauseButton", Qt::ShiftModifier));
     EXPECT_TRUE(window->activeFocusItem()->property("visualFocus").toBool());
@@ -372,6 +408,18 @@ TEST_F(NativePage, KeyboardReachesEachEnabledControlAndPressesIt) {
         ASSERT_TRUE(script->WaitForRequests(1));
         EXPECT_EQ(Methods(), std::vector<std::string>{"playback_pause"});
     }
+
+    // The progress bar moves with the arrow keys, and repeat goes on with Space.
+    ASSERT_TRUE(TabTo("Progress", Qt::ShiftModifier));
+    script->ClearRequests();
+    Key(Qt::Key_Right);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_seek"});
+    ASSERT_TRUE(TabTo("RepeatButton"));
+    script->ClearRequests();
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(script->WaitForRequests(1));
+    EXPECT_EQ(Methods(), std::vector<std::string>{"playback_repeat"});
 }
 
 TEST_F(NativePage, ClosingTheDevicePickerFromTheKeyboardGivesFocusBackToItsButton) {

@@ -190,7 +190,13 @@ TEST_F(PlaybackState, ATrackSetsEachPropertyOnceAndTheSameStateAgainNotifiesNoth
                                      {"IsPlayPauseButtonEnabled", 1},
                                      {"EnableDisableButtonForegroundBrush", 1},
                                      {"EnableDisableNarratorText", 1},
-                                     {"ImageSource", 1}}));
+                                     {"ImageSource", 1},
+                                     {"AddRemoveLibraryButtonBrush", 1},
+                                     {"IsRepeatButtonEnabled", 1},
+                                     {"RepeatButtonBrush", 1},
+                                     {"RepeatNarratorText", 1},
+                                     {"ElapsedTimeText", 1},
+                                     {"DurationText", 1}}));
     EXPECT_TRUE(log->AllOnUiThreadWithValue());
     auto* cover = vm->ImageSource().get();
 

@@ -55,7 +55,7 @@ TEST(ResourceStrings, EveryKeyTheCodeAndMarkupUseIsInTheTableAndNoOther) {
         if (extension != ".qml" && extension != ".cpp" && extension != ".h") continue;
         ++files;
         std::string text = Read(entry.path());
-        for (const char* function : {"GetString", "ResourceStringConverter"}) {
+        for (const char* function : {"GetString", "ResourceStringConverter", "StringKey"}) {
             for (const auto& key : KeysIn(text, function)) used.insert(key);
         }
     }

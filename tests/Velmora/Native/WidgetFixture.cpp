@@ -16,7 +16,7 @@ ValueSet PlaybackMessage::ToValueSet() const {
                    {"is_active", Value(active)},
                    {"is_paused", Value(paused)},
                    {"shuffle", Value(shuffle)},
-                   {"repeat", Value("off")},
+                   {"repeat", Value(repeat)},
                    {"restrictions", Value(restrictions)}};
     if (uri) {
         state.Insert("track", Value(ValueSet{{"uri", Value(*uri)},
@@ -32,6 +32,7 @@ ValueSet PlaybackMessage::ToValueSet() const {
     if (position) state.Insert("position_as_of_timestamp", Value(*position));
     if (duration) state.Insert("duration", Value(*duration));
     if (speed) state.Insert("playback_speed", Value(*speed));
+    if (volume) state.Insert("volume_percentage", Value(*volume));
     return state;
 }
 

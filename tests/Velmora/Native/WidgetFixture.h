@@ -31,6 +31,8 @@ struct PlaybackMessage {
     bool active = true;
     bool paused = false;
     bool shuffle = false;
+    std::string repeat = "off";
+    std::optional<double> volume;  // a fraction
     std::optional<int32_t> position = 30000;
     std::optional<int32_t> duration = 200000;
     std::optional<double> speed;
@@ -58,7 +60,10 @@ inline constexpr const char* kViewModelStringKeys[] = {"CorvanaPlay_ButtonNarrat
                                                        "CorvanaDisableShuffle_ButtonNarratorText",
                                                        "CorvanaAdvertisementText",
                                                        "CollapseWidget_ButtonNarratorText",
-                                                       "ExpandWidget_ButtonNarratorText"};
+                                                       "ExpandWidget_ButtonNarratorText",
+                                                       "CorvanaRepeatOff_ButtonNarratorText",
+                                                       "CorvanaRepeatContext_ButtonNarratorText",
+                                                       "CorvanaRepeatTrack_ButtonNarratorText"};
 
 // Resource strings for tests: every key maps to "[key]".
 QString Text(const std::string& key);
