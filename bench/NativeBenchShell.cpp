@@ -4,6 +4,10 @@
 //   FEED_FRAME <ns>            the first frame that shows the home rows
 //   PUSH <ns> <title>          a playback state whose title differs from the last one reached the page
 //   TITLE_FRAME <ns> <title>   the first frame that shows a new title
+//   ACTIVE_DEVICE <ns> <id>    the desktop app pushed a new active device (the widget then asks for the list)
+//   DEVICE_LIST <ns> <id>      the answer with the device list arrived, before the page reads it
+//   DEVICES_APPLIED <ns> <id>  the view models hold the new list, its selected device `id`, on the UI thread
+//   DEVICES_FRAME <ns> <id>    the first frame after the view models took a new list
 
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -16,6 +20,7 @@
 #include "Velmora/Native/CorvanaWidgetNative.h"
 #include "Velmora/PageTypes.h"
 #include "Velmora/RunVelmora.h"
+#include "VelmoraUtils/DesktopAPIConnection.h"
 #include "bench/ProcessMeasures.h"
 
 using bench::MonotonicNs;
@@ -37,6 +42,36 @@ QQuickItem* FindItem(QQuickItem* under, const QString& objectName) {
     return nullptr;
 }
 
+// The page's own channel to the desktop app, stamping the answers with the device list as they arrive.
+class StampingConnection : public utils::IDesktopAPIConnection {
+public:
+    platform::Task<bool> Connect() override { return inner_.Connect(); }
+    void Disconnect() override { inner_.Disconnect(); }
+    platform::Task<Response> SendRequest(std::string method, Params params) override {
+        if (method != "connect_cluster") return inner_.SendRequest(std::move(method), std::move(params));
+        return StampedRequest(std::move(method), std::move(params));
+    }
+    void SetNotificationHandler(NotificationHandler handler) override {
+        inner_.SetNotificationHandler(std::move(handler));
+    }
+    void SetClosedHandler(ClosedHandler handler) override { inner_.SetClosedHandler(std::move(handler)); }
+    void SetRefusedHandler(ClosedHandler handler) override { inner_.SetRefusedHandler(std::move(handler)); }
+
+private:
+    platform::Task<Response> StampedRequest(std::string method, Params params) {
+        Response response = co_await inner_.SendRequest(std::move(method), std::move(params));
+        int64_t now = MonotonicNs();
+        const auto& data = response.data;
+        bool named = data.HasKey("active_device_id") &&
+                     data.Lookup("active_device_id").Kind() == platform::ValueKind::String;
+        Say("DEVICE_LIST " + std::to_string(now) + " " +
+            (named ? data.Lookup("active_device_id").AsString() : std::string()));
+        co_return response;
+    }
+
+    utils::DesktopAPIConnection inner_;
+};
+
 // Watches one page's frames and pushes.
 void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
     std::weak_ptr<velmora::CorvanaWidgetNative> weak = page;
@@ -49,6 +84,16 @@ void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
         *lastPushed = title;
         Say("PUSH " + std::to_string(now) + " " + title);
     });
+    page->Controller()->ActiveDeviceChanged.Add([](const auto& active) {
+        Say("ACTIVE_DEVICE " + std::to_string(MonotonicNs()) + " " + active.active_device_id);
+    });
+    auto* vm = page->ViewModel().get();
+    // The selected device is set last when a list is applied, a new view model each time.
+    QObject::connect(vm, &velmora::CorvanaWidgetViewModel::SelectedPlaybackDeviceChanged, vm, [vm] {
+        auto selected = vm->SelectedPlaybackDevice();
+        if (selected)
+            Say("DEVICES_APPLIED " + std::to_string(MonotonicNs()) + " " + selected->Id().toStdString());
+    });
     QQuickItem* item = page->Item();
     QObject::connect(item, &QQuickItem::windowChanged, item, [weak, item](QQuickWindow* window) {
         if (!window) return;
@@ -56,6 +101,7 @@ void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
             bool signedIn = false;
             bool feed = false;
             QString title;
+            const void* devices = nullptr;
         };
         auto seen = std::make_shared<Seen>();
         QObject::connect(window, &QQuickWindow::frameSwapped, item, [weak, item, seen] {
@@ -78,6 +124,11 @@ void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
                 seen->title = shown;
                 Say("TITLE_FRAME " + std::to_string(now) + " " + shown.toStdString());
             }
+            const auto& selected = vm.SelectedPlaybackDevice();
+            if (seen->signedIn && selected && selected.get() != seen->devices) {
+                seen->devices = selected.get();
+                Say("DEVICES_FRAME " + std::to_string(now) + " " + selected->Id().toStdString());
+            }
         });
     });
 }
@@ -87,7 +138,11 @@ void Report(const std::shared_ptr<velmora::CorvanaWidgetNative>& page) {
 int main(int argc, char** argv) {
     velmora::FrontEnd native{velmora::kNativePageType,
                              [](const platform::PageContext& context) {
-                                 auto made = velmora::CorvanaWidgetNative::Factory()(context);
+                                 auto services = velmora::CorvanaWidgetNative::Services::Default();
+                                 services.makeConnection = [] {
+                                     return std::make_unique<StampingConnection>();
+                                 };
+                                 auto made = velmora::CorvanaWidgetNative::Factory(services)(context);
                                  Report(std::dynamic_pointer_cast<velmora::CorvanaWidgetNative>(made));
                                  return made;
                              },

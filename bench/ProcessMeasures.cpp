@@ -36,6 +36,14 @@ long UssKiB(pid_t pid) {
     return total;
 }
 
+long PrivateDirtyKiB(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Private_Dirty:", 0) == 0) return std::atol(line.c_str() + line.find(':') + 1);
+    }
+    return -1;
+}
+
 double CpuMs(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());

@@ -11,6 +11,7 @@
 #include "Platform/GameBar/GameBarHostControls.h"
 #include "Platform/GameBar/PointerMover.h"
 #include "Platform/Ui/Window.h"
+#include "Theme/ThemeModule.h"
 
 namespace platform {
 
@@ -38,6 +39,7 @@ GameBarChrome::~GameBarChrome() {
 
 GameBarChrome* GameBarChrome::Install(Window& window, std::shared_ptr<GameBarHostControls> controls) {
     auto* chrome = new GameBarChrome(std::move(controls), window.weak_from_this());
+    theme::Install(window.Engine());
     QQmlComponent component(&window.Engine(),
                             QUrl(QStringLiteral("qrc:/platform/gamebar/GameBarChrome.qml")));
     QObject* made = component.isReady() ? component.createWithInitialProperties(

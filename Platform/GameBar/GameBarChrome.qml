@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import Theme
 
 // The host's chrome around a widget page: background, moving, edge resizing and the context menu. The
 // page sits in contentSlot, above the background and below the resize edges.
@@ -8,8 +9,8 @@ Item {
 
     required property QtObject host
 
-    readonly property color surface: "#121212"
-    readonly property int radius: 8
+    readonly property color surface: Theme.surface
+    readonly property int radius: Theme.cornerRadius
 
     Accessible.role: Accessible.Window
     Accessible.name: qsTr("Widget")
@@ -21,9 +22,9 @@ Item {
         radius: chrome.radius
         color: chrome.surface
         // In pinned-only mode the overlay is closed and the player's requested opacity applies.
-        opacity: 0.92 * (chrome.host.pinnedOnly ? chrome.host.requestedOpacity : 1)
-        border.width: 1
-        border.color: Qt.rgba(1, 1, 1, 0.08)
+        opacity: Theme.backgroundOpacity * (chrome.host.pinnedOnly ? chrome.host.requestedOpacity : 1)
+        border.width: Theme.hairline
+        border.color: Theme.divider
     }
 
     // Moves the window from any area the page leaves empty: it never takes a press over from the page's
@@ -104,24 +105,24 @@ Item {
         objectName: "rightEdge"
         edges: Qt.RightEdge
         visible: chrome.host.horizontalResizeSupported
-        width: 6
-        anchors { right: parent.right; top: parent.top; bottom: parent.bottom; bottomMargin: 12 }
+        width: Theme.resizeEdge
+        anchors { right: parent.right; top: parent.top; bottom: parent.bottom; bottomMargin: Theme.resizeCorner }
         cursorShape: Qt.SizeHorCursor
     }
     ResizeEdge {
         objectName: "bottomEdge"
         edges: Qt.BottomEdge
         visible: chrome.host.verticalResizeSupported
-        height: 6
-        anchors { left: parent.left; right: parent.right; bottom: parent.bottom; rightMargin: 12 }
+        height: Theme.resizeEdge
+        anchors { left: parent.left; right: parent.right; bottom: parent.bottom; rightMargin: Theme.resizeCorner }
         cursorShape: Qt.SizeVerCursor
     }
     ResizeEdge {
         objectName: "cornerEdge"
         edges: Qt.RightEdge | Qt.BottomEdge
         visible: chrome.host.horizontalResizeSupported && chrome.host.verticalResizeSupported
-        width: 12
-        height: 12
+        width: Theme.resizeCorner
+        height: Theme.resizeCorner
         anchors { right: parent.right; bottom: parent.bottom }
         cursorShape: Qt.SizeFDiagCursor
     }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Theme
 
 // The host's context menu: pinned only, opacity, hide (with the shortcut that brings the widget back),
 // close. Made on first use (see GameBarChrome.qml).
@@ -9,18 +10,18 @@ Menu {
 
     property QtObject host
 
-    readonly property color surface: "#2A2A2A"
-    readonly property color accent: "#1DB954"
-    readonly property color textPrimary: "#FFFFFF"
-    readonly property color textSecondary: Qt.rgba(1, 1, 1, 0.7)
+    readonly property color surface: Theme.menuSurface
+    readonly property color accent: Theme.accent
+    readonly property color textPrimary: Theme.textPrimary
+    readonly property color textSecondary: Theme.textSecondary
 
     component ChromeMenuItem: MenuItem {
         id: item
         // A secondary text at the right end (a key that does the same).
         property string hint: ""
-        implicitHeight: 36
-        leftPadding: 12
-        rightPadding: 12
+        implicitHeight: Theme.menuItemHeight
+        leftPadding: Theme.padding
+        rightPadding: Theme.padding
         Accessible.name: text
         Accessible.onPressAction: item.triggered()
 
@@ -30,13 +31,13 @@ Menu {
                 id: label
                 anchors.left: parent.left
                 anchors.right: hintText.left
-                anchors.rightMargin: hintText.text ? 8 : 0
+                anchors.rightMargin: hintText.text ? Theme.spacing : 0
                 anchors.verticalCenter: parent.verticalCenter
                 text: item.text
                 textFormat: Text.PlainText
                 color: menu.textPrimary
-                font.pixelSize: 13
-                leftPadding: item.checkable ? 24 : 0
+                font.pixelSize: Theme.bodySize
+                leftPadding: item.checkable ? Theme.menuCheckIndent : 0
                 elide: Text.ElideRight
             }
             Text {
@@ -46,47 +47,47 @@ Menu {
                 text: item.hint
                 textFormat: Text.PlainText
                 color: menu.textSecondary
-                font.pixelSize: 11
+                font.pixelSize: Theme.captionSize
             }
         }
         indicator: Rectangle {
             visible: item.checkable
             x: item.leftPadding
             anchors.verticalCenter: parent.verticalCenter
-            width: 16
-            height: 16
-            radius: 4
+            width: Theme.checkBoxSize
+            height: Theme.checkBoxSize
+            radius: Theme.smallRadius
             color: item.checked ? menu.accent : "transparent"
-            border.width: item.checked ? 0 : 2
+            border.width: item.checked ? 0 : Theme.checkBoxBorder
             border.color: menu.textSecondary
 
             Text {
                 anchors.centerIn: parent
                 visible: item.checked
                 text: "\u2713"
-                color: "#000000"
-                font.pixelSize: 12
+                color: Theme.textOnAccent
+                font.pixelSize: Theme.checkMarkSize
                 font.bold: true
             }
         }
         background: Rectangle {
-            implicitWidth: 200
-            radius: 4
-            color: item.highlighted ? Qt.rgba(1, 1, 1, 0.10) : "transparent"
-            border.width: item.visualFocus ? 2 : 0
+            implicitWidth: Theme.menuItemWidth
+            radius: Theme.smallRadius
+            color: item.highlighted ? Theme.hoverFill : "transparent"
+            border.width: item.visualFocus ? Theme.focusRingWidth : 0
             border.color: menu.accent
         }
     }
 
-    padding: 4
-    implicitWidth: 220
+    padding: Theme.spacingSmall
+    implicitWidth: Theme.menuWidth
 
     background: Rectangle {
-        implicitWidth: 220
+        implicitWidth: Theme.menuWidth
         color: menu.surface
-        radius: 8
-        border.width: 1
-        border.color: Qt.rgba(1, 1, 1, 0.12)
+        radius: Theme.cornerRadius
+        border.width: Theme.hairline
+        border.color: Theme.menuDivider
     }
 
     ChromeMenuItem {
@@ -106,12 +107,12 @@ Menu {
     Slider {
         id: opacitySlider
         objectName: "opacitySlider"
-        implicitWidth: 212
-        implicitHeight: 54
-        leftPadding: 12
-        rightPadding: 12
-        topPadding: 30
-        bottomPadding: 10
+        implicitWidth: Theme.menuWidth - 2 * Theme.spacingSmall
+        implicitHeight: Theme.menuSliderHeight
+        leftPadding: Theme.padding
+        rightPadding: Theme.padding
+        topPadding: Theme.menuSliderTop
+        bottomPadding: Theme.menuSliderBottom
         from: menu.host.minimumOpacity
         to: 1
         stepSize: 0.1
@@ -125,40 +126,40 @@ Menu {
         Accessible.name: qsTr("Opacity")
 
         background: Rectangle {
-            radius: 4
-            color: opacitySlider.hovered ? Qt.rgba(1, 1, 1, 0.10) : "transparent"
-            border.width: opacitySlider.visualFocus ? 2 : 0
+            radius: Theme.smallRadius
+            color: opacitySlider.hovered ? Theme.hoverFill : "transparent"
+            border.width: opacitySlider.visualFocus ? Theme.focusRingWidth : 0
             border.color: menu.accent
 
             Text {
-                x: 12
-                y: 8
+                x: Theme.padding
+                y: Theme.spacing
                 text: qsTr("Opacity")
                 textFormat: Text.PlainText
                 color: menu.textPrimary
-                font.pixelSize: 13
+                font.pixelSize: Theme.bodySize
             }
             Text {
                 anchors.right: parent.right
-                anchors.rightMargin: 12
-                y: 8
+                anchors.rightMargin: Theme.padding
+                y: Theme.spacing
                 text: qsTr("%1 %").arg(Math.round(opacitySlider.value * 100))
                 textFormat: Text.PlainText
                 color: menu.textSecondary
-                font.pixelSize: 13
+                font.pixelSize: Theme.bodySize
             }
             Rectangle {
                 x: opacitySlider.leftPadding
                 y: opacitySlider.topPadding + opacitySlider.availableHeight / 2 - height / 2
                 width: opacitySlider.availableWidth
-                height: 4
-                radius: 2
-                color: Qt.rgba(1, 1, 1, 0.2)
+                height: Theme.progressHeight
+                radius: height / 2
+                color: Theme.sliderTrack
 
                 Rectangle {
                     width: opacitySlider.visualPosition * parent.width
                     height: parent.height
-                    radius: 2
+                    radius: height / 2
                     color: menu.accent
                 }
             }
@@ -166,17 +167,17 @@ Menu {
         handle: Rectangle {
             x: opacitySlider.leftPadding + opacitySlider.visualPosition * (opacitySlider.availableWidth - width)
             y: opacitySlider.topPadding + opacitySlider.availableHeight / 2 - height / 2
-            width: 14
-            height: 14
-            radius: 7
+            width: Theme.sliderHandleSize
+            height: Theme.sliderHandleSize
+            radius: width / 2
             color: menu.textPrimary
         }
     }
 
     MenuSeparator {
         contentItem: Rectangle {
-            implicitHeight: 1
-            color: Qt.rgba(1, 1, 1, 0.12)
+            implicitHeight: Theme.hairline
+            color: Theme.menuDivider
         }
     }
 

@@ -5,6 +5,7 @@
 #include <QQuickItem>
 
 #include "Platform/Foundation/PlatformError.h"
+#include "Theme/ThemeModule.h"
 #include "Velmora/Common/TokenManagerAccessTokenProvider.h"
 #include "Velmora/Native/CoverImageProvider.h"
 #include "Velmora/Native/CoverNetworkAccessManagerFactory.h"
@@ -27,9 +28,9 @@ void PrepareEngine(QQmlEngine& engine, const std::shared_ptr<utils::LocalCoverGr
     static const bool registered =
         (qml_register_types_Velmora_ViewModels(), qml_register_types_Velmora(), true);
     (void)registered;
-    // The module's files live in the resources under /Velmora; Qt 6.4 does not look there by itself.
-    if (!engine.importPathList().contains(QStringLiteral("qrc:/")))
-        engine.addImportPath(QStringLiteral("qrc:/"));
+    // The module's files live in the resources under /Velmora, beside the theme's under /Theme; installing
+    // the theme lets the engine look there.
+    theme::Install(engine);
     auto& network = CoverNetworkAccessManagerFactory::Instance();
     if (!engine.networkAccessManagerFactory()) engine.setNetworkAccessManagerFactory(&network);
     auto* covers = dynamic_cast<CoverImageProvider*>(

@@ -1,18 +1,19 @@
 pragma Singleton
 import QtQuick
+import Theme
 
-// One sans-serif family in two weights and three sizes. Inter when it is installed (install-deps adds
-// it), else the desktop's default sans-serif: the family of a font that names none.
+// One sans-serif family in two weights and three sizes. The theme's (Inter, which install-deps adds) when
+// it is installed, else the desktop's default sans-serif: the family of a font that names none.
 QtObject {
-    readonly property string family: Array.from(Qt.fontFamilies()).includes("Inter") ? "Inter"
-                                                                                     : Qt.font({ pixelSize: bodySize }).family
+    readonly property string family: Array.from(Qt.fontFamilies()).includes(Theme.fontFamily) ? Theme.fontFamily
+                                                                                               : Qt.font({ pixelSize: bodySize }).family
 
-    readonly property int titleSize: 16
-    readonly property int bodySize: 13
-    readonly property int captionSize: 11
+    readonly property int titleSize: Theme.titleSize
+    readonly property int bodySize: Theme.bodySize
+    readonly property int captionSize: Theme.captionSize
 
-    readonly property int regular: Font.Normal
-    readonly property int semibold: Font.DemiBold
+    readonly property int regular: Theme.regular
+    readonly property int semibold: Theme.semibold
 
     readonly property font title: Qt.font({ family: family, pixelSize: titleSize, weight: semibold })
     readonly property font body: Qt.font({ family: family, pixelSize: bodySize, weight: regular })

@@ -129,7 +129,7 @@ try {
     const cutOff = () => page.evaluate(() => {
         const tile = document.activeElement;
         const ring = 4;
-        const fade = parseFloat(getComputedStyle(document.documentElement).getPropertyValue('--feed-fade'));
+        const fade = parseFloat(getComputedStyle(document.documentElement).getPropertyValue('--feed-fade-height'));
         const own = tile.getBoundingClientRect();
         const row = tile.closest('.row-tiles').getBoundingClientRect();
         const feed = document.getElementById('feed').getBoundingClientRect();

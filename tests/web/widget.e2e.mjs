@@ -111,6 +111,27 @@ try {
     const next = await until(async () => { const s = await status(); return s.track.uri !== before && s; }, 'the next item');
     await until(async () => (await text('#track-title')) === next.track.name, 'the next title on the page');
 
+    step('a burst of 1,000 pushes, then the next item: the page ends on the last state, every push answered');
+    const outcomes = async () => {
+        const { pushes, pushes_waiting: waiting } = await session.counters();
+        return { settled: Object.values(pushes).reduce((sum, n) => sum + n, 0), waiting };
+    };
+    const beforeBurst = await outcomes();
+    await session.control('burst 1000');
+    // Pushed by the simulator after the thousand copies of the state before it.
+    await session.ctl('next');
+    const last = (await status()).track;
+    assert.notEqual(last.uri, next.track.uri);
+    await until(async () => (await outcomes()).waiting === 0, 'the burst to be delivered', 60000);
+    assert.ok((await outcomes()).settled - beforeBurst.settled >= 1001, 'pushes left without an outcome');
+    await until(async () => (await text('#track-title')) === last.name, 'the title after the burst on the page');
+    // A state pushed after the burst is shown after all of it: no copy from the burst comes later.
+    await session.ctl('pause');
+    await until(async () => (await label('#play-pause')) === 'Play', 'the pause after the burst on the page');
+    assert.equal(await text('#track-title'), last.name);
+    await session.ctl('resume');
+    await until(async () => (await label('#play-pause')) === 'Pause', 'playing again');
+
     step('shuffle and repeat');
     if (!(await page.locator('#shuffle').isDisabled())) {
         await page.click('#shuffle');

@@ -104,7 +104,7 @@ Item {
         id: fadeIn
         property: "opacity"
         to: 1
-        duration: 180
+        duration: GameBarResourceDictionary.fadeDuration
         easing.type: Easing.OutQuad
         onFinished: cover.pictureOf(1 - cover.shown).opacity = 0
     }

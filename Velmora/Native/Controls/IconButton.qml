@@ -34,7 +34,7 @@ T.AbstractButton {
 
     background: Rectangle {
         radius: width / 2
-        color: control.filled ? (control.down ? "#D9D9D9" : GameBarResourceDictionary.textPrimary)
+        color: control.filled ? (control.down ? GameBarResourceDictionary.filledPressed : GameBarResourceDictionary.textPrimary)
              : control.down ? GameBarResourceDictionary.pressedFill
              : control.hovered ? GameBarResourceDictionary.hoverFill : "transparent"
         scale: control.filled && control.hovered && !control.down ? 1.06 : 1
@@ -58,7 +58,7 @@ T.AbstractButton {
         Rectangle {
             objectName: "OnDot"
             visible: control.isOn
-            anchors { horizontalCenter: parent.horizontalCenter; bottom: parent.bottom; bottomMargin: 1 }
+            anchors { horizontalCenter: parent.horizontalCenter; bottom: parent.bottom; bottomMargin: GameBarResourceDictionary.hairline }
             width: GameBarResourceDictionary.spacingSmall
             height: width
             radius: width / 2

@@ -28,7 +28,7 @@ T.Slider {
     stepSize: keyStep
     live: true
     implicitHeight: GameBarResourceDictionary.spacingLarge
-    implicitWidth: 100
+    implicitWidth: CommonStyles.sliderDefaultWidth
     focusPolicy: enabled ? Qt.StrongFocus : Qt.NoFocus
     hoverEnabled: true
     opacity: enabled ? 1 : GameBarResourceDictionary.disabledOpacity

@@ -5,8 +5,8 @@ import Velmora
 Item {
     id: spinner
 
-    implicitWidth: 32
-    implicitHeight: 32
+    implicitWidth: CommonStyles.spinnerSize
+    implicitHeight: CommonStyles.spinnerSize
     Accessible.role: Accessible.Animation
     Accessible.name: Converters.ResourceStringConverter("", "CorvanaSpinner_NarratorText")
 

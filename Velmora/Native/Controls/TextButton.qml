@@ -48,7 +48,7 @@ T.AbstractButton {
             text: control.label
             textFormat: Text.PlainText
             font: control.primary ? GameBarTypography.bodyStrong : GameBarTypography.body
-            color: control.primary ? "#000000"
+            color: control.primary ? CorvanaResourceDictionary.textOnAccent
                  : control.hovered ? GameBarResourceDictionary.textPrimary
                  : GameBarResourceDictionary.textSecondary
             Accessible.ignored: true

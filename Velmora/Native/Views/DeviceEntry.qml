@@ -27,7 +27,7 @@ T.AbstractButton {
     Keys.onEnterPressed: entry.clicked()
 
     background: Rectangle {
-        radius: GameBarResourceDictionary.cornerRadius - 2
+        radius: GameBarResourceDictionary.entryRadius
         color: entry.down ? GameBarResourceDictionary.pressedFill
              : entry.hovered ? GameBarResourceDictionary.hoverFill : "transparent"
 
@@ -56,7 +56,7 @@ T.AbstractButton {
                 rightMargin: GameBarResourceDictionary.spacing
                 verticalCenter: parent.verticalCenter
             }
-            spacing: 2
+            spacing: GameBarResourceDictionary.lineGap
 
             PlainLabel {
                 objectName: "DeviceName"

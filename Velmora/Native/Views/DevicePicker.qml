@@ -66,27 +66,27 @@ T.Popup {
     background: Rectangle {
         radius: GameBarResourceDictionary.cornerRadius
         color: GameBarResourceDictionary.raisedSurface
-        border.width: 1
+        border.width: GameBarResourceDictionary.hairline
         border.color: GameBarResourceDictionary.divider
 
         // A soft shadow of two layers, which every scene graph backend draws.
         Rectangle {
             z: -1
             anchors.fill: parent
-            anchors.margins: -2
-            anchors.topMargin: 2
-            anchors.bottomMargin: -6
-            radius: parent.radius + 2
-            color: Qt.rgba(0, 0, 0, 0.22)
+            anchors.margins: -GameBarResourceDictionary.nearShadowSide
+            anchors.topMargin: GameBarResourceDictionary.nearShadowTop
+            anchors.bottomMargin: -GameBarResourceDictionary.nearShadowBottom
+            radius: parent.radius + GameBarResourceDictionary.nearShadowSide
+            color: GameBarResourceDictionary.nearShadow
         }
         Rectangle {
             z: -2
             anchors.fill: parent
-            anchors.margins: -5
-            anchors.topMargin: 4
-            anchors.bottomMargin: -12
-            radius: parent.radius + 5
-            color: Qt.rgba(0, 0, 0, 0.12)
+            anchors.margins: -GameBarResourceDictionary.farShadowSide
+            anchors.topMargin: GameBarResourceDictionary.farShadowTop
+            anchors.bottomMargin: -GameBarResourceDictionary.farShadowBottom
+            radius: parent.radius + GameBarResourceDictionary.farShadowSide
+            color: GameBarResourceDictionary.farShadow
         }
     }
 
@@ -189,7 +189,7 @@ T.Popup {
 
             Rectangle {
                 anchors { left: parent.left; right: parent.right; top: parent.top }
-                height: 1
+                height: GameBarResourceDictionary.hairline
                 color: GameBarResourceDictionary.divider
             }
             Icon {

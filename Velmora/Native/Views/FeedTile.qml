@@ -41,33 +41,33 @@ T.AbstractButton {
             Rectangle {
                 anchors.fill: parent
                 radius: tile.itemStyle.shape === "circle" ? width / 2 : width / 16
-                color: Qt.rgba(0, 0, 0, tile.down ? 0.45 : 0.3)
+                color: tile.down ? CorvanaResourceDictionary.tileOverlayPressed : CorvanaResourceDictionary.tileOverlay
                 visible: tile.hovered || tile.visualFocus
             }
             Rectangle {
                 visible: tile.hovered || tile.visualFocus
-                width: 36
-                height: 36
-                radius: 18
+                width: CorvanaResourceDictionary.playBadgeSize
+                height: CorvanaResourceDictionary.playBadgeSize
+                radius: width / 2
                 anchors { right: parent.right; bottom: parent.bottom; margins: GameBarResourceDictionary.spacing }
                 color: CorvanaResourceDictionary.accent
 
                 Icon {
                     anchors.centerIn: parent
                     glyph: "play"
-                    size: 18
-                    color: "#000000"
+                    size: CorvanaResourceDictionary.playBadgeIconSize
+                    color: CorvanaResourceDictionary.textOnAccent
                 }
             }
             FocusRing {
-                radius: tile.itemStyle.shape === "circle" ? width / 2 : width / 16 + 2
+                radius: tile.itemStyle.shape === "circle" ? width / 2 : width / 16 + GameBarResourceDictionary.focusRingWidth
                 visible: tile.visualFocus
             }
         }
 
         Column {
             width: tile.width
-            spacing: 2
+            spacing: GameBarResourceDictionary.lineGap
 
             PlainLabel {
                 objectName: "TileName"

@@ -67,9 +67,9 @@ Item {
         objectName: "PinnedCorvanaLogo"
         anchors { top: cover.top; right: parent.right }
         visible: block.vm.ShowPinnedCorvanaLogo
-        width: 20
-        height: 20
-        sourceSize { width: 20; height: 20 }
+        width: CorvanaResourceDictionary.pinnedMarkSize
+        height: CorvanaResourceDictionary.pinnedMarkSize
+        sourceSize { width: width; height: height }
         source: "qrc:/Velmora/Assets/corvana-mark.svg"
         Accessible.role: Accessible.Graphic
         Accessible.name: Converters.ResourceStringConverter("", "CorvanaLogo_NarratorText")
@@ -199,7 +199,7 @@ Item {
                 enabled: block.vm.CorvanaActionsInfo.CanSeek
                 anchors.verticalCenter: parent.verticalCenter
                 glyph: "skip-back-15"
-                iconSize: 22
+                iconSize: CommonStyles.largeIconSize
                 narratorText: Converters.ResourceStringConverter("", "CorvanaSkipBack15Seconds_ButtonNarratorText")
                 onClicked: block.vm.SkipBack()
             }
@@ -219,7 +219,7 @@ Item {
                 enabled: block.vm.CorvanaActionsInfo.CanSeek
                 anchors.verticalCenter: parent.verticalCenter
                 glyph: "skip-forward-15"
-                iconSize: 22
+                iconSize: CommonStyles.largeIconSize
                 narratorText: Converters.ResourceStringConverter("", "CorvanaSkipForward15Seconds_ButtonNarratorText")
                 onClicked: block.vm.SkipAhead()
             }

@@ -32,7 +32,7 @@ Item {
             top: nowPlaying.bottom
             topMargin: GameBarResourceDictionary.padding
         }
-        height: 1
+        height: GameBarResourceDictionary.hairline
         color: GameBarResourceDictionary.divider
     }
 
@@ -56,14 +56,10 @@ Item {
         objectName: "FeedFade"
         visible: feed.visible && !feed.atYEnd
         anchors { left: feed.left; right: feed.right; bottom: feed.bottom }
-        height: 40
+        height: CorvanaResourceDictionary.feedFadeHeight
         gradient: Gradient {
             GradientStop { position: 0; color: "transparent" }
-            GradientStop {
-                position: 1
-                readonly property color surface: GameBarResourceDictionary.surface
-                color: Qt.rgba(surface.r, surface.g, surface.b, GameBarResourceDictionary.backgroundOpacity)
-            }
+            GradientStop { position: 1; color: GameBarResourceDictionary.translucentSurface }
         }
     }
 }

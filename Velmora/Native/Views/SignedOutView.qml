@@ -12,14 +12,14 @@ Item {
     Column {
         id: content
         anchors.centerIn: parent
-        width: Math.min(parent.width - 2 * GameBarResourceDictionary.padding, 280)
+        width: Math.min(parent.width - 2 * GameBarResourceDictionary.padding, CorvanaResourceDictionary.signedOutTextWidth)
         spacing: GameBarResourceDictionary.spacingLarge
 
         Image {
             anchors.horizontalCenter: parent.horizontalCenter
-            width: 56
-            height: 56
-            sourceSize { width: 56; height: 56 }
+            width: CorvanaResourceDictionary.signedOutMarkSize
+            height: CorvanaResourceDictionary.signedOutMarkSize
+            sourceSize { width: width; height: height }
             source: "qrc:/Velmora/Assets/velmora-mark.svg"
             Accessible.role: Accessible.Graphic
             Accessible.name: Converters.ResourceStringConverter("", "VelmoraLogo_NarratorText")

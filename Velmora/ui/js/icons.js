@@ -92,16 +92,16 @@ const ICONS = {
         ['circle', { cx: 6.5, cy: 17.5, r: 2.5 }],
         ['circle', { cx: 17.5, cy: 15.5, r: 2.5 }],
     ],
-    // The marks keep their own colours.
+    // The marks keep their own colours, the theme's, which widget.css gives the mark-* classes.
     velmora: [
-        ['circle', { cx: 12, cy: 12, r: 11, fill: '#1db954', 'fill-opacity': 0.14, stroke: 'none' }],
-        ['path', { d: 'M7.2 8.6l4.8 8.4 4.8-8.4', stroke: '#1db954', 'stroke-width': 2.4 }],
-        ['path', { d: 'M9.6 5.6h4.8', stroke: '#ffffff', 'stroke-opacity': 0.75, 'stroke-width': 1.4 }],
+        ['circle', { cx: 12, cy: 12, r: 11, class: 'mark-accent-fill', 'fill-opacity': 0.14, stroke: 'none' }],
+        ['path', { d: 'M7.2 8.6l4.8 8.4 4.8-8.4', class: 'mark-accent-stroke', 'stroke-width': 2.4 }],
+        ['path', { d: 'M9.6 5.6h4.8', class: 'mark-text-stroke', 'stroke-opacity': 0.75, 'stroke-width': 1.4 }],
     ],
     corvana: [
-        ['circle', { cx: 12, cy: 12, r: 10.5, fill: '#1db954', stroke: 'none' }],
-        ['path', { d: 'M15.6 8.5a5 5 0 1 0 0 7', stroke: '#000000', 'stroke-width': 2.2 }],
-        ['circle', { cx: 16.1, cy: 12, r: 1.3, fill: '#000000', stroke: 'none' }],
+        ['circle', { cx: 12, cy: 12, r: 10.5, class: 'mark-accent-fill', stroke: 'none' }],
+        ['path', { d: 'M15.6 8.5a5 5 0 1 0 0 7', class: 'mark-on-accent-stroke', 'stroke-width': 2.2 }],
+        ['circle', { cx: 16.1, cy: 12, r: 1.3, class: 'mark-on-accent-fill', stroke: 'none' }],
     ],
 };
 

@@ -30,7 +30,7 @@ function showWhole(feed, tile) {
     }
     const box = feed.getBoundingClientRect();
     const shown = tile.getBoundingClientRect();
-    reveal(feed, shown.top, shown.bottom, box.top, box.bottom - cssPixels(document.documentElement, '--feed-fade'), RING, 'top');
+    reveal(feed, shown.top, shown.bottom, box.top, box.bottom - cssPixels(document.documentElement, '--feed-fade-height'), RING, 'top');
 }
 
 // The tile the arrow key leads to from `tile`, if any: the next one that can be pressed in the row, or the
