@@ -51,6 +51,10 @@ HttpsTestServer::HttpsTestServer() {
 }
 
 HttpsTestServer::~HttpsTestServer() {
+    Stop();
+}
+
+void HttpsTestServer::Stop() {
     server_->stop();
     if (thread_.joinable()) thread_.join();
 }

@@ -28,6 +28,10 @@ public:
     void Get(const std::string& pattern, Handler handler);
     void Post(const std::string& pattern, Handler handler);
     void Start();
+    // Ends the server and its handlers; the destructor does it too. A server that lives until static
+    // destruction must stop before: the library parses requests with statics of its own, made at the first
+    // request and so destroyed before such a server.
+    void Stop();
 
     std::string Origin() const { return "https://127.0.0.1:" + std::to_string(port_); }
     const std::string& CaFile() const { return caFile_; }

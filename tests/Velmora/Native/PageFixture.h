@@ -29,6 +29,8 @@ public:
     std::string Url(const std::string& name) const { return server_.Origin() + "/cover/" + name + ".png"; }
     std::string MissingUrl() const { return server_.Origin() + "/missing.png"; }
     int Requests() const { return requests_; }
+    // Before the process ends (see HttpsTestServer::Stop); later cover requests fail to connect.
+    void Stop() { server_.Stop(); }
 
 private:
     CoverServer();

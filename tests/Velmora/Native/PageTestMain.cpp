@@ -12,5 +12,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QGuiApplication app(argc, argv);
     testsupport::CoverServer::Instance();
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    testsupport::CoverServer::Instance().Stop();
+    return result;
 }
