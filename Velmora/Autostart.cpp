@@ -1,11 +1,11 @@
 #include "Velmora/Autostart.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+
+#include "Platform/Storage/ApplicationData.h"
+#include "Platform/Storage/ReplaceFile.h"
 
 namespace velmora {
 
@@ -55,10 +55,12 @@ std::string Autostart::EntryPath() {
     if (config && *config == '/') {
         folder = config;
     } else {
-        const char* home = std::getenv("HOME");
-        folder = std::string(home ? home : "") + "/.config";
+        // Without a home the entry would land in /.config, where no session looks.
+        const std::string home = platform::HomeFolder();
+        if (home.empty()) return {};
+        folder = platform::JoinPath(home, ".config");
     }
-    return folder + "/autostart/" + kFileName;
+    return platform::JoinPath(folder, "autostart/") + kFileName;
 }
 
 std::string Autostart::Entry(const std::string& program) {
@@ -77,7 +79,11 @@ std::string Autostart::Entry(const std::string& program) {
 
 std::string Autostart::Set(bool on, const std::string& program) {
     namespace fs = std::filesystem;
-    const fs::path path = EntryPath();
+    const std::string entry = EntryPath();
+    if (entry.empty())
+        return "no folder for the autostart entry: neither XDG_CONFIG_HOME nor HOME is set, and the "
+               "password database gives this user no home";
+    const fs::path path = entry;
     std::error_code error;
     if (!on) {
         fs::remove(path, error);
@@ -87,20 +93,9 @@ std::string Autostart::Set(bool on, const std::string& program) {
     if (program.empty() || program[0] != '/') return "the program's own path is unknown";
     fs::create_directories(path.parent_path(), error);
     if (error) return "cannot make " + path.parent_path().string() + ": " + error.message();
-    // Written beside and renamed, so that a session starting meanwhile never reads half an entry.
-    const fs::path temporary = path.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << Entry(program);
-        out.close();
-        if (!out) return "cannot write " + temporary.string() + ": " + std::strerror(errno);
-    }
-    fs::rename(temporary, path, error);
-    if (error) {
-        fs::remove(temporary);
-        return "cannot write " + path.string() + ": " + error.message();
-    }
-    return {};
+    // Written beside and renamed, so that a session starting meanwhile never reads half an entry, and
+    // flushed first, so that a power cut never leaves an empty one that the next login skips.
+    return platform::ReplaceFile(entry, Entry(program), 0666);
 }
 
 std::string Autostart::RunningProgram() {

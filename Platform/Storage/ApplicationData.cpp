@@ -1,7 +1,12 @@
 #include "Platform/Storage/ApplicationData.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "Platform/Storage/LocalSettings.h"
 
@@ -31,6 +36,21 @@ std::string XdgFolder(const char* variable, const char* fallbackUnderHome) {
 }
 
 }  // namespace
+
+std::string HomeFolder() {
+    std::string home = Environment("HOME");
+    if (!home.empty() && home.front() == '/') return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    int error;
+    while ((error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (error || !found || !found->pw_dir || found->pw_dir[0] != '/') return {};
+    return found->pw_dir;
+}
 
 std::string JoinPath(std::string base, std::string_view component) {
     if (base.empty() || base.back() != '/') base += '/';

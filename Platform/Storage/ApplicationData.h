@@ -31,6 +31,10 @@ public:
     static std::string FamilyName() { return "Velmora"; }
 };
 
+// The user's home folder: $HOME when it holds an absolute path, else the one the password database gives
+// the user (a session started without HOME, as some service managers do), else empty.
+std::string HomeFolder();
+
 // Joins path components with '/', adding none where the left side already ends in one.
 std::string JoinPath(std::string base, std::string_view component);
 

@@ -13,6 +13,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "Platform/Storage/ReplaceFile.h"
+
 namespace platform {
 
 namespace {
@@ -127,17 +129,6 @@ private:
     int fd_;
 };
 
-bool WriteWhole(int fd, const std::string& text) {
-    size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 LocalSettings::LocalSettings(std::string filePath) : path_(std::move(filePath)) {}
@@ -174,19 +165,10 @@ ValueSet LocalSettings::Load(bool* corrupt) const {
 }
 
 bool LocalSettings::Store(const ValueSet& values, bool replacingCorrupt) {
-    std::string text = EncodeSet(values).dump(2, ' ', false, json::error_handler_t::replace);
-    std::string temporary = path_ + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::fprintf(stderr, "LocalSettings: cannot write %s: %s\n", temporary.c_str(), std::strerror(errno));
-        return false;
-    }
-    bool ok = WriteWhole(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && replacingCorrupt) std::rename(path_.c_str(), (path_ + ".corrupt").c_str());
-    if (!ok || std::rename(temporary.c_str(), path_.c_str()) != 0) {
-        std::fprintf(stderr, "LocalSettings: cannot replace %s: %s\n", path_.c_str(), std::strerror(errno));
-        std::remove(temporary.c_str());
+    const std::string text = EncodeSet(values).dump(2, ' ', false, json::error_handler_t::replace);
+    const std::string failure = ReplaceFile(path_, text, 0600, replacingCorrupt ? path_ + ".corrupt" : "");
+    if (!failure.empty()) {
+        std::fprintf(stderr, "LocalSettings: %s; the settings stay as they were\n", failure.c_str());
         return false;
     }
     return true;

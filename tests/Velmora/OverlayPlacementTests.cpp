@@ -1,6 +1,8 @@
 // The pure parts of the overlay on a desktop: the shortcut as the settings file writes it, where the
 // window goes for the screens there are and the places saved, and the autostart entry that starts it.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -10,6 +12,7 @@
 #include "Platform/GameBar/KeyCombination.h"
 #include "Platform/GameBar/WindowPlacement.h"
 #include "Velmora/Autostart.h"
+#include "tests/support/TestHelpers.h"
 
 using platform::KeyCombination;
 using platform::WindowPlacement;
@@ -168,4 +171,19 @@ TEST(Autostart, ExecStartsTheProgramWhateverItsPathHoldsAndAddsNoLine) {
         EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), std::count(plain.begin(), plain.end(), '\n'))
             << entry;
     }
+}
+
+// A session started without HOME (some service managers start one so): the entry goes to the user's home
+// as the password database has it, never to /.config.
+TEST(Autostart, WithoutHomeTheEntryGoesToTheHomeOfThePasswordDatabase) {
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_TRUE(user && user->pw_dir && user->pw_dir[0] == '/');
+    const std::string expected = std::string(user->pw_dir) + "/.config/autostart/org.velmora.Velmora.desktop";
+    testsupport::ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        testsupport::ScopedEnv unset("HOME", home);
+        EXPECT_EQ(velmora::Autostart::EntryPath(), expected) << (home ? home : "(unset)");
+    }
+    testsupport::ScopedEnv home("HOME", "/home/player");
+    EXPECT_EQ(velmora::Autostart::EntryPath(), "/home/player/.config/autostart/org.velmora.Velmora.desktop");
 }

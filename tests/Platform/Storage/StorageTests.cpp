@@ -12,38 +12,13 @@
 #include "Platform/Storage/FileLock.h"
 #include "Platform/Storage/LocalSettings.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestHelpers.h"
 
 using namespace platform;
 using testsupport::ReadFile;
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
-
-namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
 
 TEST(ApplicationData, FoldersFollowTheXdgVariablesAndTheirDefaults) {
     ScopedEnv home("HOME", "/home/player");
