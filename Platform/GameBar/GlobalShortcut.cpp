@@ -70,15 +70,15 @@ GlobalShortcut::GlobalShortcut(std::shared_ptr<GameBarHostControls> controls, st
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
     QCoreApplication::instance()->installNativeEventFilter(this);
 
-    // The settings file is replaced (written beside, then renamed) on every change: its folder is watched.
+    // The settings file is replaced (written beside, then renamed) on every change: its folder is watched,
+    // and watched again when it is removed and the next save makes it anew.
     reloadTimer_.setSingleShot(true);
     reloadTimer_.setInterval(200);
     connect(&reloadTimer_, &QTimer::timeout, this, [this] { Reload(); });
     const QString settings = QString::fromStdString(ApplicationData::Current().LocalSettings().FilePath());
     const QString folder = QFileInfo(settings).absolutePath();
     QDir().mkpath(folder);
-    watcher_.addPath(folder);
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { reloadTimer_.start(); });
+    watcher_ = std::make_unique<FolderWatcher>(folder, [this] { reloadTimer_.start(); });
     Reload();
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QAbstractNativeEventFilter>
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "Platform/Ui/FolderWatcher.h"
 
 struct xcb_connection_t;
 
@@ -45,9 +46,9 @@ private:
     std::function<void()> onPressed_;
     xcb_connection_t* connection_ = nullptr;
     uint32_t root_ = 0;
-    QFileSystemWatcher watcher_;
     QTimer reloadTimer_;
-    std::string text_;  // the settings' text last bound (or refused)
+    std::unique_ptr<FolderWatcher> watcher_;  // restarts reloadTimer_
+    std::string text_;                        // the settings' text last bound (or refused)
     bool haveText_ = false;
     uint32_t keysym_ = 0;
     uint8_t keycode_ = 0;  // 0: nothing grabbed
