@@ -10,6 +10,7 @@
 #include "Platform/Foundation/Task.h"
 #include "Platform/Storage/ApplicationData.h"
 #include "Platform/Threading/DispatcherTimer.h"
+#include "Velmora/Common/WidgetRequests.h"
 #include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/Native/Framework/FailureReport.h"
 #include "Velmora/Native/Framework/ResourceHelper.h"
@@ -798,11 +799,11 @@ void CorvanaWidgetViewModel::OnPlaybackDeviceClicked(QObject* item) {
 // ---- Commands ----
 
 void CorvanaWidgetViewModel::OpenCorvanaMinimizedFromWidget() {
-    auto launching = state_->LaunchUriAsync("corvana:open:minimized?utm_medium=desktop-xbox-game-bar");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenMinimizedFromWidgetUri));
 }
 
 void CorvanaWidgetViewModel::OpenCorvana() {
-    auto launching = state_->LaunchUriAsync("corvana:open");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenUri));
 }
 
 void CorvanaWidgetViewModel::StartCorvana() {
@@ -817,7 +818,7 @@ void CorvanaWidgetViewModel::StartCorvana() {
     });
     state_->startupTimer->Start();
     if (state_->controller) state_->controller->Reconnect();
-    auto launching = state_->LaunchUriAsync("corvana:open:minimized");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenMinimizedUri));
 }
 
 void CorvanaWidgetViewModel::State::EndStartupWait() {
@@ -866,11 +867,11 @@ void CorvanaWidgetViewModel::Previous() {
 }
 
 void CorvanaWidgetViewModel::SkipBack() {
-    if (state_->controller) state_->controller->Seek(-presentation::kSkipMs, true);
+    if (state_->controller) state_->controller->Seek(-kSkipMs, true);
 }
 
 void CorvanaWidgetViewModel::SkipAhead() {
-    if (state_->controller) state_->controller->Seek(presentation::kSkipMs, true);
+    if (state_->controller) state_->controller->Seek(kSkipMs, true);
 }
 
 void CorvanaWidgetViewModel::AddRemoveLibrary() {

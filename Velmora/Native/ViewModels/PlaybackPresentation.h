@@ -19,9 +19,6 @@ inline constexpr char16_t kNotInLibraryIcon = 0xF31F;  // add/remove while not i
 inline constexpr char16_t kCollapseGlyph = 0xF263;     // expand button while expanded
 inline constexpr char16_t kExpandGlyph = 0xF25F;       // expand button while collapsed
 
-// How far skip back and skip ahead move, in milliseconds.
-inline constexpr int32_t kSkipMs = 15000;
-
 // A control's look: its icon (a code point or an icon's name), its narrator text's key, and whether it shows
 // in the "on" (active) brush.
 struct Look {
