@@ -444,18 +444,22 @@ Task<std::unique_ptr<platform::FileLock>> TokenManager::LockRefreshesAsync(std::
     co_return lock;
 }
 
-Task<platform::HttpResponseMessage> TokenManager::SendTokenRequest(
-    const TokenManagerServices& services, const std::map<std::string, std::string>& fields) {
+std::string TokenManager::FormBody(const std::map<std::string, std::string>& fields) {
     // The map keeps the fields in ascending key order, and the body lists them so.
     std::string body;
     for (const auto& [key, value] : fields) {
         if (!body.empty()) body += '&';
         body += FormEncode(key) + "=" + FormEncode(value);
     }
+    return body;
+}
+
+Task<platform::HttpResponseMessage> TokenManager::SendTokenRequest(
+    const TokenManagerServices& services, const std::map<std::string, std::string>& fields) {
     platform::HttpRequestMessage request;
     request.method = platform::HttpMethod::Post;
     request.url = CorvanaEndpoints::TokenUrl();
-    request.content = std::move(body);
+    request.content = FormBody(fields);
     request.contentType = "application/x-www-form-urlencoded";
     return services.sendTokenRequest(std::move(request));
 }

@@ -124,6 +124,8 @@ public:
     static std::string UserKeyFor(const std::string& userName);
     static std::string MakeCodeVerifier();
     static std::string CodeChallengeFor(const std::string& verifier);
+    // A token request's body (application/x-www-form-urlencoded), its fields in ascending key order.
+    static std::string FormBody(const std::map<std::string, std::string>& fields);
     std::optional<std::chrono::nanoseconds> RefreshTimerDelay();
 
 private:

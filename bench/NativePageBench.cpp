@@ -166,29 +166,13 @@ std::optional<double> MeasureHandshake(std::shared_ptr<utils::DesktopAPIControll
     return (std::max(login.get(), playback.get()) - start) / 1e6;
 }
 
-std::string FormEncode(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 // One request to the token endpoint with a client of its own, as the widget sends it; the reply's body
 // and the time it took in ms.
 std::pair<std::string, double> TokenRoundTrip(const std::map<std::string, std::string>& fields) {
-    std::string body;
-    for (const auto& [key, value] : fields) body += (body.empty() ? "" : "&") + key + "=" + FormEncode(value);
     platform::HttpRequestMessage request;
     request.method = platform::HttpMethod::Post;
     request.url = utils::CorvanaEndpoints::TokenUrl();
-    request.content = std::move(body);
+    request.content = utils::TokenManager::FormBody(fields);
     request.contentType = "application/x-www-form-urlencoded";
     int64_t start = MonotonicNs();
     platform::HttpResponseMessage response =

@@ -29,9 +29,12 @@ constexpr uint32_t kPrimaryOwner = 1, kInQueue = 2, kAlreadyOwner = 4;
 // What one message from a client may hold; anything larger is refused before it is converted further.
 constexpr ValueSetCodec::Limits kRequestLimits{1024 * 1024, 10000};
 // Pushes awaiting their clients' replies, all channels together: the bus's limit is on this connection's
-// calls, whichever client they go to (see CallGate); a bound per channel let a few channels pass it.
-// Later ones wait their turn, at most kMaxPushesWaiting of them, then fail at once.
+// calls, whichever client they go to (see CallGate); a bound per channel alone let a few channels pass
+// it. Within that, a channel has a few places of its own: a client that stops answering (a hung widget)
+// holds those, each for the time-out, while the other channels' pushes go on in the rest. Later ones wait
+// their turn, at most kMaxPushesWaiting of each channel, then fail at once.
 constexpr size_t kMaxPushesAwaiting = 32;
+constexpr size_t kMaxPushesAwaitingPerChannel = 8;
 constexpr size_t kMaxPushesWaiting = 4096;
 
 std::atomic<uint64_t> nextHostId{1};
@@ -52,7 +55,8 @@ struct HostState {
     struct Channel {
         std::string client;
         std::unique_ptr<sdbus::IProxy> proxy;
-        size_t pushesAwaiting = 0;  // their callbacks go with the proxy
+        // Its pushes awaiting replies. Their callbacks go with the proxy unrun: these are failed instead.
+        std::map<uint64_t, TaskCompletionSource<bool>> pushesAwaiting;
         sdbus::Slot leaveMatch;
     };
 
@@ -63,8 +67,10 @@ struct HostState {
     bool owned = false;
     std::map<uint64_t, Channel> channels;
     uint64_t nextChannel = 1;
+    uint64_t nextPush = 1;
     // After the channels, so it goes first: the pushes still waiting fail before their proxies are gone.
-    detail::CallGate pushes{kMaxPushesAwaiting, kMaxPushesWaiting};
+    // Its lanes are the channels.
+    detail::CallGate pushes{kMaxPushesAwaiting, kMaxPushesWaiting, kMaxPushesAwaitingPerChannel};
     // Declared after the object, so they go first: a reply must never outlive the object it answers for.
     std::map<uint64_t, sdbus::MethodCall> pendingReplies;
     uint64_t nextReply = 1;
@@ -97,6 +103,9 @@ struct AppServiceHost::Impl : std::enable_shared_from_this<Impl> {
 };
 
 HostState::~HostState() {
+    for (const auto& [id, channel] : channels) {
+        for (const auto& [push, source] : channel.pushesAwaiting) CompleteOnPool(source, false);
+    }
     auto host = owner.lock();
     if (!host || host->stopped) return;
     host->Deliver([](auto& host) {
@@ -109,10 +118,12 @@ namespace {
 void CloseChannel(HostState& state, uint64_t id) {
     auto channel = state.channels.find(id);
     if (channel == state.channels.end()) return;
-    // Its proxy takes the callbacks of its pushes awaiting replies with it: their places are given back.
-    const size_t awaiting = channel->second.pushesAwaiting;
+    // Its proxy takes the callbacks of its pushes awaiting replies with it: those pushes fail as though
+    // unanswered, the waiting ones too, and their places go to the other channels.
+    auto awaiting = std::move(channel->second.pushesAwaiting);
     state.channels.erase(channel);
-    state.pushes.Forget(awaiting);
+    for (const auto& [push, source] : awaiting) CompleteOnPool(source, false);
+    state.pushes.DropLane(id);
     if (auto owner = state.owner.lock())
         owner->Deliver([id](auto& host) {
             if (host.handlers.closed) host.handlers.closed(id);
@@ -278,12 +289,13 @@ bool SendPush(detail::BusLoop* loop, const std::weak_ptr<HostState>& weakState, 
         CompleteOnPool(source, false);
         return false;
     }
+    const uint64_t pushId = state->nextPush++;
     try {
         auto call = channel->second.proxy->createMethodCall(state->names.clientInterface, "RequestReceived");
         ValueSetCodec::Write(call, message);
         channel->second.proxy->callMethod(
             call,
-            [loop, weakState, channelId, source](sdbus::MethodReply&, const sdbus::Error* error) {
+            [loop, weakState, channelId, pushId, source](sdbus::MethodReply&, const sdbus::Error* error) {
                 auto state = weakState.lock();
                 if (!state) return CompleteOnPool(source, false);
                 if (error) {
@@ -301,12 +313,12 @@ bool SendPush(detail::BusLoop* loop, const std::weak_ptr<HostState>& weakState, 
                 CompleteOnPool(source, error == nullptr);
                 // The callback runs only while its proxy is there, so its channel is still listed.
                 if (auto channel = state->channels.find(channelId); channel != state->channels.end()) {
-                    --channel->second.pushesAwaiting;
-                    state->pushes.Done();
+                    channel->second.pushesAwaiting.erase(pushId);
+                    state->pushes.Done(channelId);
                 }
             },
             kPushTimeout);
-        ++channel->second.pushesAwaiting;
+        channel->second.pushesAwaiting.emplace(pushId, source);
         return true;
     } catch (const std::exception&) {
         CompleteOnPool(source, false);
@@ -440,8 +452,8 @@ Task<bool> AppServiceHost::PushAsync(uint64_t channelId, ValueSet message) {
             auto send = [loop, weakState, channelId, message = std::move(message), source] {
                 return SendPush(loop, weakState, channelId, message, source);
             };
-            if (!state->pushes.Submit(std::move(send), [source] { CompleteOnPool(source, false); }))
-                CompleteOnPool(source, false);
+            auto fail = [source] { CompleteOnPool(source, false); };
+            if (!state->pushes.Submit(channelId, std::move(send), fail)) fail();
         });
     if (!posted) source.TrySetResult(false);
     return task;

@@ -57,9 +57,10 @@ public:
     // Exports the object, then asks for the name.
     Task<AppServiceNameState> StartAsync();
     // Pushes one message to a channel's client; false when the client refused it, did not answer in time
-    // or the channel is gone. A channel's pushes reach its client in the order they were made; past a
-    // few awaiting replies (of every channel together), the others wait their turn, so that a burst is
-    // never refused by the bus.
+    // or the channel is gone or closes before the answer. A channel's pushes reach its client in the
+    // order they were made; past a few awaiting replies (of the channel, or of every channel together),
+    // the others wait their turn, the channels' in turn, so that a burst is never refused by the bus and a
+    // client that stops answering holds up only its own pushes.
     Task<bool> PushAsync(uint64_t channel, ValueSet message);
 
     struct Impl;

@@ -14,7 +14,6 @@ QtObject {
     readonly property int buttonPadding: Theme.buttonPadding
     readonly property int progressHeight: Theme.progressHeight
     readonly property int listEntryHeight: Theme.listEntryHeight
-    readonly property int flyoutWidth: Theme.flyoutWidth
     // A slider's width where its layout gives none.
     readonly property int sliderDefaultWidth: Theme.sliderDefaultWidth
     readonly property int spinnerSize: Theme.spinnerSize

@@ -16,6 +16,8 @@ QtObject {
     // Two layers of a flyout's shadow.
     readonly property color nearShadow: Theme.nearShadow
     readonly property color farShadow: Theme.farShadow
+    // Laid over the page while a sheet shows on it, so the sheet reads as the one thing to answer.
+    readonly property color scrim: Theme.scrim
 
     readonly property color textPrimary: Theme.textPrimary
     readonly property color textSecondary: Theme.textSecondary

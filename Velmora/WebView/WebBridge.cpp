@@ -9,6 +9,7 @@
 
 #include "Platform/Foundation/PlatformError.h"
 #include "Platform/WebView/WebContentOriginName.h"
+#include "Velmora/Common/WidgetRequests.h"
 #include "Velmora/WebView/BridgeEvents.h"
 #include "VelmoraUtils/Logger.h"
 #include "VelmoraUtils/Utf8Text.h"
@@ -23,10 +24,6 @@ using utils::Logger;
 using utils::PlaybackAction;
 
 namespace {
-
-constexpr std::string_view kLaunchUri = "corvana:open:minimized?utm_medium=desktop-xbox-game-bar";
-constexpr std::string_view kOpenUri = "corvana:open";
-constexpr int32_t kSkipMs = 15000;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -120,7 +117,7 @@ const std::vector<WebBridge::Command>& WebBridge::Commands() {
          }},
         {"launchCorvana", M::WholeName,
          [](WebBridge& b, std::string_view command, std::string_view) {
-             Contain(command, LaunchAsync(b.seams_.widget, std::string(kLaunchUri)));
+             Contain(command, LaunchAsync(b.seams_.widget, std::string(kOpenMinimizedFromWidgetUri)));
          }},
         {"openCorvana", M::WholeName,
          [](WebBridge& b, std::string_view command, std::string_view) {

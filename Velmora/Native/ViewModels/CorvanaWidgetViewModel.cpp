@@ -3,12 +3,19 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "Platform/Foundation/PlatformError.h"
+#include "Platform/Foundation/Task.h"
 #include "Platform/Storage/ApplicationData.h"
 #include "Platform/Threading/DispatcherTimer.h"
+#include "Velmora/Common/WidgetRequests.h"
+#include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/Native/Framework/FailureReport.h"
 #include "Velmora/Native/Framework/ResourceHelper.h"
+#include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
+#include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
 #include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
 #include "Velmora/Native/ViewModels/PlaybackPresentation.h"
@@ -98,11 +105,63 @@ std::shared_ptr<CorvanaItemViewModel> FirstFeedItem(const std::shared_ptr<Observ
 
 }  // namespace
 
+// Everything of the view model but what the page shows: the controller, the widget, the timers, the last
+// playback state and device list, the sign-in generation, and the steps that turn them into properties. It
+// belongs to the view model and dies with it, so detached work that suspends holds the view model weakly
+// and touches this only after finding it alive.
 struct CorvanaWidgetViewModel::State {
-    State(std::shared_ptr<utils::DesktopAPIController> controller,
+    State(CorvanaWidgetViewModel& vm, std::shared_ptr<utils::DesktopAPIController> controller,
           std::shared_ptr<IAccessTokenProvider> tokens, Services services)
-        : controller(std::move(controller)), tokens(std::move(tokens)), services(std::move(services)) {}
+        : vm(vm),
+          controller(std::move(controller)),
+          tokens(std::move(tokens)),
+          services(std::move(services)) {}
 
+    void Subscribe();
+
+    // Desktop events, on the thread that raised them.
+    void OnPlaybackStateChanged(const PlaybackStateResponse& state);
+    void OnDevicesStateChanged(const ConnectClusterResponse& cluster);
+
+    // The UI-thread steps.
+    void ApplyPlaybackState(const ConvertedPlaybackState& state);
+    void UpdateCurrentlyPlayingTrackInformation(const CorvanaCurrentTrackInfo& info, bool isAdvertisement);
+    void UpdateCover(const std::string& imageUrl);
+    void UpdateProgressTimer();
+    void OnProgressTimerTick();
+    void OnStartupWaitOver();
+    void EndStartupWait();
+    void ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
+                      const std::optional<PlaybackDeviceInfo>& active);
+    void OnDisplayModeChanged();
+
+    // The presentation rules (PlaybackPresentation.h), applied where their state changes.
+    void ApplyContentControls(presentation::Content content);
+    void UpdatePlayPausePresentation();
+    void UpdateLibraryPresentation();
+    void UpdateShufflePresentation();
+    void UpdateShowPinnedCorvanaLogo();
+    void UpdateActions();
+    void UpdateDeviceButtonBrush();
+    void UpdateRepeatPresentation();
+    void UpdateTimes();
+    void UpdateVolume();
+    // Shows what plays without the feed, as player only or while signing in.
+    void ShowPlaybackWithoutFeed(bool playerOnly);
+    void SetStartupFlag(bool on);
+
+    // Detached work: each holds the view model weakly, ends quietly once it is gone (checked after every
+    // suspension), contains its failures and reports them.
+    platform::FireAndForget RegisterForWidgetEventsAsync(std::shared_ptr<platform::IGameBarWidget> host);
+    platform::Task<void> FetchHome(uint64_t generation);
+    platform::Task<void> ApplyExpandedState();
+    // The size of playback without the feed: the collapsed block, or the pinned one.
+    platform::Task<void> ApplyPlaybackOnlySize();
+    platform::Task<void> ResizeWindowAsync(WindowSize size);
+    platform::Task<void> LaunchUriAsync(std::string uri);
+    void SendPlaybackCommand(PlaybackAction action);
+
+    CorvanaWidgetViewModel& vm;
     const std::shared_ptr<utils::DesktopAPIController> controller;
     const std::shared_ptr<IAccessTokenProvider> tokens;
     const Services services;
@@ -152,26 +211,24 @@ std::shared_ptr<CorvanaWidgetViewModel> CorvanaWidgetViewModel::Create(
     Services services) {
     auto viewModel =
         Adopt(new CorvanaWidgetViewModel(std::move(controller), std::move(tokens), std::move(services)));
-    viewModel->Subscribe();
+    viewModel->state_->Subscribe();
     return viewModel;
 }
 
 CorvanaWidgetViewModel::CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
                                                std::shared_ptr<IAccessTokenProvider> tokens,
                                                Services services)
-    : state_(std::make_unique<State>(std::move(controller), std::move(tokens), std::move(services))) {}
+    : state_(std::make_unique<State>(*this, std::move(controller), std::move(tokens), std::move(services))) {}
 
-void CorvanaWidgetViewModel::Subscribe() {
-    if (!state_->controller) return;
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    state_->playbackStateToken =
-        state_->controller->PlaybackStateChanged.Add([weak](const PlaybackStateResponse& state) {
-            if (auto self = weak.lock()) self->OnPlaybackStateChanged(state);
-        });
-    state_->devicesToken =
-        state_->controller->DevicesChanged.Add([weak](const ConnectClusterResponse& cluster) {
-            if (auto self = weak.lock()) self->OnDevicesStateChanged(cluster);
-        });
+void CorvanaWidgetViewModel::State::Subscribe() {
+    if (!controller) return;
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
+    playbackStateToken = controller->PlaybackStateChanged.Add([weak](const PlaybackStateResponse& state) {
+        if (auto self = weak.lock()) self->state_->OnPlaybackStateChanged(state);
+    });
+    devicesToken = controller->DevicesChanged.Add([weak](const ConnectClusterResponse& cluster) {
+        if (auto self = weak.lock()) self->state_->OnDevicesStateChanged(cluster);
+    });
 }
 
 CorvanaWidgetViewModel::~CorvanaWidgetViewModel() {
@@ -199,7 +256,7 @@ bool CorvanaWidgetViewModel::HasProgressTimer() const {
 
 // ---- Playback state ----
 
-void CorvanaWidgetViewModel::OnPlaybackStateChanged(const PlaybackStateResponse& state) {
+void CorvanaWidgetViewModel::State::OnPlaybackStateChanged(const PlaybackStateResponse& state) {
     ConvertedPlaybackState converted;
     try {
         converted = ConvertedPlaybackState::From(state, ConvertedPlaybackState::NowMs());
@@ -208,22 +265,22 @@ void CorvanaWidgetViewModel::OnPlaybackStateChanged(const PlaybackStateResponse&
         ReportFailure("CorvanaWidgetViewModel::OnPlaybackState", std::current_exception());
         return;
     }
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    Dispatcher()->RunAsync([weak, converted = std::move(converted)] {
-        if (auto self = weak.lock()) self->ApplyPlaybackState(converted);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
+    vm.Dispatcher()->RunAsync([weak, converted = std::move(converted)] {
+        if (auto self = weak.lock()) self->state_->ApplyPlaybackState(converted);
     });
 }
 
-void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& state) {
+void CorvanaWidgetViewModel::State::ApplyPlaybackState(const ConvertedPlaybackState& state) {
     try {
-        state_->hasContext = state.HasContext;
+        hasContext = state.HasContext;
         UpdateShowPinnedCorvanaLogo();
-        state_->contextActions = state.Actions;
-        state_->playerActions = state.PlayerActions;
+        contextActions = state.Actions;
+        playerActions = state.PlayerActions;
         UpdateActions();
-        state_->playbackStateReceived = true;
-        state_->playerRepeat = state.PlayerRepeat;
-        state_->stateVolume = state.Volume;
+        playbackStateReceived = true;
+        playerRepeat = state.PlayerRepeat;
+        stateVolume = state.Volume;
         UpdateRepeatPresentation();
         UpdateVolume();
         UpdateCurrentlyPlayingTrackInformation(state.Track, state.IsAdvertisement);
@@ -232,106 +289,105 @@ void CorvanaWidgetViewModel::ApplyPlaybackState(const ConvertedPlaybackState& st
     }
 }
 
-void CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation(const CorvanaCurrentTrackInfo& info,
-                                                                    bool isAdvertisement) {
+void CorvanaWidgetViewModel::State::UpdateCurrentlyPlayingTrackInformation(
+    const CorvanaCurrentTrackInfo& info, bool isAdvertisement) {
     bool playing = false;
     if (info.HasTrack) {
-        state_->currentTrackUri = info.Uri;
-        SetIsInLibrary(info.IsInLibrary);
+        currentTrackUri = info.Uri;
+        vm.SetIsInLibrary(info.IsInLibrary);
         // A player without an account has no library to add to, whatever it says.
-        SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !IsPlayerOnly_);
+        vm.SetShowAddRemoveLibraryButton(info.CanAddToLibrary && !vm.IsPlayerOnly_);
         UpdateLibraryPresentation();
-        SetCurrentlyPlayingTrack(QString::fromStdString(info.Name));
-        SetCurrentlyPlayingTrackAlbum(QString::fromStdString(info.Album));
+        vm.SetCurrentlyPlayingTrack(QString::fromStdString(info.Name));
+        vm.SetCurrentlyPlayingTrackAlbum(QString::fromStdString(info.Album));
         bool episode = info.Kind == CorvanaViewItemKind::Episode;
-        SetCurrentlyPlayingTrackArtist(QString::fromStdString(episode ? info.Album : info.Artist));
-        SetIsShuffleEnabled(info.IsShuffling);
-        if (isAdvertisement) SetCurrentlyPlayingTrack(ResourceHelper::GetString("CorvanaAdvertisementText"));
+        vm.SetCurrentlyPlayingTrackArtist(QString::fromStdString(episode ? info.Album : info.Artist));
+        vm.SetIsShuffleEnabled(info.IsShuffling);
+        if (isAdvertisement)
+            vm.SetCurrentlyPlayingTrack(ResourceHelper::GetString("CorvanaAdvertisementText"));
         ApplyContentControls(isAdvertisement ? presentation::Content::Advertisement
                              : episode       ? presentation::Content::Episode
                                              : presentation::Content::Track);
-        state_->positionMs = info.PositionMs;
-        state_->durationMs = info.DurationMs;
-        if (state_->durationMs > 0)
-            SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
+        positionMs = info.PositionMs;
+        durationMs = info.DurationMs;
+        if (durationMs > 0) vm.SetCurrentlyPlayingTrackProgressPercentage(positionMs / durationMs);
         UpdateCover(info.ImageUrl);
         playing = info.IsPlaying;
     } else {
-        SetCurrentlyPlayingTrack({});
-        SetCurrentlyPlayingTrackAlbum({});
-        SetCurrentlyPlayingTrackArtist({});
-        SetIsShuffleEnabled(false);
+        vm.SetCurrentlyPlayingTrack({});
+        vm.SetCurrentlyPlayingTrackAlbum({});
+        vm.SetCurrentlyPlayingTrackArtist({});
+        vm.SetIsShuffleEnabled(false);
         ApplyContentControls(presentation::Content::Nothing);
-        SetShowAddRemoveLibraryButton(false);
-        state_->positionMs = 0;
-        state_->durationMs = 0;
-        state_->currentTrackUri.clear();
-        SetIsInLibrary(false);
-        SetCurrentlyPlayingTrackProgressPercentage(0);
+        vm.SetShowAddRemoveLibraryButton(false);
+        positionMs = 0;
+        durationMs = 0;
+        currentTrackUri.clear();
+        vm.SetIsInLibrary(false);
+        vm.SetCurrentlyPlayingTrackProgressPercentage(0);
         UpdateCover({});
     }
     UpdateTimes();
-    SetIsPlaying(playing);
+    vm.SetIsPlaying(playing);
     UpdateProgressTimer();
     UpdatePlayPausePresentation();
     UpdateShufflePresentation();
 }
 
-void CorvanaWidgetViewModel::UpdateCover(const std::string& imageUrl) {
+void CorvanaWidgetViewModel::State::UpdateCover(const std::string& imageUrl) {
     // Only the file of the state shown now may be loaded, and none once it moved on.
-    if (state_->services.localCovers) state_->services.localCovers->Follow(imageUrl);
+    if (services.localCovers) services.localCovers->Follow(imageUrl);
     if (imageUrl.empty()) {
-        SetImageSource(nullptr);
+        vm.SetImageSource(nullptr);
         return;
     }
-    if (ImageSource_ && ImageSource_->SourceText() == imageUrl) return;
+    if (vm.ImageSource_ && vm.ImageSource_->SourceText() == imageUrl) return;
     try {
-        SetImageSource(CoverImage::Create(imageUrl, CurrentlyPlayingTrackImageDecodeHeight_));
+        vm.SetImageSource(CoverImage::Create(imageUrl, vm.CurrentlyPlayingTrackImageDecodeHeight_));
     } catch (...) {
         // Only the cover step ends: the old track's cover must not stay beside the new title.
-        SetImageSource(nullptr);
+        vm.SetImageSource(nullptr);
         ReportFailure("CorvanaWidgetViewModel::UpdateCurrentlyPlayingTrackInformation",
                       std::current_exception());
     }
 }
 
-void CorvanaWidgetViewModel::UpdateProgressTimer() {
-    if (IsPlaying_ && state_->durationMs > 0) {
-        if (!state_->progressTimer) {
-            state_->progressTimer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
-            state_->progressTimer->Interval(state_->services.progressInterval);
+void CorvanaWidgetViewModel::State::UpdateProgressTimer() {
+    if (vm.IsPlaying_ && durationMs > 0) {
+        if (!progressTimer) {
+            progressTimer = std::make_unique<platform::DispatcherTimer>(vm.Dispatcher());
+            progressTimer->Interval(services.progressInterval);
         }
-        if (!state_->progressTimer->IsEnabled()) {
-            std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-            state_->progressTimer->Tick([weak] {
-                if (auto self = weak.lock()) self->OnProgressTimerTick();
+        if (!progressTimer->IsEnabled()) {
+            std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
+            progressTimer->Tick([weak] {
+                if (auto self = weak.lock()) self->state_->OnProgressTimerTick();
             });
-            state_->progressTimer->Start();
+            progressTimer->Start();
         }
-    } else if (state_->progressTimer) {
-        state_->progressTimer->Tick(nullptr);
-        state_->progressTimer->Stop();
-        state_->progressTimer.reset();
+    } else if (progressTimer) {
+        progressTimer->Tick(nullptr);
+        progressTimer->Stop();
+        progressTimer.reset();
     }
 }
 
-void CorvanaWidgetViewModel::OnProgressTimerTick() {
-    if (state_->durationMs <= 0) {
-        state_->positionMs = 0;
-        SetCurrentlyPlayingTrackProgressPercentage(0);
+void CorvanaWidgetViewModel::State::OnProgressTimerTick() {
+    if (durationMs <= 0) {
+        positionMs = 0;
+        vm.SetCurrentlyPlayingTrackProgressPercentage(0);
         return;
     }
-    state_->positionMs += 1000;
-    SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
+    positionMs += 1000;
+    vm.SetCurrentlyPlayingTrackProgressPercentage(positionMs / durationMs);
     UpdateTimes();
 }
 
-void CorvanaWidgetViewModel::UpdateTimes() {
+void CorvanaWidgetViewModel::State::UpdateTimes() {
     // Nothing to measure: no times rather than a misleading 0:00.
-    const bool timed = state_->durationMs > 0;
-    SetElapsedTimeText(timed ? presentation::FormatTime(std::min(state_->positionMs, state_->durationMs))
-                             : QString());
-    SetDurationText(timed ? presentation::FormatTime(state_->durationMs) : QString());
+    const bool timed = durationMs > 0;
+    vm.SetElapsedTimeText(timed ? presentation::FormatTime(std::min(positionMs, durationMs)) : QString());
+    vm.SetDurationText(timed ? presentation::FormatTime(durationMs) : QString());
 }
 
 void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double value) {
@@ -341,123 +397,122 @@ void CorvanaWidgetViewModel::SetCurrentlyPlayingTrackProgressPercentage(double v
 
 // ---- Presentation rules ----
 
-void CorvanaWidgetViewModel::UpdatePlayPausePresentation() {
+void CorvanaWidgetViewModel::State::UpdatePlayPausePresentation() {
     const presentation::Look look =
-        presentation::PlayPause({IsPlaying_, state_->playbackStateReceived, state_->hasContext, IsPlayerOnly_,
-                                 FirstFeedItem(Categories_) != nullptr, CorvanaActionsInfo_});
-    SetPlayPauseIcon(look.icon);
-    SetPlayPauseNarratorText(ResourceHelper::GetString(look.narratorKey));
-    SetIsPlayPauseButtonEnabled(look.enabled);
+        presentation::PlayPause({vm.IsPlaying_, playbackStateReceived, hasContext, vm.IsPlayerOnly_,
+                                 FirstFeedItem(vm.Categories_) != nullptr, vm.CorvanaActionsInfo_});
+    vm.SetPlayPauseIcon(look.icon);
+    vm.SetPlayPauseNarratorText(ResourceHelper::GetString(look.narratorKey));
+    vm.SetIsPlayPauseButtonEnabled(look.enabled);
 }
 
-void CorvanaWidgetViewModel::UpdateLibraryPresentation() {
-    const presentation::Look look = presentation::Library(IsInLibrary_);
-    SetAddRemoveLibraryIcon(look.icon);
-    SetAddRemoveLibraryNarratorText(ResourceHelper::GetString(look.narratorKey));
-    SetAddRemoveLibraryButtonBrush(Brush(look.active));
+void CorvanaWidgetViewModel::State::UpdateLibraryPresentation() {
+    const presentation::Look look = presentation::Library(vm.IsInLibrary_);
+    vm.SetAddRemoveLibraryIcon(look.icon);
+    vm.SetAddRemoveLibraryNarratorText(ResourceHelper::GetString(look.narratorKey));
+    vm.SetAddRemoveLibraryButtonBrush(Brush(look.active));
 }
 
-void CorvanaWidgetViewModel::UpdateShufflePresentation() {
-    const presentation::Look look = presentation::Shuffle(IsShuffleEnabled_);
-    SetEnableDisableButtonForegroundBrush(Brush(look.active));
-    SetEnableDisableNarratorText(ResourceHelper::GetString(look.narratorKey));
+void CorvanaWidgetViewModel::State::UpdateShufflePresentation() {
+    const presentation::Look look = presentation::Shuffle(vm.IsShuffleEnabled_);
+    vm.SetEnableDisableButtonForegroundBrush(Brush(look.active));
+    vm.SetEnableDisableNarratorText(ResourceHelper::GetString(look.narratorKey));
 }
 
-void CorvanaWidgetViewModel::ApplyContentControls(presentation::Content content) {
+void CorvanaWidgetViewModel::State::ApplyContentControls(presentation::Content content) {
     const presentation::ContentControls shown = presentation::ControlsFor(content);
-    if (shown.showPreviousNext) SetShowPreviousNextControls(*shown.showPreviousNext);
-    if (shown.showSkipBackAhead) SetShowSkipBackAheadControls(*shown.showSkipBackAhead);
-    SetShowShuffleButton(shown.showShuffle);
+    if (shown.showPreviousNext) vm.SetShowPreviousNextControls(*shown.showPreviousNext);
+    if (shown.showSkipBackAhead) vm.SetShowSkipBackAheadControls(*shown.showSkipBackAhead);
+    vm.SetShowShuffleButton(shown.showShuffle);
 }
 
-void CorvanaWidgetViewModel::UpdateActions() {
-    SetCorvanaActionsInfo(IsPlayerOnly_ ? state_->playerActions : state_->contextActions);
+void CorvanaWidgetViewModel::State::UpdateActions() {
+    vm.SetCorvanaActionsInfo(vm.IsPlayerOnly_ ? playerActions : contextActions);
     UpdateRepeatPresentation();
 }
 
-void CorvanaWidgetViewModel::UpdateRepeatPresentation() {
-    const presentation::Look look = presentation::RepeatLook(RepeatUnder(
-        state_->playerRepeat, state_->playbackStateReceived && (state_->hasContext || IsPlayerOnly_)));
-    SetRepeatIcon(look.icon);
-    SetRepeatNarratorText(ResourceHelper::GetString(look.narratorKey));
-    SetIsRepeatButtonEnabled(look.enabled);
-    SetRepeatButtonBrush(Brush(look.active));
+void CorvanaWidgetViewModel::State::UpdateRepeatPresentation() {
+    const presentation::Look look = presentation::RepeatLook(
+        RepeatUnder(playerRepeat, playbackStateReceived && (hasContext || vm.IsPlayerOnly_)));
+    vm.SetRepeatIcon(look.icon);
+    vm.SetRepeatNarratorText(ResourceHelper::GetString(look.narratorKey));
+    vm.SetIsRepeatButtonEnabled(look.enabled);
+    vm.SetRepeatButtonBrush(Brush(look.active));
 }
 
-void CorvanaWidgetViewModel::UpdateVolume() {
-    const bool shown = state_->activeDevice && state_->activeDevice->SupportsVolume;
-    SetShowVolume(shown);
+void CorvanaWidgetViewModel::State::UpdateVolume() {
+    const bool shown = activeDevice && activeDevice->SupportsVolume;
+    vm.SetShowVolume(shown);
     // The playback state says the volume as it is now; the device list may be older.
-    if (shown)
-        SetVolume(state_->playbackStateReceived ? state_->stateVolume : state_->activeDevice->Volume / 100.0);
+    if (shown) vm.SetVolume(playbackStateReceived ? stateVolume : activeDevice->Volume / 100.0);
 }
 
-void CorvanaWidgetViewModel::UpdateDeviceButtonBrush() {
-    SetPlaybackDeviceSelectionButtonBrush(
-        Brush(presentation::DeviceButtonActive(state_->playingElsewhere, IsPlayerOnly_)));
+void CorvanaWidgetViewModel::State::UpdateDeviceButtonBrush() {
+    vm.SetPlaybackDeviceSelectionButtonBrush(
+        Brush(presentation::DeviceButtonActive(playingElsewhere, vm.IsPlayerOnly_)));
 }
 
-void CorvanaWidgetViewModel::UpdateShowPinnedCorvanaLogo() {
-    SetShowPinnedCorvanaLogo(IsPinnedOnly_ && state_->hasContext);
+void CorvanaWidgetViewModel::State::UpdateShowPinnedCorvanaLogo() {
+    vm.SetShowPinnedCorvanaLogo(vm.IsPinnedOnly_ && hasContext);
 }
 
-void CorvanaWidgetViewModel::SetStartupFlag(bool on) {
-    if (on) StoreInErrorState(false);
-    SetShowSpinner(on);
+void CorvanaWidgetViewModel::State::SetStartupFlag(bool on) {
+    if (on) vm.StoreInErrorState(false);
+    vm.SetShowSpinner(on);
 }
 
 void CorvanaWidgetViewModel::SetInErrorState(bool value) {
-    if (value) SetStartupFlag(false);
+    if (value) state_->SetStartupFlag(false);
     StoreInErrorState(value);
 }
 
 void CorvanaWidgetViewModel::SetIsPinnedOnly(bool value) {
     if (!StoreIsPinnedOnly(value)) return;
-    UpdateShowPinnedCorvanaLogo();
+    state_->UpdateShowPinnedCorvanaLogo();
     // Showing what plays, the window shrinks to the now-playing block while pinned and takes the size of
     // the expanded state (or the collapsed one, without the feed) back after; signed out, it keeps its size.
     if (IsSignedIn_ && state_->widget) {
-        auto applying = ApplyExpandedState();
+        auto applying = state_->ApplyExpandedState();
     } else if (ShowNowPlaying_ && state_->widget) {
-        auto applying = ApplyPlaybackOnlySize();
+        auto applying = state_->ApplyPlaybackOnlySize();
     }
 }
 
 void CorvanaWidgetViewModel::SetIsExpanded(bool value) {
     if (StoreIsExpanded(value)) {
-        auto applying = ApplyExpandedState();
+        auto applying = state_->ApplyExpandedState();
     }
 }
 
 // ---- Widget host ----
 
 void CorvanaWidgetViewModel::RegisterForWidgetEvents(std::shared_ptr<platform::IGameBarWidget> widget) {
-    RegisterForWidgetEventsAsync(std::move(widget));
+    state_->RegisterForWidgetEventsAsync(std::move(widget));
 }
 
-platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
-    std::shared_ptr<platform::IGameBarWidget> widget) {
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+platform::FireAndForget CorvanaWidgetViewModel::State::RegisterForWidgetEventsAsync(
+    std::shared_ptr<platform::IGameBarWidget> host) {
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
     try {
-        if (state_->widget) {
+        if (widget) {
             utils::Logger::Instance().LogInfo("RegisterForWidgetEvents: _widget already set");
             co_return;
         }
-        if (!widget) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
-        state_->widget = widget;
-        SetIsPinnedOnly(widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
-        state_->displayModeToken = widget->GameBarDisplayModeChanged([weak] {
-            if (auto self = weak.lock()) self->OnDisplayModeChanged();
+        if (!host) throw platform::PlatformError(platform::E_POINTER, "no widget to register with");
+        widget = host;
+        vm.SetIsPinnedOnly(host->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
+        displayModeToken = host->GameBarDisplayModeChanged([weak] {
+            if (auto self = weak.lock()) self->state_->OnDisplayModeChanged();
         });
-        SetOpacity(widget->RequestedOpacity());
-        state_->opacityToken = widget->RequestedOpacityChanged([weak] {
+        vm.SetOpacity(host->RequestedOpacity());
+        opacityToken = host->RequestedOpacityChanged([weak] {
             auto self = weak.lock();
             if (self && self->state_->widget) self->SetOpacity(self->state_->widget->RequestedOpacity());
         });
-        if (ShowNowPlaying_ && !IsSignedIn_) {
+        if (vm.ShowNowPlaying_ && !vm.IsSignedIn_) {
             co_await ApplyPlaybackOnlySize();
         } else {
-            co_await widget->TryResizeWindowAsync(kLoggedOutSize.width, kLoggedOutSize.height);
+            co_await host->TryResizeWindowAsync(kLoggedOutSize.width, kLoggedOutSize.height);
         }
         auto self = weak.lock();
         if (!self) co_return;
@@ -467,25 +522,24 @@ platform::FireAndForget CorvanaWidgetViewModel::RegisterForWidgetEventsAsync(
     }
 }
 
-void CorvanaWidgetViewModel::OnDisplayModeChanged() {
-    if (state_->widget)
-        SetIsPinnedOnly(state_->widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
+void CorvanaWidgetViewModel::State::OnDisplayModeChanged() {
+    if (widget) vm.SetIsPinnedOnly(widget->DisplayMode() == platform::GameBarDisplayMode::PinnedOnly);
 }
 
-platform::Task<void> CorvanaWidgetViewModel::ResizeWindowAsync(WindowSize size) {
+platform::Task<void> CorvanaWidgetViewModel::State::ResizeWindowAsync(WindowSize size) {
     try {
-        if (auto widget = state_->widget) co_await widget->TryResizeWindowAsync(size.width, size.height);
+        if (auto host = widget) co_await host->TryResizeWindowAsync(size.width, size.height);
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ResizeWindow", std::current_exception());
     }
 }
 
-platform::Task<void> CorvanaWidgetViewModel::LaunchUriAsync(std::string uri) {
+platform::Task<void> CorvanaWidgetViewModel::State::LaunchUriAsync(std::string uri) {
     try {
-        auto widget = state_->widget;
-        if (!widget)
+        auto host = widget;
+        if (!host)
             throw platform::PlatformError(platform::E_POINTER, "no widget to launch " + uri + " through");
-        co_await widget->LaunchUriAsync(std::move(uri));
+        co_await host->LaunchUriAsync(std::move(uri));
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::LaunchUri", std::current_exception());
     }
@@ -504,43 +558,43 @@ void CorvanaWidgetViewModel::SetSignInState(utils::TokenManager::SignInState sta
             break;
         case SignIn::SigningIn:
             // Signed in already, the feed stays until the verdict says otherwise.
-            if (!IsSignedIn_) ShowPlaybackWithoutFeed(false);
+            if (!IsSignedIn_) state_->ShowPlaybackWithoutFeed(false);
             break;
         case SignIn::PlayerOnly:
-            ShowPlaybackWithoutFeed(true);
+            state_->ShowPlaybackWithoutFeed(true);
             break;
         case SignIn::RetryingSignIn:
             // The sign-in failed, so a feed shown so far goes; what plays stays until a try works.
-            ShowPlaybackWithoutFeed(false);
+            state_->ShowPlaybackWithoutFeed(false);
             break;
     }
 }
 
-void CorvanaWidgetViewModel::ShowPlaybackWithoutFeed(bool playerOnly) {
-    if (state_->closing) return;
+void CorvanaWidgetViewModel::State::ShowPlaybackWithoutFeed(bool playerOnly) {
+    if (closing) return;
     // A feed on its way belongs to a sign-in that is over.
-    ++state_->signInGeneration;
+    ++signInGeneration;
     EndStartupWait();
-    const bool wasShowing = ShowNowPlaying_ && !IsSignedIn_ && IsPlayerOnly_ == playerOnly;
+    const bool wasShowing = vm.ShowNowPlaying_ && !vm.IsSignedIn_ && vm.IsPlayerOnly_ == playerOnly;
     if (playerOnly) {
         // The feed, the library and the context were a Corvana user's: none of them is the player's.
-        SetCategories(nullptr);
-        SetShowAddRemoveLibraryButton(false);
+        vm.SetCategories(nullptr);
+        vm.SetShowAddRemoveLibraryButton(false);
     }
-    SetIsPlayerOnly(playerOnly);
+    vm.SetIsPlayerOnly(playerOnly);
     UpdateActions();
     UpdateDeviceButtonBrush();
     UpdatePlayPausePresentation();
-    SetShowExpandButton(false);
-    SetIsSignedIn(false);
-    SetShowNowPlaying(true);
+    vm.SetShowExpandButton(false);
+    vm.SetIsSignedIn(false);
+    vm.SetShowNowPlaying(true);
     if (wasShowing) return;
-    if (state_->widget) {
+    if (widget) {
         auto resizing = ApplyPlaybackOnlySize();
     }
-    if (state_->controller) {
-        state_->controller->RequestPlaybackState();
-        state_->controller->RequestDevices();
+    if (controller) {
+        controller->RequestPlaybackState();
+        controller->RequestDevices();
     }
 }
 
@@ -550,17 +604,17 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
         if (state_->closing) return;
         // What Start listening waited for has come: a sign-out from here on shows the buttons, and no
         // wait running out later says the desktop app did not answer.
-        EndStartupWait();
+        state_->EndStartupWait();
         const bool wasPlayerOnly = IsPlayerOnly_;
         SetIsPlayerOnly(false);
         if (wasPlayerOnly) {
-            UpdateActions();
-            UpdateDeviceButtonBrush();
+            state_->UpdateActions();
+            state_->UpdateDeviceButtonBrush();
         }
         SetShowExpandButton(true);
         SetShowNowPlaying(true);
         SetIsSignedIn(true);
-        auto loading = FetchHome(state_->signInGeneration);
+        auto loading = state_->FetchHome(state_->signInGeneration);
         if (state_->controller) {
             state_->controller->RequestPlaybackState();
             state_->controller->RequestDevices();
@@ -572,9 +626,9 @@ void CorvanaWidgetViewModel::SetSignedIn(bool signedIn) {
     state_->playerRepeat = {};
     SetCorvanaActionsInfo({});
     state_->playbackStateReceived = false;
-    UpdateRepeatPresentation();
+    state_->UpdateRepeatPresentation();
     if (state_->widget) {
-        auto resizing = ResizeWindowAsync(kLoggedOutSize);
+        auto resizing = state_->ResizeWindowAsync(kLoggedOutSize);
     }
     SetIsPlayerOnly(false);
     SetShowNowPlaying(false);
@@ -599,37 +653,38 @@ std::shared_ptr<ObservableVector> CorvanaWidgetViewModel::BuildCategories(
     return categories;
 }
 
-platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration) {
+platform::Task<void> CorvanaWidgetViewModel::State::FetchHome(uint64_t generation) {
     // The feed may take as long as an HTTP time-out: the page that goes away meanwhile releases the view
-    // model at once, and the load ends quietly when it finds it gone.
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    const std::shared_ptr<IAccessTokenProvider> tokens = state_->tokens;
-    const FetchHomeFeed fetch = state_->services.fetchHomeFeed;
+    // model at once, and the load ends quietly when it finds it gone. What the load needs on the way is
+    // copied here, as this state goes with the view model.
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
+    const std::shared_ptr<IAccessTokenProvider> provider = tokens;
+    const FetchHomeFeed fetch = services.fetchHomeFeed;
     try {
         utils::Logger::Instance().LogInfo("CorvanaWidgetViewModel::FetchHome - fetching partner home feed");
         // A vault round trip: awaited off the UI thread, which it comes back to.
         std::optional<std::string> token;
-        if (tokens) token = co_await tokens->GetAccessTokenAsync();
+        if (provider) token = co_await provider->GetAccessTokenAsync();
         if (weak.expired()) co_return;
         if (!token || token->empty()) {
             utils::Logger::Instance().LogError("CorvanaWidgetViewModel::FetchHome - no auth token available");
             co_return;
         }
-        auto sections = co_await FetchHomeSectionsRetryingOnce(tokens, std::move(*token), fetch);
+        auto sections = co_await FetchHomeSectionsRetryingOnce(provider, std::move(*token), fetch);
         std::optional<platform::Task<void>> applying;
         {
             auto self = weak.lock();
-            if (!self || signInGeneration != state_->signInGeneration) {
+            if (!self || generation != signInGeneration) {
                 utils::Logger::Instance().LogInfo(
                     "CorvanaWidgetViewModel::FetchHome - signed out or closing meanwhile; feed not shown");
                 co_return;
             }
-            SetCategories(BuildCategories(sections, state_->controller));
+            vm.SetCategories(BuildCategories(sections, controller));
             UpdatePlayPausePresentation();
-            if (state_->services.settings) {
-                auto stored = state_->services.settings->Lookup(kExpandedSetting);
+            if (services.settings) {
+                auto stored = services.settings->Lookup(kExpandedSetting);
                 if (stored && stored->Kind() == platform::ValueKind::Boolean)
-                    StoreIsExpanded(stored->AsBoolean());
+                    vm.StoreIsExpanded(stored->AsBoolean());
             }
             applying.emplace(ApplyExpandedState());
         }
@@ -638,48 +693,47 @@ platform::Task<void> CorvanaWidgetViewModel::FetchHome(uint64_t signInGeneration
         // The page went away while the feed was on its way (its UI thread may already refuse work):
         // nothing failed, there is just nobody left to show the feed to.
         auto self = weak.lock();
-        if (self && !state_->closing)
-            ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
+        if (self && !closing) ReportFailure("CorvanaWidgetViewModel::FetchHome", std::current_exception());
     }
 }
 
-platform::Task<void> CorvanaWidgetViewModel::ApplyExpandedState() {
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+platform::Task<void> CorvanaWidgetViewModel::State::ApplyExpandedState() {
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
     try {
-        bool expanded = IsExpanded_;
-        SetExpandButtonGlyph(Icon(expanded ? kCollapseGlyph : kExpandGlyph));
-        SetExpandCollapseNarratorText(ResourceHelper::GetString(
+        bool expanded = vm.IsExpanded_;
+        vm.SetExpandButtonGlyph(Icon(expanded ? presentation::kCollapseGlyph : presentation::kExpandGlyph));
+        vm.SetExpandCollapseNarratorText(ResourceHelper::GetString(
             expanded ? "CollapseWidget_ButtonNarratorText" : "ExpandWidget_ButtonNarratorText"));
-        SetIsScrollBarEnabled(expanded);
-        if (auto widget = state_->widget) {
-            const bool pinnedOnly = IsPinnedOnly_;
+        vm.SetIsScrollBarEnabled(expanded);
+        if (auto host = widget) {
+            const bool pinnedOnly = vm.IsPinnedOnly_;
             WindowSize size = pinnedOnly ? native_page::kPinnedOnlySize
                               : expanded ? kExpandedSize
                                          : native_page::kCollapsedSize;
-            co_await widget->TryResizeWindowAsync(size.width, size.height);
+            co_await host->TryResizeWindowAsync(size.width, size.height);
             if (weak.expired()) co_return;
-            widget->HorizontalResizeSupported(expanded && !pinnedOnly);
-            widget->VerticalResizeSupported(expanded && !pinnedOnly);
+            host->HorizontalResizeSupported(expanded && !pinnedOnly);
+            host->VerticalResizeSupported(expanded && !pinnedOnly);
         }
         // Once more: the branch above may have suspended.
         auto self = weak.lock();
-        if (self && state_->services.settings)
-            state_->services.settings->Insert(kExpandedSetting, platform::Value(IsExpanded_));
+        if (self && services.settings)
+            services.settings->Insert(kExpandedSetting, platform::Value(vm.IsExpanded_));
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ApplyExpandedState", std::current_exception());
     }
 }
 
-platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
+platform::Task<void> CorvanaWidgetViewModel::State::ApplyPlaybackOnlySize() {
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
     try {
-        if (auto widget = state_->widget) {
+        if (auto host = widget) {
             const WindowSize size =
-                IsPinnedOnly_ ? native_page::kPinnedOnlySize : native_page::kCollapsedSize;
-            co_await widget->TryResizeWindowAsync(size.width, size.height);
+                vm.IsPinnedOnly_ ? native_page::kPinnedOnlySize : native_page::kCollapsedSize;
+            co_await host->TryResizeWindowAsync(size.width, size.height);
             if (weak.expired()) co_return;
-            widget->HorizontalResizeSupported(false);
-            widget->VerticalResizeSupported(false);
+            host->HorizontalResizeSupported(false);
+            host->VerticalResizeSupported(false);
         }
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::ApplyPlaybackOnlySize", std::current_exception());
@@ -688,7 +742,7 @@ platform::Task<void> CorvanaWidgetViewModel::ApplyPlaybackOnlySize() {
 
 // ---- Devices ----
 
-void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse& cluster) {
+void CorvanaWidgetViewModel::State::OnDevicesStateChanged(const ConnectClusterResponse& cluster) {
     std::vector<PlaybackDeviceInfo> devices;
     devices.reserve(cluster.devices.size());
     std::optional<PlaybackDeviceInfo> active;
@@ -699,29 +753,29 @@ void CorvanaWidgetViewModel::OnDevicesStateChanged(const ConnectClusterResponse&
     if (active)
         utils::Logger::Instance().LogInfo("OnDevicesStateChanged: active device found in playbackDevices");
     // No lock across the switch: the dispatcher runs the lists in the order they were queued.
-    std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
-    Dispatcher()->RunAsync([weak, devices = std::move(devices), active = std::move(active)] {
-        if (auto self = weak.lock()) self->ApplyDevices(devices, active);
+    std::weak_ptr<CorvanaWidgetViewModel> weak = vm.WeakFrom(&vm);
+    vm.Dispatcher()->RunAsync([weak, devices = std::move(devices), active = std::move(active)] {
+        if (auto self = weak.lock()) self->state_->ApplyDevices(devices, active);
     });
 }
 
-void CorvanaWidgetViewModel::ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
-                                          const std::optional<PlaybackDeviceInfo>& active) {
+void CorvanaWidgetViewModel::State::ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
+                                                 const std::optional<PlaybackDeviceInfo>& active) {
     try {
-        state_->playbackDevices->Clear();
+        playbackDevices->Clear();
         std::shared_ptr<CorvanaPlaybackDeviceViewModel> selected;
         for (const auto& device : devices) {
             if (!device.IsValid) continue;
             auto viewModel = CorvanaPlaybackDeviceViewModel::Create(device);
-            state_->playbackDevices->Append(viewModel);
+            playbackDevices->Append(viewModel);
             if (!selected && active && device.Id == active->Id) selected = viewModel;
         }
-        state_->playingElsewhere = selected && !active->IsSelf;
-        state_->activeDevice = selected ? active : std::nullopt;
+        playingElsewhere = selected && !active->IsSelf;
+        activeDevice = selected ? active : std::nullopt;
         UpdateDeviceButtonBrush();
         UpdateVolume();
-        SetSelectedPlaybackDevice(selected);
-        SetEnablePlaybackDeviceSelectionButton(!state_->playbackDevices->Empty());
+        vm.SetSelectedPlaybackDevice(selected);
+        vm.SetEnablePlaybackDeviceSelectionButton(!playbackDevices->Empty());
         utils::Logger::Instance().LogInfo("OnDevicesStateChanged: returning");
     } catch (...) {
         ReportFailure("CorvanaWidgetViewModel::OnDevicesStateChanged", std::current_exception());
@@ -745,71 +799,71 @@ void CorvanaWidgetViewModel::OnPlaybackDeviceClicked(QObject* item) {
 // ---- Commands ----
 
 void CorvanaWidgetViewModel::OpenCorvanaMinimizedFromWidget() {
-    auto launching = LaunchUriAsync("corvana:open:minimized?utm_medium=desktop-xbox-game-bar");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenMinimizedFromWidgetUri));
 }
 
 void CorvanaWidgetViewModel::OpenCorvana() {
-    auto launching = LaunchUriAsync("corvana:open");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenUri));
 }
 
 void CorvanaWidgetViewModel::StartCorvana() {
-    SetStartupFlag(true);
+    state_->SetStartupFlag(true);
     // Only this wait ends the spinner when the desktop app never comes or nobody signs in to it; the
     // signed-out view shows no buttons under the spinner, so the player would be stuck.
     state_->startupTimer = std::make_unique<platform::DispatcherTimer>(Dispatcher());
     state_->startupTimer->Interval(state_->services.startupWait);
     std::weak_ptr<CorvanaWidgetViewModel> weak = WeakFrom(this);
     state_->startupTimer->Tick([weak] {
-        if (auto self = weak.lock()) self->OnStartupWaitOver();
+        if (auto self = weak.lock()) self->state_->OnStartupWaitOver();
     });
     state_->startupTimer->Start();
     if (state_->controller) state_->controller->Reconnect();
-    auto launching = LaunchUriAsync("corvana:open:minimized");
+    auto launching = state_->LaunchUriAsync(std::string(kOpenMinimizedUri));
 }
 
-void CorvanaWidgetViewModel::EndStartupWait() {
-    if (!state_->startupTimer) return;
-    state_->startupTimer->Stop();
-    state_->startupTimer.reset();
+void CorvanaWidgetViewModel::State::EndStartupWait() {
+    if (!startupTimer) return;
+    startupTimer->Stop();
+    startupTimer.reset();
     SetStartupFlag(false);
 }
 
-void CorvanaWidgetViewModel::OnStartupWaitOver() {
-    state_->startupTimer.reset();
-    if (!ShowSpinner_) return;
-    if (IsSignedIn_) {
+void CorvanaWidgetViewModel::State::OnStartupWaitOver() {
+    startupTimer.reset();
+    if (!vm.ShowSpinner_) return;
+    if (vm.IsSignedIn_) {
         SetStartupFlag(false);
     } else {
-        SetInErrorState(true);
+        vm.SetInErrorState(true);
     }
 }
 
-void CorvanaWidgetViewModel::SendPlaybackCommand(PlaybackAction action) {
-    auto self = SharedFrom(this);
-    if (state_->controller) state_->controller->ModifyPlaybackState(action);
+void CorvanaWidgetViewModel::State::SendPlaybackCommand(PlaybackAction action) {
+    auto self = vm.SharedFrom(&vm);
+    if (controller) controller->ModifyPlaybackState(action);
 }
 
 void CorvanaWidgetViewModel::PlayPause() {
     if (IsPlaying_) {
-        SendPlaybackCommand(PlaybackAction::Pause);
+        state_->SendPlaybackCommand(PlaybackAction::Pause);
     } else if (!state_->hasContext) {
         // Nothing loaded in the desktop app: start the feed's first item rather than resume nothing.
         if (auto item = FirstFeedItem(Categories_)) {
             item->PlayAsync();
         } else {
-            SendPlaybackCommand(PlaybackAction::Resume);
+            state_->SendPlaybackCommand(PlaybackAction::Resume);
         }
     } else {
-        SendPlaybackCommand(PlaybackAction::Resume);
+        state_->SendPlaybackCommand(PlaybackAction::Resume);
     }
 }
 
 void CorvanaWidgetViewModel::Next() {
-    SendPlaybackCommand(PlaybackAction::Next);
+    state_->SendPlaybackCommand(PlaybackAction::Next);
 }
 
 void CorvanaWidgetViewModel::Previous() {
-    SendPlaybackCommand(PlaybackAction::Previous);
+    state_->SendPlaybackCommand(PlaybackAction::Previous);
 }
 
 void CorvanaWidgetViewModel::SkipBack() {
@@ -846,7 +900,7 @@ void CorvanaWidgetViewModel::SeekTo(double fraction, bool final) {
     // The bar and the elapsed time follow the player's hand; the next playback state has the last word.
     state_->positionMs = std::round(std::clamp(fraction, 0.0, 1.0) * state_->durationMs);
     SetCurrentlyPlayingTrackProgressPercentage(state_->positionMs / state_->durationMs);
-    UpdateTimes();
+    state_->UpdateTimes();
     auto& throttle = ThrottleOf(state_->seek, Dispatcher(), WeakFrom(this), [this](double ms) {
         state_->controller->Seek(static_cast<int32_t>(ms), false);
     });

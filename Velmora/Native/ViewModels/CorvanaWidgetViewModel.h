@@ -4,26 +4,18 @@
 #include <QColor>
 #include <QString>
 #include <chrono>
-#include <cstdint>
 #include <memory>
-#include <optional>
-#include <string>
 #include <vector>
 
-#include "Platform/Foundation/Task.h"
 #include "Platform/GameBar/IGameBarWidget.h"
 #include "Platform/Storage/LocalSettings.h"
 #include "Velmora/Common/HomeFeedFetch.h"
 #include "Velmora/Common/IAccessTokenProvider.h"
-#include "Velmora/Common/WidgetWindow.h"
 #include "Velmora/Native/Framework/ViewModelProperty.h"
-#include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
-#include "Velmora/Native/ViewModels/CorvanaCurrentTrackInfo.h"
 #include "Velmora/Native/ViewModels/CorvanaPlaybackDeviceViewModel.h"
 #include "Velmora/Native/ViewModels/CoverImage.h"
 #include "Velmora/Native/ViewModels/ObservableVector.h"
-#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "VelmoraUtils/CorvanaClient.h"
 #include "VelmoraUtils/DesktopAPIController.h"
 #include "VelmoraUtils/LocalCoverGrant.h"
@@ -96,15 +88,6 @@ class CorvanaWidgetViewModel : public framework::ViewModelBase {
     VIEW_MODEL_READONLY_PROPERTY(double, Volume, 0)
 
 public:
-    // The icons are private-use code points; the page maps each to an icon of ours.
-    static constexpr char16_t kPauseIcon = presentation::kPauseIcon;
-    static constexpr char16_t kPlayIcon = presentation::kPlayIcon;
-    static constexpr char16_t kInLibraryIcon = presentation::kInLibraryIcon;
-    static constexpr char16_t kNotInLibraryIcon = presentation::kNotInLibraryIcon;
-    static constexpr char16_t kCollapseGlyph = 0xF263;  // expand button while expanded
-    static constexpr char16_t kExpandGlyph = 0xF25F;    // expand button while collapsed
-    static constexpr int32_t kSkipMs = 15000;
-
     // What the view model reaches beyond the controller and the token: the feed, the settings file and the
     // progress timer's period. Tests put fakes here.
     struct Services {
@@ -173,52 +156,9 @@ public:
 private:
     CorvanaWidgetViewModel(std::shared_ptr<utils::DesktopAPIController> controller,
                            std::shared_ptr<IAccessTokenProvider> tokens, Services services);
-    void Subscribe();
 
-    // Desktop events, on the thread that raised them.
-    void OnPlaybackStateChanged(const desktop_api_types::PlaybackStateResponse& state);
-    void OnDevicesStateChanged(const desktop_api_types::ConnectClusterResponse& cluster);
-
-    // The UI-thread steps.
-    void ApplyPlaybackState(const ConvertedPlaybackState& state);
-    void UpdateCurrentlyPlayingTrackInformation(const CorvanaCurrentTrackInfo& info, bool isAdvertisement);
-    void UpdateCover(const std::string& imageUrl);
-    void UpdateProgressTimer();
-    void OnProgressTimerTick();
-    void OnStartupWaitOver();
-    void EndStartupWait();
-    void ApplyDevices(const std::vector<PlaybackDeviceInfo>& devices,
-                      const std::optional<PlaybackDeviceInfo>& active);
-    void OnDisplayModeChanged();
-
-    // The presentation rules (PlaybackPresentation.h), applied where their state changes.
-    void ApplyContentControls(presentation::Content content);
-    void UpdatePlayPausePresentation();
-    void UpdateLibraryPresentation();
-    void UpdateShufflePresentation();
-    void UpdateShowPinnedCorvanaLogo();
-    void UpdateActions();
-    void UpdateDeviceButtonBrush();
-    void UpdateRepeatPresentation();
-    void UpdateTimes();
-    void UpdateVolume();
-    // Shows what plays without the feed, as player only or while signing in.
-    void ShowPlaybackWithoutFeed(bool playerOnly);
-    void SetStartupFlag(bool on);
-
-    // Detached work: each holds the view model weakly, ends quietly once it is gone (checked after every
-    // suspension), contains its failures and reports them.
-    platform::FireAndForget RegisterForWidgetEventsAsync(std::shared_ptr<platform::IGameBarWidget> widget);
-    platform::Task<void> FetchHome(uint64_t signInGeneration);
-    platform::Task<void> ApplyExpandedState();
-    // The size of playback without the feed: the collapsed block, or the pinned one.
-    platform::Task<void> ApplyPlaybackOnlySize();
-    platform::Task<void> ResizeWindowAsync(WindowSize size);
-    platform::Task<void> LaunchUriAsync(std::string uri);
-    void SendPlaybackCommand(utils::PlaybackAction action);
-
-    // What the page shows lives in the properties; everything else (the controller, the widget, the
-    // timers, the last playback state and device list, the sign-in generation) is here.
+    // What the page shows lives in the properties; everything else, and the steps that apply it, in the
+    // .cpp.
     struct State;
     const std::unique_ptr<State> state_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 #include "Velmora/Native/ViewModels/CorvanaActionsInfo.h"
@@ -15,6 +16,8 @@ inline constexpr char16_t kPauseIcon = 0xF131;         // play/pause while playi
 inline constexpr char16_t kPlayIcon = 0xF132;          // play/pause while not playing
 inline constexpr char16_t kInLibraryIcon = 0xF321;     // add/remove while in the library
 inline constexpr char16_t kNotInLibraryIcon = 0xF31F;  // add/remove while not in the library
+inline constexpr char16_t kCollapseGlyph = 0xF263;     // expand button while expanded
+inline constexpr char16_t kExpandGlyph = 0xF25F;       // expand button while collapsed
 
 // A control's look: its icon (a code point or an icon's name), its narrator text's key, and whether it shows
 // in the "on" (active) brush.

@@ -30,6 +30,13 @@ T.Popup {
     }
     // A press on the button that opened it toggles it; a press anywhere else closes it.
     closePolicy: T.Popup.CloseOnEscape | T.Popup.CloseOnPressOutsideParent
+    // The page behind is dimmed as the web page's is, but not blocked: a press on it still closes the sheet
+    // and reaches what it pressed.
+    dim: true
+    T.Overlay.modeless: Rectangle {
+        color: GameBarResourceDictionary.scrim
+        radius: GameBarResourceDictionary.cornerRadius
+    }
     focus: true
     padding: GameBarResourceDictionary.spacing
     width: opener.Window.width - 2 * margin

@@ -8,6 +8,7 @@
 #include "Platform/Foundation/PlatformError.h"
 #include "Velmora/Native/ViewModels/ConvertedPlaybackState.h"
 #include "Velmora/Native/ViewModels/PlaybackDeviceInfo.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestHelpers.h"
@@ -167,9 +168,9 @@ TEST_F(PlaybackState, ATrackSetsEachPropertyOnceAndTheSameStateAgainNotifiesNoth
     EXPECT_DOUBLE_EQ(vm->CurrentlyPlayingTrackProgressPercentage(), 0.15);
     EXPECT_FALSE(vm->IsPlaying());
     EXPECT_TRUE(vm->ShowAddRemoveLibraryButton());
-    EXPECT_EQ(vm->AddRemoveLibraryIcon(), Icon(CorvanaWidgetViewModel::kNotInLibraryIcon));
+    EXPECT_EQ(vm->AddRemoveLibraryIcon(), Icon(presentation::kNotInLibraryIcon));
     EXPECT_EQ(vm->AddRemoveLibraryNarratorText(), Text("CorvanaAddToLibrary_ButtonNarratorText"));
-    EXPECT_EQ(vm->PlayPauseIcon(), Icon(CorvanaWidgetViewModel::kPlayIcon));
+    EXPECT_EQ(vm->PlayPauseIcon(), Icon(presentation::kPlayIcon));
     EXPECT_EQ(vm->PlayPauseNarratorText(), Text("CorvanaPlay_ButtonNarratorText"));
     EXPECT_TRUE(vm->IsPlayPauseButtonEnabled());  // CanResume
     EXPECT_EQ(vm->EnableDisableButtonForegroundBrush(), QColor(0xFF, 0xFF, 0xFF, 0xD8));
@@ -276,8 +277,7 @@ TEST_F(PlaybackState, ThePlayButtonFollowsTheActionsAndWithoutContextTheFeed) {
         Pump();
         EXPECT_EQ(vm->IsPlaying(), !c.paused);
         EXPECT_EQ(vm->IsPlayPauseButtonEnabled(), c.enabled);
-        EXPECT_EQ(vm->PlayPauseIcon(),
-                  Icon(c.paused ? CorvanaWidgetViewModel::kPlayIcon : CorvanaWidgetViewModel::kPauseIcon));
+        EXPECT_EQ(vm->PlayPauseIcon(), Icon(c.paused ? presentation::kPlayIcon : presentation::kPauseIcon));
     }
 }
 
@@ -287,7 +287,7 @@ TEST_F(PlaybackState, LibraryAndShuffleFollowTheTrack) {
     message.shuffle = true;
     Push(message);
     Pump();
-    EXPECT_EQ(vm->AddRemoveLibraryIcon(), Icon(CorvanaWidgetViewModel::kInLibraryIcon));
+    EXPECT_EQ(vm->AddRemoveLibraryIcon(), Icon(presentation::kInLibraryIcon));
     EXPECT_EQ(vm->AddRemoveLibraryNarratorText(), Text("CorvanaRemoveFromLibrary_ButtonNarratorNext"));
     EXPECT_EQ(vm->EnableDisableButtonForegroundBrush(), QColor(0x1D, 0xB9, 0x54));
     EXPECT_EQ(vm->EnableDisableNarratorText(), Text("CorvanaDisableShuffle_ButtonNarratorText"));
@@ -348,7 +348,7 @@ TEST_F(PlaybackState, ABadStateIsDroppedAndABadCoverEndsOnlyTheCoverStep) {
     EXPECT_EQ(vm->CurrentlyPlayingTrack(), "Other");
     EXPECT_FALSE(vm->IsPlaying());  // the steps after the cover still ran
     EXPECT_FALSE(vm->HasProgressTimer());
-    EXPECT_EQ(vm->PlayPauseIcon(), Icon(CorvanaWidgetViewModel::kPlayIcon));
+    EXPECT_EQ(vm->PlayPauseIcon(), Icon(presentation::kPlayIcon));
 }
 
 TEST_F(PlaybackState, PinnedOnlyModeShowsTheLogoOnlyWithAContext) {

@@ -9,6 +9,7 @@
 
 #include "Velmora/Native/ViewModels/CorvanaItemViewModel.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
 #include "tests/support/LogCapture.h"
 
@@ -59,7 +60,7 @@ TEST_F(WidgetCommands, SignInLoadsTheFeedAppliesTheExpandedStateAndAsksForState)
     EXPECT_EQ(Methods(), (std::vector<std::string>{"playback_state_request", "connect_cluster"}));
 
     EXPECT_TRUE(vm->IsExpanded());
-    EXPECT_EQ(vm->ExpandButtonGlyph(), QString(QChar(CorvanaWidgetViewModel::kCollapseGlyph)));
+    EXPECT_EQ(vm->ExpandButtonGlyph(), QString(QChar(presentation::kCollapseGlyph)));
     EXPECT_EQ(vm->ExpandCollapseNarratorText(), Text("CollapseWidget_ButtonNarratorText"));
     EXPECT_TRUE(vm->IsScrollBarEnabled());
     EXPECT_EQ(widget->sizes, (Sizes{{480, 488}, {320, 612}}));
@@ -98,7 +99,7 @@ TEST_F(WidgetCommands, SignOutWhileCollapsedThenSignInRestoresTheCollapsedSize) 
     RegisterAndSignIn();
     vm->SetIsExpanded(false);
     Pump();
-    EXPECT_EQ(vm->ExpandButtonGlyph(), QString(QChar(CorvanaWidgetViewModel::kExpandGlyph)));
+    EXPECT_EQ(vm->ExpandButtonGlyph(), QString(QChar(presentation::kExpandGlyph)));
     EXPECT_EQ(vm->ExpandCollapseNarratorText(), Text("ExpandWidget_ButtonNarratorText"));
     EXPECT_FALSE(vm->IsScrollBarEnabled());
     EXPECT_EQ(widget->verticalResize, false);

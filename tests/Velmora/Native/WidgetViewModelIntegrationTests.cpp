@@ -4,6 +4,7 @@
 
 #include "Velmora/Common/TokenManagerAccessTokenProvider.h"
 #include "Velmora/Native/ViewModels/CorvanaViewCategoryViewModel.h"
+#include "Velmora/Native/ViewModels/PlaybackPresentation.h"
 #include "VelmoraUtils/DesktopAPIConnection.h"
 #include "VelmoraUtils/TokenManager.h"
 #include "tests/Velmora/Native/WidgetFixture.h"
@@ -60,7 +61,7 @@ TEST(WidgetViewModelWithSimulator, SignsInShowsTheFeedAndFollowsTheDesktopApp) {
     // A pause sent by another client comes back as a pushed state.
     ASSERT_EQ(testsupport::RunCtl({"pause"}).status, 0);
     ASSERT_TRUE(ui->RunUntil([&] { return !vm->IsPlaying(); }, 10s));
-    EXPECT_EQ(vm->PlayPauseIcon(), QString(QChar(CorvanaWidgetViewModel::kPlayIcon)));
+    EXPECT_EQ(vm->PlayPauseIcon(), QString(QChar(presentation::kPlayIcon)));
 
     // This machine plays at first; moving playback to the phone turns the picker active.
     ASSERT_NE(vm->SelectedPlaybackDevice(), nullptr);

@@ -20,7 +20,7 @@ export class ProgressView {
         this.tick = null;
         const seek = createThrottle((ms) => send(`seekTo:${Math.round(ms)}`), SEEK_INTERVAL_MS);
         this.slider = new Slider(bar, {
-            label: 'Seek',
+            label: 'Playback position',
             step: 5000,
             bigStep: 15000,
             describe: (value, max) => ({
