@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -24,15 +25,6 @@ namespace {
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-// An XDG variable counts only when it holds an absolute path; otherwise the default under $HOME applies.
-std::string XdgFolder(const char* variable, const char* fallbackUnderHome) {
-    std::string value = Environment(variable);
-    if (!value.empty() && value.front() == '/') return value;
-    std::string home = Environment("HOME");
-    if (home.empty()) home = "/tmp";
-    return JoinPath(home, fallbackUnderHome);
 }
 
 }  // namespace
@@ -57,6 +49,24 @@ std::string JoinPath(std::string base, std::string_view component) {
     base += component;
     return base;
 }
+
+namespace {
+
+// An XDG variable counts only when it holds an absolute path; otherwise the default under the home folder
+// applies. Without HOME that is the password database's home: a folder under /tmp would be one every user
+// of the machine can make first, and so own.
+std::string XdgFolder(const char* variable, const char* fallbackUnderHome) {
+    std::string value = Environment(variable);
+    if (!value.empty() && value.front() == '/') return value;
+    std::string home = HomeFolder();
+    if (home.empty()) {
+        home = "/tmp/velmora-" + std::to_string(::getuid());
+        std::fprintf(stderr, "ApplicationData: no home folder; keeping the data under %s\n", home.c_str());
+    }
+    return JoinPath(home, fallbackUnderHome);
+}
+
+}  // namespace
 
 ApplicationData& ApplicationData::Current() {
     static ApplicationData data;

@@ -35,6 +35,14 @@ TEST(ApplicationData, FoldersFollowTheXdgVariablesAndTheirDefaults) {
         EXPECT_EQ(ApplicationData::Current().LocalFolder(), "/home/player/.local/share/velmora");
         EXPECT_EQ(ApplicationData::Current().LocalCacheFolder(), "/home/player/.cache/velmora");
     }
+    {
+        // Without HOME, the user's home from the password database: never a folder under /tmp that
+        // another user could have made first.
+        ScopedEnv noHome("HOME", nullptr);
+        ScopedEnv data("XDG_DATA_HOME", nullptr);
+        ASSERT_FALSE(platform::HomeFolder().empty());
+        EXPECT_EQ(ApplicationData::Current().LocalFolder(), platform::HomeFolder() + "/.local/share/velmora");
+    }
 }
 
 TEST(LocalSettings, KeepsEveryKindAcrossInstances) {
